@@ -1,0 +1,163 @@
+// Construction, initialisation, destruction and the setters of the base
+// component.
+#include "base_component.h"
+
+#include "sysinfo.h"
+#include "win_handle.h"
+
+#include <cstdarg>
+
+namespace {
+const wchar_t kSource[] = L"basecomp";
+}
+
+CBaseComponent::CBaseComponent()
+{
+    m_pLog = new CCmpLog2();
+}
+
+CBaseComponent::~CBaseComponent()
+{
+    // The base's own release, not a product's replacement of the slot.
+    CBaseComponent::Uninitialize();
+}
+
+void CBaseComponent::LogLine(unsigned mode, int line, const wchar_t* format, ...)
+{
+    if (!m_pLog)
+        return;
+    va_list args;
+    va_start(args, format);
+    m_pLog->WriteV(mode, CCmpLog2::kPlain, kSource, line, format, args);
+    va_end(args);
+}
+
+int CBaseComponent::Initialize()
+{
+    const wchar_t* commandLine = GetCommandLineW();
+    if (!commandLine)
+        commandLine = L"";
+    if (FindTextNoCase(commandLine, L"/verbose_log") >= 0)
+        m_pLog->EnableVerbose();
+    if (FindTextNoCase(commandLine, L"/consoleout") >= 0)
+        OpenConsoleOutput();
+    if (FindTextNoCase(commandLine, L"/no_overwrite") >= 0)
+        m_bNoOverwrite = 1;
+
+    m_pLog->Open();
+
+    BASECOMP_LOG(CCmpLog2::kVerboseHeader, L"Initializing installer DLL\r\n");
+    BASECOMP_LOG(CCmpLog2::kVerboseHeader,
+                 m_bNoOverwrite ? L"/no_overwrite DETECTED\r\n" : L"/no_overwrite ABSENT\r\n");
+    BASECOMP_LOG(CCmpLog2::kVerboseHeader, L"Detecting if 64-bit operating system... \r\n");
+    m_b64BitOS = Is64BitOS();
+
+    int result = 1;
+    wchar_t packagePath[MAX_PATH] = L"";
+    BASECOMP_LOG(CCmpLog2::kVerboseHeader, L"Locating package definition file %ls... ", packagePath);
+    if (!LocatePackageDefinition(packagePath, MAX_PATH)) {
+        BASECOMP_LOG(CCmpLog2::kVerboseContinue, L"Failed!\r\n");
+    } else {
+        BASECOMP_LOG(CCmpLog2::kVerboseContinue, L"Done.\r\n");
+        BASECOMP_LOG(CCmpLog2::kVerboseHeader, L"    - Reading package definition file %ls... ", packagePath);
+        if (ReadPackageDefinition(packagePath) != 0) {
+            BASECOMP_LOG(CCmpLog2::kVerboseContinue, L"Failed!\r\n");
+            result = 0;
+        } else {
+            BASECOMP_LOG(CCmpLog2::kVerboseContinue, L"    - Reading package definition file... Done.\r\n");
+        }
+    }
+
+    BASECOMP_LOG(CCmpLog2::kVerboseHeader, L"Checking for install.xml... ");
+    WIN32_FIND_DATAW found;
+    FindHandle search(FindFirstFileW(L"install.xml", &found));
+    if (!search) {
+        BASECOMP_LOG(CCmpLog2::kVerboseContinue, L"Not found.\r\n");
+    } else {
+        BASECOMP_LOG(CCmpLog2::kVerboseContinue, L"Found.\r\n");
+        BASECOMP_LOG(CCmpLog2::kVerboseHeader, L"    - Reading installer XML %ls... ", found.cFileName);
+        if (ReadInstallerXml(found.cFileName) != 0) {
+            BASECOMP_LOG(CCmpLog2::kVerboseContinue, L"Failed!\r\n");
+            result = 0;
+        } else {
+            BASECOMP_LOG(CCmpLog2::kVerboseContinue, L"Done.\r\n");
+        }
+        search.reset();
+    }
+
+    if (m_vSupportedDevices.empty())
+        return result;
+
+    BASECOMP_LOG(CCmpLog2::kVerboseHeader, L"Building PnP device list... ");
+    BASECOMP_LOG(CCmpLog2::kVerboseContinue, BuildDeviceList(0) ? L"Done.\r\n" : L"Failed!\r\n");
+    return result;
+}
+
+void CBaseComponent::Uninitialize()
+{
+    if (m_bOwnsLog && m_pLog)
+        delete m_pLog;
+    if (m_pPackageReader)
+        delete m_pPackageReader;
+}
+
+void CBaseComponent::SetSilentSupport(int silent)
+{
+    m_bSilent = silent;
+}
+
+void CBaseComponent::SetRequiredDiskSpace(DWORD kilobytes)
+{
+    m_dwRequiredDiskSpaceKB = kilobytes;
+}
+
+void CBaseComponent::SetRebootRequired(int reboot)
+{
+    m_bRebootRequired = reboot;
+}
+
+void CBaseComponent::SetTargetFile(const wchar_t* path)
+{
+    m_sTargetFile = path ? path : L"";
+}
+
+void CBaseComponent::SetInfFile(const wchar_t* infFile, int installType)
+{
+    m_sInfFile = infFile ? infFile : L"";
+    m_nInstallType = installType;
+}
+
+void CBaseComponent::AddSupportedDevice(const wchar_t* hardwareId)
+{
+    m_vSupportedDevices.push_back(CStr(hardwareId ? hardwareId : L""));
+}
+
+void CBaseComponent::AddSupportedOS(const SupportedOS& entry)
+{
+    m_vSupportedOS.push_back(entry);
+}
+
+const wchar_t* CBaseComponent::GetInfFile()
+{
+    return m_sInfFile.GetString();
+}
+
+int CBaseComponent::Is64BitOS()
+{
+    OSVERSIONINFOW version{};
+    version.dwOSVersionInfoSize = sizeof version;
+    if (!GetVersionExW(&version) || version.dwPlatformId != VER_PLATFORM_WIN32_NT)
+        return 0;
+    SYSTEM_INFO info{};
+    GetNativeSystemInfo(&info);
+    switch (info.wProcessorArchitecture) {
+    case PROCESSOR_ARCHITECTURE_AMD64:
+        BASECOMP_LOG(CCmpLog2::kVerboseHeader, L"    - Operating system is 64-bit x64 based.\r\n");
+        return 1;
+    case PROCESSOR_ARCHITECTURE_INTEL:
+        BASECOMP_LOG(CCmpLog2::kVerboseHeader, L"    - Operating system is not 64-bit but 32-bit.\r\n");
+        return 0;
+    default:
+        return 0;
+    }
+}

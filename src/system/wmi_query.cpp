@@ -1,0 +1,174 @@
+#include "wmi_query.h"
+
+#include "sysinfo.h"
+
+#include <oleauto.h>
+
+#include <cstring>
+#include <cwchar>
+
+namespace {
+
+// A BSTR owned for one call.
+class Bstr {
+public:
+    explicit Bstr(const wchar_t* text) : m_b(SysAllocString(text)) {}
+    ~Bstr() { SysFreeString(m_b); }
+    Bstr(const Bstr&) = delete;
+    Bstr& operator=(const Bstr&) = delete;
+    BSTR get() const { return m_b; }
+
+private:
+    BSTR m_b;
+};
+
+// A VARIANT cleared on every path.
+struct Variant : VARIANT {
+    Variant() { VariantInit(this); }
+    ~Variant() { VariantClear(this); }
+    Variant(const Variant&) = delete;
+    Variant& operator=(const Variant&) = delete;
+};
+
+const CLSID kClsidWbemLocator = {0x4590F811, 0x1D3A, 0x11D0, {0x89, 0x1F, 0x00, 0xAA, 0x00, 0x4B, 0x2E, 0x24}};
+const IID kIidWbemLocator = {0xDC12A687, 0x737F, 0x11CF, {0x88, 0x4D, 0x00, 0xAA, 0x00, 0x4B, 0x2E, 0x24}};
+
+}  // namespace
+
+CWmiQuery::CWmiQuery()
+{
+    HRESULT hr = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    if (FAILED(hr)) {
+        RecordComError();
+    } else {
+        m_bComInitialized = true;
+        hr = CoInitializeSecurity(nullptr, -1, nullptr, nullptr, RPC_C_AUTHN_LEVEL_DEFAULT,
+                                  RPC_C_IMP_LEVEL_IMPERSONATE, nullptr, EOAC_NONE, nullptr);
+        if (FAILED(hr) && hr != RPC_E_TOO_LATE) {
+            CoUninitialize();
+            m_bComInitialized = false;
+            RecordComError();
+        } else {
+            hr = CoCreateInstance(kClsidWbemLocator, nullptr, CLSCTX_INPROC_SERVER, kIidWbemLocator,
+                                  m_pLocator.put_void());
+            if (FAILED(hr)) {
+                CoUninitialize();
+                m_bComInitialized = false;
+                RecordComError();
+            }
+        }
+    }
+    m_pResult.reset(new unsigned char[kResultBytes]());
+}
+
+CWmiQuery::~CWmiQuery()
+{
+    m_pEnumerator.reset();
+    m_pServices.reset();
+    m_pLocator.reset();
+    if (m_bComInitialized)
+        CoUninitialize();
+}
+
+void CWmiQuery::RecordComError()
+{
+    m_nErrorCode = kErrorComSetup;
+    wcscpy(m_szErrorMessage, L"An error occurred initializing the COM environment.");
+}
+
+void CWmiQuery::ReleaseAll()
+{
+    m_pEnumerator.reset();
+    m_pServices.reset();
+    m_pLocator.reset();
+    if (m_bComInitialized) {
+        CoUninitialize();
+        m_bComInitialized = false;
+    }
+}
+
+int CWmiQuery::Connect(const wchar_t* nameSpace)
+{
+    if (!m_pLocator || !nameSpace)
+        return 0;
+    Bstr ns(nameSpace);
+    HRESULT hr = m_pLocator->ConnectServer(ns.get(), nullptr, nullptr, nullptr, 0, nullptr, nullptr,
+                                           m_pServices.put());
+    if (FAILED(hr)) {
+        ReleaseAll();
+        RecordComError();
+        return 0;
+    }
+    hr = CoSetProxyBlanket(m_pServices.get(), RPC_C_AUTHN_WINNT, RPC_C_AUTHZ_NONE, nullptr,
+                           RPC_C_AUTHN_LEVEL_CALL, RPC_C_IMP_LEVEL_IMPERSONATE, nullptr, EOAC_NONE);
+    if (FAILED(hr)) {
+        ReleaseAll();
+        RecordComError();
+        return 0;
+    }
+    return 1;
+}
+
+int CWmiQuery::Select(const wchar_t* className)
+{
+    if (!m_pServices || !className)
+        return 0;
+    wchar_t query[256];
+    _snwprintf(query, 256, L"SELECT * FROM %ls", className);
+    query[255] = L'\0';
+    Bstr language(L"WQL");
+    Bstr text(query);
+    const HRESULT hr = m_pServices->ExecQuery(language.get(), text.get(), WBEM_FLAG_RETURN_IMMEDIATELY,
+                                              nullptr, m_pEnumerator.put());
+    return hr == S_OK ? 1 : 0;
+}
+
+int CWmiQuery::ReadProperty(const wchar_t* propertyName, void* out)
+{
+    if (!m_pEnumerator || !propertyName || !out)
+        return 0;
+    m_pEnumerator->Reset();
+    for (;;) {
+        ComPtr<IWbemClassObject> object;
+        ULONG returned = 0;
+        const HRESULT hr = m_pEnumerator->Next(WBEM_INFINITE, 1, object.put(), &returned);
+        if (FAILED(hr) || returned == 0)
+            break;
+        Variant value;
+        if (FAILED(object->Get(propertyName, 0, &value, nullptr, nullptr)))
+            return 0;
+        if (value.vt == VT_BSTR) {
+            wchar_t* text = static_cast<wchar_t*>(out);
+            _snwprintf(text, kResultBytes / sizeof(wchar_t), L"%ls", value.bstrVal ? value.bstrVal : L"");
+            text[kResultBytes / sizeof(wchar_t) - 1] = L'\0';
+        } else if (value.vt == VT_I4) {
+            const LONG v = value.lVal;
+            memcpy(out, &v, sizeof v);
+        } else if (value.vt == (VT_ARRAY | VT_UI1) && value.parray) {
+            unsigned char* bytes = static_cast<unsigned char*>(out);
+            for (LONG i = 0; i < static_cast<LONG>(kResultBytes); ++i) {
+                if (FAILED(SafeArrayGetElement(value.parray, &i, bytes + i)))
+                    break;
+            }
+        }
+    }
+    return 1;
+}
+
+int CWmiQuery::IsComputerModel(const wchar_t* model)
+{
+    if (!model)
+        return 0;
+    if (!Connect(L"ROOT\\CIMV2") || !Select(L"Win32_ComputerSystem") ||
+        !ReadProperty(L"Model", m_pResult.get()))
+        return 0;
+    wchar_t reported[255];
+    wchar_t wanted[255];
+    _snwprintf(reported, 255, L"%.254ls", reinterpret_cast<const wchar_t*>(m_pResult.get()));
+    reported[254] = L'\0';
+    _snwprintf(wanted, 255, L"%.254ls", model);
+    wanted[254] = L'\0';
+    TrimTrailingSpace(reported);
+    TrimTrailingSpace(wanted);
+    return _wcsicmp(reported, wanted) == 0 ? 1 : 0;
+}

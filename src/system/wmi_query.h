@@ -1,0 +1,46 @@
+// A small WMI query context: one namespace, one query, one property read.
+// It initialises COM for the calling thread and undoes that on destruction.
+#pragma once
+
+#include "win_handle.h"
+
+#include <wbemidl.h>
+
+#include <memory>
+
+class CWmiQuery {
+public:
+    static const int kErrorComSetup = 11;
+
+    CWmiQuery();
+    ~CWmiQuery();
+    CWmiQuery(const CWmiQuery&) = delete;
+    CWmiQuery& operator=(const CWmiQuery&) = delete;
+
+    int Connect(const wchar_t* nameSpace);
+    int Select(const wchar_t* className);
+    // Reads the property of the query's result objects into out (the result
+    // buffer, 512 bytes); the last object's value stays.
+    int ReadProperty(const wchar_t* propertyName, void* out);
+    // 1 when WMI's Win32_ComputerSystem.Model equals model, ignoring case and
+    // trailing white space.
+    int IsComputerModel(const wchar_t* model);
+
+    int ErrorCode() const { return m_nErrorCode; }
+    const wchar_t* ErrorMessage() const { return m_szErrorMessage; }
+    void* ResultBuffer() const { return m_pResult.get(); }
+
+    static const size_t kResultBytes = 512;
+
+private:
+    void RecordComError();
+    void ReleaseAll();
+
+    ComPtr<IWbemLocator> m_pLocator;
+    ComPtr<IWbemServices> m_pServices;
+    ComPtr<IEnumWbemClassObject> m_pEnumerator;
+    int m_nErrorCode = 0;
+    wchar_t m_szErrorMessage[256] = L"";
+    std::unique_ptr<unsigned char[]> m_pResult;
+    bool m_bComInitialized = false;
+};
