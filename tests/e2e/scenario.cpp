@@ -1,0 +1,74 @@
+#include "scenario.h"
+
+namespace tzrtest {
+
+namespace {
+
+std::string LineStartingWith(const std::string& text, const std::string& prefix)
+{
+    size_t pos = 0;
+    while (pos < text.size()) {
+        size_t end = text.find('\n', pos);
+        if (end == std::string::npos)
+            end = text.size();
+        std::string line = text.substr(pos, end - pos);
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        if (line.compare(0, prefix.size(), prefix) == 0)
+            return line;
+        pos = end + 1;
+    }
+    return std::string();
+}
+
+}  // namespace
+
+std::string HostResult::PropertyLine(unsigned id) const
+{
+    return LineStartingWith(output, "[" + std::to_string(id) + "]");
+}
+
+std::string HostResult::InstallLine() const
+{
+    return LineStartingWith(output, "install ");
+}
+
+Scenario::Scenario(const std::string& name) : m_folder(L"C:\\tzr-e2e\\" + Widen(name))
+{
+    RemoveTree(m_folder);
+    MakeDirs(m_folder);
+    CopyIn(BuildFile(L"src\\plugin\\setup.dll"), L"setup.dll");
+    ClearLogs();
+}
+
+void Scenario::AddFile(const std::wstring& name, const std::string& bytes) const
+{
+    WriteFileBytes(PathOf(name), bytes);
+}
+
+void Scenario::CopyIn(const std::wstring& source, const std::wstring& asName) const
+{
+    CopyFileW(source.c_str(), PathOf(asName).c_str(), FALSE);
+}
+
+HostResult Scenario::Host(const std::vector<std::wstring>& args,
+                          const std::map<std::wstring, std::wstring>& env) const
+{
+    std::wstring commandLine = QuoteArg(BuildFile(L"tools\\host\\tzrhost.exe")) + L" " + QuoteArg(m_folder);
+    for (const std::wstring& arg : args)
+        commandLine += L" " + QuoteArg(arg);
+    const ProcessResult run = RunProcess(commandLine, m_folder, env);
+    HostResult result;
+    result.exitCode = run.exitCode;
+    result.output = run.output;
+    result.started = run.started;
+    return result;
+}
+
+void Scenario::ClearLogs()
+{
+    for (const wchar_t* name : {L"tzrsetup.log", L"tzrsetup.verbose.log", L"Verbose.log"})
+        DeleteFileW((LogFolder() + L"\\" + name).c_str());
+}
+
+}  // namespace tzrtest

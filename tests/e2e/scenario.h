@@ -1,0 +1,48 @@
+// One end-to-end scenario: a fresh package folder on drive C: with the built
+// setup.dll, cleared log files, and tzrhost.exe run on it as a fresh process.
+#pragma once
+
+#include "test_support.h"
+
+#include <string>
+#include <vector>
+
+namespace tzrtest {
+
+struct HostResult {
+    DWORD exitCode = 0;
+    std::string output;  // tzrhost's report, UTF-8
+    bool started = false;
+
+    // The report line of property id ("[5] install state ..."), empty if none.
+    std::string PropertyLine(unsigned id) const;
+    // The report's install line ("install   result ..."), empty if none.
+    std::string InstallLine() const;
+};
+
+class Scenario {
+public:
+    // name: a folder name unique to the scenario.
+    explicit Scenario(const std::string& name);
+
+    const std::wstring& Folder() const { return m_folder; }
+    std::wstring PathOf(const std::wstring& name) const { return m_folder + L"\\" + name; }
+    void AddFile(const std::wstring& name, const std::string& bytes) const;
+    void CopyIn(const std::wstring& source, const std::wstring& asName) const;
+
+    // Runs tzrhost.exe <folder> args... with the package folder as current
+    // directory. env is set for the host process only.
+    HostResult Host(const std::vector<std::wstring>& args,
+                    const std::map<std::wstring, std::wstring>& env = {}) const;
+
+    static std::wstring LogFolder() { return L"C:\\tzrsystem\\log"; }
+    static std::string ComponentLog() { return ReadFileBytes(LogFolder() + L"\\tzrsetup.log"); }
+    static std::string ComponentVerboseLog() { return ReadFileBytes(LogFolder() + L"\\tzrsetup.verbose.log"); }
+    static std::string ProcessLog() { return ReadFileBytes(LogFolder() + L"\\Verbose.log"); }
+    static void ClearLogs();
+
+private:
+    std::wstring m_folder;
+};
+
+}  // namespace tzrtest

@@ -1,0 +1,50 @@
+// Helpers shared by the unit and end-to-end tests: files, Windows paths of
+// the build's programs, child processes with captured output, time stamps.
+#pragma once
+
+#include <windows.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+namespace tzrtest {
+
+std::string ReadFileBytes(const std::wstring& path);
+bool FileExists(const std::wstring& path);
+void WriteFileBytes(const std::wstring& path, const std::string& bytes);
+// Removes a folder and everything in it; missing is fine.
+void RemoveTree(const std::wstring& path);
+void MakeDirs(const std::wstring& path);
+
+std::wstring Widen(const std::string& utf8);
+std::string Narrow(const std::wstring& text);  // to UTF-8
+
+// The build folder (TZR_BUILD_DIR, a Linux path) as a Windows path on Z:.
+std::wstring BuildDir();
+std::wstring BuildFile(const std::wstring& relative);  // e.g. L"tools\\host\\tzrhost.exe"
+
+struct ProcessResult {
+    DWORD exitCode = 0;
+    std::string output;  // standard output and standard error, interleaved
+    bool started = false;
+};
+
+// Runs a command line with the given current directory, capturing its output.
+// env entries are set for the child only (an empty value removes the variable).
+ProcessResult RunProcess(const std::wstring& commandLine, const std::wstring& currentDir,
+                         const std::map<std::wstring, std::wstring>& env = {});
+
+// Quotes an argument the way CommandLineToArgvW reads it back.
+std::wstring QuoteArg(const std::wstring& arg);
+
+// Lines of a text split at "\r\n" (the separator is dropped; a final
+// unterminated piece is kept).
+std::vector<std::string> SplitCrLf(const std::string& text);
+
+// True when text starts with a UTC stamp "[YYYY-MM-DDTHH:MM:SSZ] ".
+bool HasUtcStamp(const std::string& line);
+// The line without its 23-character UTC stamp.
+std::string StripUtcStamp(const std::string& line);
+
+}  // namespace tzrtest
