@@ -97,10 +97,13 @@ void BoundedAppend(wchar_t* dest, size_t capacity, const wchar_t* src)
 
 CCmpLog2::CCmpLog2()
 {
-    wchar_t expanded[kPathChars] = L"";
-    const DWORD n = ExpandEnvironmentStringsW(L"%systemdrive%\\tzrsystem\\log\\", expanded, kPathChars);
-    if (n > 0 && n <= kPathChars)
-        BoundedCopy(m_szFolder, kPathChars, expanded);
+    // Expanded in full first, then cut to the array: a system drive variable
+    // longer than a path gives a cut folder, never a partial expansion.
+    std::vector<wchar_t> expanded(32768, L'\0');
+    const DWORD n = ExpandEnvironmentStringsW(L"%systemdrive%\\tzrsystem\\log\\", expanded.data(),
+                                              static_cast<DWORD>(expanded.size()));
+    if (n > 0 && n <= expanded.size())
+        BoundedCopy(m_szFolder, kPathChars, expanded.data());
 
     BoundedCopy(m_Main.szPath, kPathChars, m_szFolder);
     BoundedAppend(m_Main.szPath, kPathChars, L"tzrsetup.log");

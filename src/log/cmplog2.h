@@ -10,8 +10,8 @@
 
 class CCmpLog2 {
 public:
-    static const unsigned kOpenFailed = 103;
-    static const size_t kPathChars = 260;
+    static constexpr unsigned kOpenFailed = 103;
+    static constexpr size_t kPathChars = 260;
 
     // Modes of Write: which files get the entry and whether the verbose file
     // gets the header.

@@ -135,6 +135,11 @@ void LogSetFileName(const char* path)
     g_szNamedFile[sizeof g_szNamedFile - 1] = '\0';
 }
 
+const char* LogGetFileName()
+{
+    return g_szNamedFile;
+}
+
 const char* LogDateString()
 {
     const time_t now = time(nullptr);

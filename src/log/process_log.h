@@ -23,6 +23,7 @@ void LogSetVerboseLevel(int level);
 int LogGetVerboseLevel();
 // Copies at most 511 bytes of path; a longer path is cut.
 void LogSetFileName(const char* path);
+const char* LogGetFileName();
 const char* LogDateString();
 
 // The verbose file's path: from the root of the current drive.

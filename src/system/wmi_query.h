@@ -10,7 +10,7 @@
 
 class CWmiQuery {
 public:
-    static const int kErrorComSetup = 11;
+    static constexpr int kErrorComSetup = 11;
 
     CWmiQuery();
     ~CWmiQuery();
@@ -30,7 +30,7 @@ public:
     const wchar_t* ErrorMessage() const { return m_szErrorMessage; }
     void* ResultBuffer() const { return m_pResult.get(); }
 
-    static const size_t kResultBytes = 512;
+    static constexpr size_t kResultBytes = 512;
 
 private:
     void RecordComError();
