@@ -157,3 +157,28 @@ TEST(Host, UsageErrorsAndMissingPlugin)
     EXPECT_EQ(3u, missing.exitCode);
     EXPECT_NE(std::string::npos, missing.output.find("cannot load")) << missing.output;
 }
+
+TEST(Host, ConsoleSwitchKeepsThePluginWorking)
+{
+    Scenario s("host_consoleout");
+    const HostResult r = s.Host({L"/CONSOLEOUT", L"--property", L"6"});
+    EXPECT_EQ(0u, r.exitCode) << r.output;
+    EXPECT_EQ("[6] silent install   result 1  value 1", r.PropertyLine(6)) << r.output;
+}
+
+TEST(Host, JsonReportCarriesEveryAnswer)
+{
+    Scenario s("host_json");
+    const HostResult r = s.Host({L"--json", L"--property", L"5", L"--property", L"9", L"--property", L"7"});
+    EXPECT_EQ(0u, r.exitCode);
+    EXPECT_NE(std::string::npos, r.output.find("\"interface\": {\"result\": 1, \"version\": 100}")) << r.output;
+    EXPECT_NE(std::string::npos,
+              r.output.find("{\"id\": 9, \"name\": \"unknown\", \"result\": 0, \"touched\": false}"))
+        << r.output;
+    EXPECT_NE(std::string::npos, r.output.find("{\"id\": 7, \"name\": \"silent update\", \"result\": 1, "
+                                               "\"touched\": true, \"value\": 1}"))
+        << r.output;
+    EXPECT_NE(std::string::npos, r.output.find("\"id\": 5, \"name\": \"install state\", \"result\": 1, "
+                                               "\"touched\": true, \"state\": "))
+        << r.output;
+}
