@@ -1,12 +1,115 @@
 #include "flash_component.h"
 
+#include "flash_engine.h"
+#include "process_log.h"
+
+#include <cstring>
+#include <cwchar>
+#include <exception>
+
+namespace {
+
+struct ResultRow {
+    const wchar_t* line;
+    unsigned result;
+};
+
+// Indexed by flash code.
+const ResultRow kResults[] = {
+    {L"Installation completed successfully. No Reboot is required\r\n", 1},
+    {L"Installation completed successfully.\r\n", 2},
+    {L"UPGRADE- OK\r\n", 1},
+    {L"Rewrite OK\r\n", 2},
+    {L"Downgrade OK\r\n", 2},
+    {L"No Device Found\r\n", 0},
+    {L"User Interrupted\r\n", 0},
+    {L"Error\r\n", 0},
+    {L"Error - Other\r\n", 0},
+    {L"Critical Error\r\n", 0},
+    {L"Error\r\n", 0},
+    {L"Error\r\n", 0},
+    {L"Discovery Successful\r\n", 3},
+};
+const unsigned kResultRows = sizeof kResults / sizeof kResults[0];
+
+}  // namespace
+
 FlashComponent::FlashComponent(HINSTANCE module) : CBaseComponent(), m_hModule(module) {}
 
+// The component owns nothing of its own: the engine's state is process-wide
+// and the entry point resets it.
 FlashComponent::~FlashComponent() = default;
 
-// The engine's check sequence is not built yet: the state stays
-// "undetermined" until it is.
+const wchar_t* FlashComponent::ResultLine(unsigned code)
+{
+    return code < kResultRows ? kResults[code].line : kResults[kFlashError].line;
+}
+
+unsigned FlashComponent::ResultOf(unsigned code)
+{
+    return code < kResultRows ? kResults[code].result : 0;
+}
+
+unsigned FlashComponent::InstallStateOf(unsigned code)
+{
+    switch (code) {
+    case kFlashUpgrade: return kStateOlderInstalled;
+    case kFlashDowngrade: return kStateNewerInstalled;
+    case kFlashRewrite: return kStateSameVersion;
+    case kFlashNoDevice:
+    case kFlashNoCommandLine: return kStateNotApplicable;
+    default: return kStateCannotInstall;
+    }
+}
+
 unsigned FlashComponent::CheckInstallationState()
 {
-    return kStateUndetermined;
+    LogPrint(kLogVerbose, "FlashComponent::Checking Installation state\n");
+    const unsigned state = InstallStateOf(runCheckSequence());
+    LogPrint(kLogVerbose, "FlashComponent::Checking Installation state Ends\n");
+    return state;
+}
+
+int FlashComponent::GetCurrentVersion(wchar_t* message, unsigned capacity)
+{
+    char text[1025];
+    memset(text, 0, sizeof text);
+    LogPrint(kLogVerbose, "FlashComponent::GetCurrentVersion starts.\n");
+    int result = 0;
+    try {
+        strncpy(text, getFirmwareCurrentVersion(), 1023);
+    } catch (const std::exception& e) {
+        text[0] = '\0';
+        LogPrint(kLogVerbose, "FlashComponent::GetCurrentVersion failed: %s\n", e.what());
+    }
+    LogPrint(kLogVerbose, "FlashComponent::current version %s\n", text);
+    if (text[0] != '\0' && message) {
+        // Written whole or not at all: a cut list would name fewer
+        // controllers than will be flashed.
+        const int needed = MultiByteToWideChar(CP_ACP, MB_PRECOMPOSED, text, -1, nullptr, 0);
+        if (needed > 0 && static_cast<unsigned>(needed) <= capacity)
+            result = MultiByteToWideChar(CP_ACP, MB_PRECOMPOSED, text, -1, message, static_cast<int>(capacity)) > 0;
+        else
+            LogPrint(kLogVerbose, "FlashComponent::GetCurrentVersion: %d characters do not fit in %u\n", needed,
+                     capacity);
+    }
+    LogPrint(kLogVerbose, "FlashComponent::GetCurrentVersion ends with status: %d.\n", result);
+    return result;
+}
+
+unsigned FlashComponent::Installation(unsigned, ULONG_PTR, wchar_t* message, int, const wchar_t*)
+{
+    LogPrint(kLogVerbose, "FlashComponent::Installation initiated.\n");
+    unsigned code = kFlashError;
+    try {
+        code = flashFirmware();
+    } catch (const std::exception& e) {
+        code = kFlashError;
+        LogPrint(kLogVerbose, "FlashComponent::Installation failed: %s\n", e.what());
+    }
+    if (message)
+        wcscat(message, ResultLine(code));
+    const unsigned result = ResultOf(code);
+    LogPrint(kLogVerbose, "FlashComponent::Installation completed.\n");
+    return result;
 }

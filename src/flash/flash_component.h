@@ -10,8 +10,23 @@ public:
     explicit FlashComponent(HINSTANCE module);
     ~FlashComponent() override;
 
+    // Flashes the marked controllers and appends one English result line to
+    // the text already in message: 0 failure, 1 done, 2 done and a restart
+    // needed, 3 discovery report written.
+    unsigned Installation(unsigned first, ULONG_PTR second, wchar_t* message, int fourth,
+                          const wchar_t* language) override;
+    // Per marked controller "\r\n" model ": " version "\n"; 0 and the buffer
+    // untouched when no controller is marked.
+    int GetCurrentVersion(wchar_t* message, unsigned capacity) override;
+
     // The install-state code that replaces the base answer for property 5.
     unsigned CheckInstallationState();
+
+    // The host's result line and Installation result for a flash code.
+    static const wchar_t* ResultLine(unsigned code);
+    static unsigned ResultOf(unsigned code);
+    // The install state for a check-sequence code.
+    static unsigned InstallStateOf(unsigned code);
 
     HINSTANCE m_hModule;
 };

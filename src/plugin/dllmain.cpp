@@ -2,6 +2,7 @@
 // process attach to process detach; no exception leaves this file.
 #include "exports.h"
 #include "flash_component.h"
+#include "flash_engine.h"
 #include "process_log.h"
 
 #include <cstring>
@@ -22,6 +23,7 @@ void OnProcessAttach(HINSTANCE module)
 
 void OnProcessDetach()
 {
+    resetDeviceCollection();
     if (g_pFlashComponent) {
         LogSetComponentLog(nullptr);
         delete g_pFlashComponent;

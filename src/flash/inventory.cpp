@@ -1,0 +1,103 @@
+// The controller inventory: the vendor tool's count, then one information
+// query per controller, each answer read by the pure parsers.
+#include "flash_engine.h"
+#include "inventory_parse.h"
+
+#include "process_log.h"
+#include "run_command.h"
+
+#include <cstdio>
+#include <exception>
+
+namespace {
+
+const char kTool[] = "mnv_cli.exe";
+
+// Reads one controller's answer into a fresh record; false when the query
+// did not run or the model is not supported (both already logged).
+bool queryController(int n, DeviceObj& record)
+{
+    char command[1024];
+    snprintf(command, sizeof command, "%s %d %s", kTool, n, "info -o hba");
+    LogPrint(kLogVerbose, "Querying Boot Controller Device information ID: %d\n", n);
+
+    std::string output;
+    if (runCommand(command, output) != 0) {
+        LogPrint(kLogVerbose, "Failed to execute command\n");
+        return false;
+    }
+    record.setControllerId(n);
+    const ControllerInfo info = parseControllerInfo(output);
+    record.setFwVersion(info.fwVersion);
+    record.setSubVendorId(info.subVendorId);
+    record.setSubDeviceId(info.subDeviceId);
+
+    const std::string name = getModelName(record.getSubDeviceId());
+    if (name.empty())
+        return false;
+    record.setProductName(name);
+    record.setTargetVersion(packageVersion);
+    record.setUpdateState(compareVersion(record.getFwVersion(), packageVersion));
+    return true;
+}
+
+}  // namespace
+
+int getControllerCount()
+{
+    char command[1024];
+    snprintf(command, sizeof command, "%s %s", kTool, "adapter --list");
+    LogPrint(kLogVerbose, "Command: %s \n", command);
+
+    std::string output;
+    if (runCommand(command, output) != 0) {
+        LogPrint(kLogVerbose, "Failed to execute command: %s\n", command);
+        return -1;
+    }
+    const ControllerCount count = parseControllerCount(output);
+    if (count.status == ControllerCount::kTooLarge) {
+        // No machine has that many controllers: the answer is not believed.
+        LogPrint(kLogVerbose, "Controller count %s is out of range; no controller is queried\n", count.text.c_str());
+        return 0;
+    }
+    return count.count;
+}
+
+unsigned char runDeviceInventory()
+{
+    LogPrint(kLogVerbose, "Fetching Boot Controller Devices information...\n");
+    const int count = getControllerCount();
+
+    // The package version is read even when there is nothing to compare it
+    // with: later steps (the discovery report) use it.
+    readKeyFilesFromKXXML(findFirstFileContaining(".xml"));
+
+    bool appended = false;
+    for (int n = 1; n <= count; ++n) {
+        // One controller that cannot be read (memory exhausted on a huge
+        // answer) is skipped like one whose query failed.
+        try {
+            DeviceObj record;
+            if (queryController(n, record)) {
+                deviceCollection.push_back(record);
+                appended = true;
+            }
+        } catch (const std::exception& e) {
+            LogPrint(kLogVerbose, "Failed to read Boot Controller Device information ID: %d (%s)\n", n, e.what());
+        }
+    }
+    return appended ? 1 : 0;
+}
+
+std::string getModelName(const std::string& subDeviceId)
+{
+    LogPrint(kLogVerbose, "getModelName with subdeviceid: %s\n", subDeviceId.c_str());
+    const char* name = findModelName(subDeviceId);
+    if (!name) {
+        LogPrint(kLogVerbose, "ERROR:Could not get the model name\n");
+        LogPrint(kLogVerbose, "%s\n", "invalid unordered_map<K, T> key");
+        return std::string();
+    }
+    LogPrint(kLogVerbose, "Model name found for the subdeviceid is: %s\n", name);
+    return name;
+}

@@ -1,0 +1,83 @@
+// The package's files in the current directory, its firmware version and
+// the version text the host receives as the current version.
+#include "flash_engine.h"
+
+#include "process_log.h"
+#include "win_handle.h"
+
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+// Rebuilt by each getFirmwareCurrentVersion call; at most 1023 bytes.
+char g_versionText[1024] = "";
+const size_t kPieceChars = 249;
+
+}  // namespace
+
+std::string findFirstFileContaining(const std::string& text)
+{
+    char folder[MAX_PATH];
+    const DWORD n = GetFullPathNameA("./", MAX_PATH, folder, nullptr);
+    if (n == 0 || n >= MAX_PATH)
+        return std::string();
+    std::string pattern = folder;
+    if (!pattern.empty() && pattern.back() != '\\' && pattern.back() != ':')
+        pattern += '\\';
+    pattern += '*';
+
+    // Every entry counts, folders and "." and ".." included, in the order
+    // the file system lists them.
+    WIN32_FIND_DATAA found;
+    FindHandle search(FindFirstFileA(pattern.c_str(), &found));
+    if (!search)
+        return std::string();
+    do {
+        if (strstr(found.cFileName, text.c_str()))
+            return found.cFileName;
+    } while (FindNextFileA(search.get(), &found));
+    return std::string();
+}
+
+// The package definition is not read yet: the version stays empty, exactly
+// as when no package file can be read, and the log says why.
+std::string readKeyFilesFromKXXML(const std::string& fileName)
+{
+    packageVersion.clear();
+    LogPrint(kLogVerbose, "readKeyFilesFromKXXML: %s\n", fileName.c_str());
+    LogPrint(kLogVerbose, "readKeyFilesFromKXXML: package version not read, this build has no package reader\n");
+    return packageVersion;
+}
+
+const char* getFirmwareCurrentVersion()
+{
+    LogPrint(kLogVerbose, "getFirmwareCurrentVersion...\n");
+    memset(g_versionText, 0, sizeof g_versionText);
+    size_t used = 0;
+    bool full = false;
+    for (size_t i = 0; i < deviceCollection.size(); ++i) {
+        const DeviceObj& device = deviceCollection[i];
+        LogPrint(kLogVerbose, "isFlashNeed for ID: %d is %d\n", static_cast<int>(i), device.isFlashNeed() ? 1 : 0);
+        if (!device.isFlashNeed())
+            continue;
+        LogPrint(kLogVerbose, "getFirmwareCurrentVersion: Reading out product name and version details\n");
+        char piece[kPieceChars + 1];
+        snprintf(piece, sizeof piece, "\r\n%s: %s\n", device.getProductName().c_str(),
+                 device.getFwVersion().c_str());
+        // Whole entries only: a controller that no longer fits is left out
+        // rather than shown with a cut version.
+        const size_t length = strlen(piece);
+        if (full || used + length > sizeof g_versionText - 1) {
+            if (!full)
+                LogPrint(kLogVerbose, "getFirmwareCurrentVersion: version text full, ID: %d and later left out\n",
+                         static_cast<int>(i));
+            full = true;
+            continue;
+        }
+        memcpy(g_versionText + used, piece, length);
+        used += length;
+    }
+    LogPrint(kLogVerbose, "getFirmwareCurrentVersion: version %s\n", g_versionText);
+    return g_versionText;
+}
