@@ -1,0 +1,106 @@
+// The command runner on real child processes: the simulated vendor tool and
+// cmd.exe.
+#include "flash_test_util.h"
+#include "run_command.h"
+
+#include <gtest/gtest.h>
+
+using namespace flashtest;
+
+namespace {
+
+// Every byte value, in an order that shows any reordering or repetition.
+std::string Pattern(size_t size)
+{
+    std::string bytes(size, '\0');
+    for (size_t i = 0; i < size; ++i)
+        bytes[i] = static_cast<char>((i * 7 + i / 256) & 0xFF);
+    return bytes;
+}
+
+TEST(RunCommand, CapturesEveryByteInOrder)
+{
+    const struct {
+        const char* name;
+        size_t size;
+        const char* extra;  // scenario lines besides list_file
+    } cases[] = {
+        {"nothing", 0, ""},
+        {"ten_thousand", 10000, ""},
+        {"on_stderr", 10000, "stream=stderr\n"},
+        {"exit_code_1", 100, "exit_code=1\n"},
+        {"large", 300000, ""},
+    };
+    for (const auto& c : cases) {
+        ToolFolder tool(std::string("run_") + c.name, std::string("list_file=answer.bin\n") + c.extra);
+        const std::string expected = Pattern(c.size);
+        tool.AddFile(L"answer.bin", expected);
+        std::string output = "kept|";
+        EXPECT_EQ(0, runCommand("mnv_cli.exe adapter --list", output)) << c.name;
+        EXPECT_EQ(5 + c.size, output.size()) << c.name;
+        EXPECT_TRUE(output == "kept|" + expected) << c.name;
+        EXPECT_EQ(std::vector<std::string>{"mnv_cli.exe adapter --list"}, tool.Calls()) << c.name;
+    }
+}
+
+TEST(RunCommand, ShortLineAfterLongOneIsNotPaddedWithTheOldChunk)
+{
+    ToolFolder tool("run_short_after_long", "list_file=answer.bin\n");
+    const std::string expected = std::string(4096 * 2 + 100, 'L') + "\r\nshort\r\n";
+    tool.AddFile(L"answer.bin", expected);
+    std::string output;
+    ASSERT_EQ(0, runCommand("mnv_cli.exe adapter --list", output));
+    EXPECT_TRUE(output == expected);
+}
+
+TEST(RunCommand, StandardOutputAndErrorShareThePipe)
+{
+    ToolFolder tool("run_cmd_both", "");
+    std::string output;
+    ASSERT_EQ(0, runCommand("cmd.exe /c echo out& echo err 1>&2& exit 1", output));
+    EXPECT_NE(std::string::npos, output.find("out")) << output;
+    EXPECT_NE(std::string::npos, output.find("err")) << output;
+    EXPECT_LT(output.find("out"), output.find("err")) << output;
+}
+
+TEST(RunCommand, MissingProgramFailsAndSaysSo)
+{
+    ToolFolder tool("run_missing", "", false);
+    const LogTail log;
+    std::string output = "unchanged";
+    EXPECT_EQ(-1, runCommand("mnv_cli.exe adapter --list", output));
+    EXPECT_EQ("unchanged", output);
+    EXPECT_EQ(std::vector<std::string>{"cannot create process."}, log.Lines());
+}
+
+TEST(RunCommand, CommandTooLongForItsBufferIsRefused)
+{
+    ToolFolder tool("run_too_long", "");
+    const LogTail log;
+    const std::string command = "mnv_cli.exe " + std::string(1100, 'a');
+    std::string output;
+    EXPECT_EQ(-1, runCommand(command.c_str(), output));
+    EXPECT_EQ(std::vector<std::string>{"cannot convert command."}, log.Lines());
+    EXPECT_TRUE(tool.Calls().empty());
+}
+
+TEST(RunCommand, OutputThatCannotBeKeptFailsWithoutBlockingTheChild)
+{
+    ToolFolder tool("run_no_memory", "padding=400000\n");
+    const LogTail log;
+    std::string output = "before";
+    int result = 0;
+    {
+        const AllocationLimit limit(64 * 1024);
+        result = runCommand("mnv_cli.exe adapter --list", output);
+    }
+    EXPECT_EQ(-1, result);
+    EXPECT_EQ("before", output);
+    EXPECT_EQ(std::vector<std::string>{"cannot keep the output of command: mnv_cli.exe adapter --list"}, log.Lines());
+    // The same child runs whole when memory allows.
+    std::string whole;
+    EXPECT_EQ(0, runCommand("mnv_cli.exe adapter --list", whole));
+    EXPECT_GT(whole.size(), 400000u);
+}
+
+}  // namespace
