@@ -51,6 +51,17 @@ void Scenario::CopyIn(const std::wstring& source, const std::wstring& asName) co
     CopyFileW(source.c_str(), PathOf(asName).c_str(), FALSE);
 }
 
+void Scenario::AddSimulator(const std::string& scenarioText) const
+{
+    CopyIn(BuildFile(L"tools\\mnv-sim\\mnv_sim.exe"), L"mnv_cli.exe");
+    AddFile(L"mnv_sim.ini", scenarioText);
+}
+
+std::vector<std::string> Scenario::SimulatorCalls() const
+{
+    return SplitCrLf(ReadFileBytes(PathOf(L"mnv_sim.calls.log")));
+}
+
 HostResult Scenario::Host(const std::vector<std::wstring>& args,
                           const std::map<std::wstring, std::wstring>& env) const
 {

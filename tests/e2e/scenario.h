@@ -29,6 +29,11 @@ public:
     std::wstring PathOf(const std::wstring& name) const { return m_folder + L"\\" + name; }
     void AddFile(const std::wstring& name, const std::string& bytes) const;
     void CopyIn(const std::wstring& source, const std::wstring& asName) const;
+    // Puts the simulated vendor tool in the folder as mnv_cli.exe, with the
+    // scenario text as its mnv_sim.ini.
+    void AddSimulator(const std::string& scenarioText) const;
+    // The command lines the simulator was started with, in order.
+    std::vector<std::string> SimulatorCalls() const;
 
     // Runs tzrhost.exe <folder> args... with the package folder as current
     // directory. env is set for the host process only.

@@ -216,14 +216,16 @@ int Info(const Scenario& scenario, int n, bool toStderr)
         Emit(Answer(scenario, {"Error: controller " + std::to_string(n) + " not found"}), toStderr);
         return 1;
     }
-    std::vector<std::string> lines = {"Controller " + std::to_string(n), "Adapter type: NVMe boot controller"};
+    // The firmware line comes last, so a scenario without a final line end
+    // leaves it unterminated.
+    std::vector<std::string> lines = {"Controller " + std::to_string(n), "Adapter type: NVMe boot controller",
+                                      "Status: optimal"};
     if (scenario.HasController(n, "svid"))
         lines.push_back("SVID: " + scenario.Controller(n, "svid"));
     if (scenario.HasController(n, "sdid"))
         lines.push_back("SDID: " + scenario.Controller(n, "sdid"));
     if (scenario.HasController(n, "fw"))
         lines.push_back("Firmware Version: " + scenario.Controller(n, "fw"));
-    lines.push_back("Status: optimal");
     Emit(Answer(scenario, lines), toStderr);
     return 0;
 }
