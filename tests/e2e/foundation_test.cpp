@@ -139,8 +139,9 @@ TEST(Host, InstallKeepsTheHostsTextAndReportsTheResult)
 {
     Scenario s("host_install");
     const HostResult r = s.Host({L"--property", L"6", L"--install", L"--install-text", L"before\r\n"});
-    // The installation path is not built yet: failure, the text unchanged.
-    EXPECT_EQ("install   result 0 (failure)  message \"before\\r\\n\"", r.InstallLine()) << r.output;
+    // No install-state query came first, so no controller is marked: the
+    // host's text stays and one failure line follows it.
+    EXPECT_EQ("install   result 0 (failure)  message \"before\\r\\nError\\r\\n\"", r.InstallLine()) << r.output;
     EXPECT_EQ(1u, r.exitCode);
 }
 
