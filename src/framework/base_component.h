@@ -6,6 +6,7 @@
 #include "CStr.h"
 #include "cmplog2.h"
 #include "device_list.h"
+#include "messages.h"
 #include "supported_os.h"
 #include "tzr_xml_reader.h"
 
@@ -96,6 +97,24 @@ public:
     int FindDevice(const wchar_t* hardwareId, W2KDEVINST** record);
 
     CCmpLog2* Log() const { return m_pLog; }
+
+    // Language index of a host's language code: "fr" 1, "it" 2, "de" 3,
+    // "es" 4, "ja" 5 in any letter case; anything else, and null, 0 (English).
+    static int GetLanguageIndex(const wchar_t* code);
+    // The table's entry for the language (install-state messages).
+    static const wchar_t* GetMessageForLanguage(const TzrMessageTable& table, const wchar_t* language);
+    // The Japanese entry for a Japanese host, else English (installation messages).
+    static const wchar_t* GetLocalizedMessage(const TzrMessageTable& table, const wchar_t* language);
+
+    // Edition value of the running system from its product type.
+    WORD GetWindowsEditionFromSystemValue(DWORD productType);
+    // The edition table itself, for a given R2 state.
+    static WORD EditionFromProductType(DWORD productType, int r2);
+    // Fills m_dwOsMajor, m_dwOsMinor, m_dwOsBuild from the runtime library.
+    void QueryRuntimeVersion();
+    // Matches a description of the running system against m_vSupportedOS,
+    // tracing every test; 1 at the first entry that matches.
+    int MatchSupportedOS(const RunningOS& current);
 
 protected:
     // Writes one component-log line with the source name of this component.

@@ -15,11 +15,6 @@ int CBaseComponent::GetInstallState(void* record, unsigned size, const wchar_t*)
     return 1;
 }
 
-int CBaseComponent::IsOSSupported()
-{
-    return 0;
-}
-
 int CBaseComponent::IsDiskSpaceAvailable(const wchar_t*)
 {
     return 0;

@@ -2,6 +2,7 @@
 #include "base_component.h"
 
 #include <cstring>
+#include <cwchar>
 
 int CBaseComponent::GetProperty(unsigned id, void* buffer, unsigned size, const wchar_t* language)
 {
@@ -46,27 +47,76 @@ int CBaseComponent::GetProperty(unsigned id, void* buffer, unsigned size, const 
     }
 }
 
-// Name, description and the two versions come from the package definition
-// and the target file's version record; neither is read yet, so each query
-// answers "not known" (0, buffer untouched).
-int CBaseComponent::GetName(wchar_t*, unsigned, const wchar_t*)
+namespace {
+
+// Copies text with its terminator when it fits; 0 and nothing written when
+// it needs capacity characters or more.
+int AnswerText(const wchar_t* text, wchar_t* out, unsigned capacity)
 {
-    return 0;
+    if (!text || !out)
+        return 0;
+    const size_t length = wcslen(text);
+    if (length >= capacity)
+        return 0;
+    memcpy(out, text, (length + 1) * sizeof(wchar_t));
+    return 1;
 }
 
-int CBaseComponent::GetDescription(wchar_t*, unsigned, const wchar_t*)
+// The translation for the host's language under tzr_package/<group>: the
+// entry whose lang matches in any letter case, else the English entry. A
+// null language takes the first entry of the chain.
+const CTzrXMLNode* Translation(const CTzrXMLReader* reader, const wchar_t* group, const wchar_t* entry,
+                               const wchar_t* language)
 {
-    return 0;
+    if (!reader)
+        return nullptr;
+    const CTzrXMLNode* package = reader->FindChild(nullptr, L"tzr_package");
+    const CTzrXMLNode* parent = package ? reader->FindChild(package, group) : nullptr;
+    if (!parent)
+        return nullptr;
+    if (!language)
+        return reader->FindChild(parent, entry);
+    if (const CTzrXMLNode* found = reader->FindChild(parent, entry, L"lang", language))
+        return found;
+    return reader->FindChild(parent, entry, L"lang", L"en");
 }
 
+}  // namespace
+
+int CBaseComponent::GetName(wchar_t* message, unsigned capacity, const wchar_t* language)
+{
+    return AnswerText(TzrElementText(Translation(m_pPackageReader, L"name", L"name_xlate", language)), message,
+                      capacity);
+}
+
+// The description is the first CDATA section of the translation; plain text
+// is not a description.
+int CBaseComponent::GetDescription(wchar_t* message, unsigned capacity, const wchar_t* language)
+{
+    const CTzrXMLNode* translation = Translation(m_pPackageReader, L"description", L"description_xlate", language);
+    const CTzrXMLNode* section = translation ? translation->GetChild(L"#CDATA") : nullptr;
+    if (!section || section->m_nType != CTzrXMLNode::kText)
+        return 0;
+    return AnswerText(section->GetText() ? section->GetText() : L"", message, capacity);
+}
+
+// The installed version is that of the target file's version record, which
+// the framework cannot read yet: not known.
 int CBaseComponent::GetCurrentVersion(wchar_t*, unsigned)
 {
     return 0;
 }
 
-int CBaseComponent::GetNewVersion(wchar_t*, unsigned)
+int CBaseComponent::GetNewVersion(wchar_t* message, unsigned capacity)
 {
-    return 0;
+    if (!m_pPackageReader)
+        return 0;
+    const CTzrXMLNode* package = m_pPackageReader->FindChild(nullptr, L"tzr_package");
+    const CTzrXMLNode* version = package ? m_pPackageReader->FindChild(package, L"version") : nullptr;
+    const wchar_t* value = version ? version->GetAttribute(L"value") : nullptr;
+    if (!value || !value[0])
+        return 0;
+    return AnswerText(value, message, capacity);
 }
 
 int CBaseComponent::SupportsSilentInstall()
