@@ -27,5 +27,9 @@ test: build
 demo: build
 	bash demo/run-demo.sh $(BUILD)
 
+# Benchmarks, by hand only (never part of `make test`).
+bench: build
+	bash tools/bench/run-flash-bench.sh $(BUILD)
+
 clean:
 	rm -rf $(BUILD)
