@@ -104,3 +104,62 @@ TEST(RunCommand, OutputThatCannotBeKeptFailsWithoutBlockingTheChild)
 }
 
 }  // namespace
+
+namespace {
+
+// The simulated tool's flash outcomes, which the flashing step relies on.
+TEST(SimulatedTool, FlashOutcomesAndTheFirmwareTheyLeave)
+{
+    const struct {
+        const char* outcome;
+        const char* printed;  // a text the output must hold
+        bool updated;         // the next inventory sees the image's version
+    } cases[] = {
+        {"success", "Flash NVMe Controller firmware success", true},
+        {"upper", "FLASH NVME CONTROLLER FIRMWARE SUCCESS", true},
+        {"long", "Flash NVMe Controller firmware success", true},
+        {"stderr", "Flash NVMe Controller firmware success", true},
+        {"fail", "disk on fire", false},
+        {"crash", "Flashing controller 1 with image fw.bin", false},
+    };
+    for (const auto& c : cases) {
+        ToolFolder tool(std::string("sim_flash_") + c.outcome,
+                        std::string("image_version=2.0\n1.sdid=0x2f6\n1.fw=1.0\n1.flash_text=disk on fire\n1.flash=") +
+                            c.outcome + "\n");
+        std::string flashed;
+        ASSERT_EQ(0, runCommand("mnv_cli.exe 1 flash -o hba -f fw.bin -c 1 -s 1", flashed)) << c.outcome;
+        EXPECT_NE(std::string::npos, flashed.find(c.printed)) << c.outcome << ": " << flashed.substr(0, 200);
+        if (std::string(c.outcome) == "long") {
+            EXPECT_GT(flashed.size(), 100000u);
+        }
+        std::string info;
+        ASSERT_EQ(0, runCommand("mnv_cli.exe 1 info -o hba", info));
+        EXPECT_NE(std::string::npos, info.find(c.updated ? "Firmware Version: 2.0\r\n" : "Firmware Version: 1.0\r\n"))
+            << c.outcome << ": " << info;
+        EXPECT_EQ((std::vector<std::string>{"mnv_cli.exe 1 flash -o hba -f fw.bin -c 1 -s 1",
+                                            "mnv_cli.exe 1 info -o hba"}),
+                  tool.Calls())
+            << c.outcome;
+    }
+}
+
+TEST(SimulatedTool, UnknownCommandsAndControllersAreRefused)
+{
+    ToolFolder tool("sim_refuses", "1.sdid=0x2f6\n");
+    const struct {
+        const char* command;
+        const char* printed;
+    } cases[] = {
+        {"mnv_cli.exe adapter list", "mnv_cli: unknown command"},
+        {"mnv_cli.exe 1 info", "mnv_cli: unknown command"},
+        {"mnv_cli.exe 2 info -o hba", "Error: controller 2 not found"},
+        {"mnv_cli.exe 1 flash -o hba -f fw.bin -c 2 -s 1", "mnv_cli: unknown command"},
+    };
+    for (const auto& c : cases) {
+        std::string output;
+        ASSERT_EQ(0, runCommand(c.command, output)) << c.command;
+        EXPECT_EQ(std::string(c.printed) + "\r\n", output) << c.command;
+    }
+}
+
+}  // namespace
