@@ -1,11 +1,21 @@
 #include "c_xml.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <exception>
+#include <limits>
 #include <memory>
+#include <new>
+#include <stdexcept>
+#include <string_view>
+#include <type_traits>
 #ifdef _WIN32
 #include <share.h>
 #endif
+
+// The tree is given back by releasing the arena, without running anything.
+static_assert(std::is_trivially_destructible<C_XML::C_Node>::value, "nodes must own nothing");
 
 namespace {
 
@@ -36,17 +46,20 @@ std::FILE* openShared(const std::string& path) {
 #endif
 }
 
+// The tree's memory belongs to the document, so a context without one has
+// nowhere to build.
 C_XML::C_ParseContext* contextOf(void* context) {
     auto* ctx = static_cast<C_XML::C_ParseContext*>(context);
-    return (ctx != nullptr && ctx->m_pCurrent != nullptr) ? ctx : nullptr;
+    return (ctx != nullptr && ctx->m_pCurrent != nullptr && ctx->m_pDocument != nullptr) ? ctx : nullptr;
 }
 
 // A white-space-only text of a node that also holds elements or CDATA is
 // only indentation; with trimming on it goes.
 void trimNode(const C_XML::C_ParseContext& ctx, C_XML::C_Node* node) {
-    if (ctx.m_pDocument != nullptr && ctx.m_pDocument->trimWhitespace() && !node->m_bHasCdata &&
+    if (ctx.m_pDocument->trimWhitespace() && !node->m_bHasCdata &&
         C_XML::isWhitespace(node->m_sText.data(), node->m_sText.size())) {
-        node->m_sText.clear();
+        // Keeps the room for what follows.
+        node->m_sText = std::string_view(node->m_sText.data(), 0);
     }
 }
 
@@ -61,32 +74,47 @@ void recordFailure(C_XML::C_ParseContext* ctx, const std::exception* error, cons
 
 }  // namespace
 
-C_XML::C_Node::C_Node(const std::string& name, C_Node* parent) : m_sName(name), m_pParent(parent) {}
-
-C_XML::C_Node::~C_Node() { reset(); }
-
-void C_XML::C_Node::reset() {
-    // Move every descendant into one flat list and destroy them from its
-    // front; each node dies with no children of its own, so destruction
-    // never recurses however deep the tree is.
-    std::list<C_Node> pending;
-    pending.splice(pending.end(), m_lChildren);
-    while (!pending.empty()) {
-        C_Node& first = pending.front();
-        pending.splice(pending.end(), first.m_lChildren);
-        pending.pop_front();
-    }
-    m_sName.clear();
-    m_vAttributes.clear();
-    m_sText.clear();
-    m_bHasCdata = false;
-}
+C_XML::C_XML() = default;
 
 C_XML::~C_XML() = default;
 
 void C_XML::setTrimWhitespace(bool on) { m_bTrim = on; }
 
-void C_XML::clear() { m_document.reset(); }
+void C_XML::clear() {
+    m_document = C_Node();
+    // Nothing refers to the arena any more.
+    m_arena.release();
+}
+
+std::string_view C_XML::copyBytes(const char* data, size_t count) {
+    if (count == 0) {
+        return std::string_view();
+    }
+    char* copy = static_cast<char*>(m_arena.allocate(count, 1));
+    std::memcpy(copy, data, count);
+    return std::string_view(copy, count);
+}
+
+void C_XML::appendText(C_Node* node, const char* data, size_t count) {
+    const size_t size = node->m_sText.size();
+    if (count > node->m_nTextCapacity - size) {
+        if (count > std::numeric_limits<size_t>::max() / 2 - size) {
+            throw std::length_error("C_XML: text too long");
+        }
+        // Most texts arrive in one piece and get exactly their size; texts
+        // that grow double, so appending stays linear.
+        const size_t capacity = std::max(size + count, 2 * node->m_nTextCapacity);
+        char* room = static_cast<char*>(m_arena.allocate(capacity, 1));
+        if (size != 0) {
+            std::memcpy(room, node->m_sText.data(), size);
+        }
+        node->m_sText = std::string_view(room, size);
+        node->m_nTextCapacity = capacity;
+    }
+    // The text's bytes were allocated writable here; only the view is const.
+    std::memcpy(const_cast<char*>(node->m_sText.data()) + size, data, count);
+    node->m_sText = std::string_view(node->m_sText.data(), size + count);
+}
 
 bool C_XML::isWhitespace(const char* data, size_t count) {
     for (size_t i = 0; i < count; ++i) {
@@ -181,17 +209,32 @@ void XMLCALL C_XML::startElement(void* context, const XML_Char* name, const XML_
         ctx->m_bAfterEnd = false;
         C_Node* parentNode = ctx->m_pCurrent;
         trimNode(*ctx, parentNode);
-        C_Node* previous = parentNode->m_lChildren.empty() ? nullptr : &parentNode->m_lChildren.back();
-        parentNode->m_lChildren.emplace_back(name != nullptr ? name : "", parentNode);
-        C_Node* node = &parentNode->m_lChildren.back();
-        if (previous != nullptr) {
-            previous->m_pNextSibling = node;
-        }
-        if (attributes != nullptr) {
-            for (const XML_Char** pair = attributes; pair[0] != nullptr; pair += 2) {
-                node->m_vAttributes.emplace_back(pair[0], pair[1] != nullptr ? pair[1] : "");
+        // Build the node whole before linking it in, so a failure leaves the
+        // tree as it was.
+        C_XML& doc = *ctx->m_pDocument;
+        C_Node* node = new (doc.m_arena.allocate(sizeof(C_Node), alignof(C_Node))) C_Node();
+        node->m_sName = name != nullptr ? doc.copyBytes(name, std::strlen(name)) : std::string_view();
+        node->m_pParent = parentNode;
+        if (attributes != nullptr && attributes[0] != nullptr) {
+            size_t count = 0;
+            while (attributes[2 * count] != nullptr) {
+                ++count;
             }
+            auto* list = static_cast<Attribute*>(doc.m_arena.allocate(count * sizeof(Attribute), alignof(Attribute)));
+            for (size_t i = 0; i < count; ++i) {
+                const XML_Char* value = attributes[2 * i + 1] != nullptr ? attributes[2 * i + 1] : "";
+                new (&list[i]) Attribute(doc.copyBytes(attributes[2 * i], std::strlen(attributes[2 * i])),
+                                         doc.copyBytes(value, std::strlen(value)));
+            }
+            node->m_vAttributes.m_pData = list;
+            node->m_vAttributes.m_nCount = count;
         }
+        if (parentNode->m_pLastChild != nullptr) {
+            parentNode->m_pLastChild->m_pNextSibling = node;
+        } else {
+            parentNode->m_pFirstChild = node;
+        }
+        parentNode->m_pLastChild = node;
         ctx->m_pCurrent = node;
     } catch (const std::exception& e) {
         recordFailure(ctx, &e, nullptr);
@@ -230,11 +273,11 @@ void XMLCALL C_XML::characterData(void* context, const XML_Char* data, int count
         }
         // The parser hands text over in pieces (it cuts at line ends); each
         // piece is judged on its own, so indentation after a child goes.
-        const bool trim = ctx->m_pDocument != nullptr && ctx->m_pDocument->trimWhitespace();
+        const bool trim = ctx->m_pDocument->trimWhitespace();
         if (trim && ctx->m_bAfterEnd && !ctx->m_bInCdata && isWhitespace(data, static_cast<size_t>(count))) {
             return;
         }
-        node->m_sText.append(data, static_cast<size_t>(count));
+        ctx->m_pDocument->appendText(node, data, static_cast<size_t>(count));
     } catch (const std::exception& e) {
         recordFailure(ctx, &e, nullptr);
     } catch (...) {
@@ -272,9 +315,7 @@ void XMLCALL C_XML::endCdataSection(void* context) {
     }
 }
 
-const C_XML::C_Node* C_XML::firstChild(const C_Node* node) {
-    return (node != nullptr && !node->m_lChildren.empty()) ? &node->m_lChildren.front() : nullptr;
-}
+const C_XML::C_Node* C_XML::firstChild(const C_Node* node) { return node != nullptr ? node->m_pFirstChild : nullptr; }
 
 const C_XML::C_Node* C_XML::nextSibling(const C_Node* node) {
     // The document node has no parent and so no siblings; its link stays null.
@@ -287,9 +328,9 @@ const C_XML::C_Node* C_XML::findChild(const C_Node* node, const std::string& nam
     if (node == nullptr) {
         return nullptr;
     }
-    for (const C_Node& child : node->m_lChildren) {
-        if (child.m_sName == name) {
-            return &child;
+    for (const C_Node* child = node->m_pFirstChild; child != nullptr; child = child->m_pNextSibling) {
+        if (child->m_sName == name) {
+            return child;
         }
     }
     return nullptr;
@@ -300,7 +341,7 @@ bool C_XML::getText(const C_Node* node, std::string* out) {
         return false;
     }
     if (out != nullptr) {
-        *out = node->m_sText;
+        out->assign(node->m_sText.data(), node->m_sText.size());
     }
     return true;
 }
@@ -312,7 +353,7 @@ bool C_XML::getAttribute(const C_Node* node, const std::string& name, std::strin
     for (const auto& attribute : node->m_vAttributes) {
         if (attribute.first == name) {
             if (out != nullptr) {
-                *out = attribute.second;
+                out->assign(attribute.second.data(), attribute.second.size());
             }
             return true;
         }

@@ -9,36 +9,50 @@
 #include <expat.h>
 
 #include <cstddef>
-#include <list>
+#include <memory_resource>
 #include <string>
+#include <string_view>
 #include <utility>
-#include <vector>
 
 class C_XML {
 public:
+    // (name, value) as the parser reports it.
+    using Attribute = std::pair<std::string_view, std::string_view>;
+
+    // A node's attributes, in document order.
+    class C_AttributeList {
+    public:
+        const Attribute* begin() const { return m_pData; }
+        const Attribute* end() const { return m_pData + m_nCount; }
+        size_t size() const { return m_nCount; }
+        bool empty() const { return m_nCount == 0; }
+        const Attribute& operator[](size_t i) const { return m_pData[i]; }
+
+        Attribute* m_pData = nullptr;
+        size_t m_nCount = 0;
+    };
+
     // One element. The document node is a node too: empty name, no
     // attributes, no parent, and the file's top-level element as its child.
+    //
+    // Everything a node refers to (its name, attributes, text and children)
+    // lives in the arena of the document that built it, and a node owns no
+    // memory of its own: a package definition is a great many small strings
+    // and nodes, allocating and freeing them one by one would cost several
+    // times the parse, and the tree goes away all at once with its document,
+    // with no recursion however deep it is nested.
     class C_Node {
     public:
-        C_Node() = default;
-        C_Node(const std::string& name, C_Node* parent);
-        // Destroys the subtree without recursion, so a document nested a
-        // hundred thousand levels deep cannot exhaust the stack.
-        ~C_Node();
-        C_Node(const C_Node&) = delete;
-        C_Node& operator=(const C_Node&) = delete;
-
-        // Destroys the children and empties name, attributes and text.
-        void reset();
-
-        std::string m_sName;
-        std::vector<std::pair<std::string, std::string>> m_vAttributes;  // document order
-        std::string m_sText;
+        std::string_view m_sName;
+        C_AttributeList m_vAttributes;
+        std::string_view m_sText;
+        size_t m_nTextCapacity = 0;  // room behind m_sText.data() for appending
         bool m_bHasCdata = false;
         C_Node* m_pParent = nullptr;
-        std::list<C_Node> m_lChildren;  // document order; list nodes never move
-        // The child after this one in the parent's list, kept as the children
-        // are appended so that walking siblings costs nothing per step.
+        // The children, a list in document order; a node's address stays
+        // valid as long as its document keeps the tree.
+        C_Node* m_pFirstChild = nullptr;
+        C_Node* m_pLastChild = nullptr;
         C_Node* m_pNextSibling = nullptr;
     };
 
@@ -52,7 +66,7 @@ public:
         std::string m_sError;
     };
 
-    C_XML() = default;
+    C_XML();
     virtual ~C_XML();
     C_XML(const C_XML&) = delete;
     C_XML& operator=(const C_XML&) = delete;
@@ -63,7 +77,8 @@ public:
     // top-level element; the tree built before a parse error stays. True
     // when the whole file parsed and the tree is complete.
     virtual bool load(const std::string& path);
-    // Empties the document node.
+    // Empties the document node and gives back the tree's memory; nodes
+    // handed out before are gone.
     virtual void clear();
 
     const C_Node* document() const { return &m_document; }
@@ -103,6 +118,11 @@ public:
     static void XMLCALL endCdataSection(void* context);
 
 private:
+    // Appends bytes to a node's text, growing its room in the arena.
+    void appendText(C_Node* node, const char* data, size_t count);
+    std::string_view copyBytes(const char* data, size_t count);
+
+    std::pmr::monotonic_buffer_resource m_arena;
     C_Node m_document;
     bool m_bTrim = false;
     int m_nLastStatus = 0;

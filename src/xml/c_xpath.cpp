@@ -1,6 +1,7 @@
 #include "c_xpath.h"
 
 #include <deque>
+#include <string_view>
 
 namespace {
 
@@ -242,7 +243,7 @@ bool C_MatchRoot::match(const C_XML&, const C_XML::C_Node* node, size_t) const {
 bool C_MatchWild::match(const C_XML&, const C_XML::C_Node*, size_t) const { return true; }
 
 bool C_MatchTag::match(const C_XML&, const C_XML::C_Node* node, size_t) const {
-    return node != nullptr && node->m_sName == m_sTag;
+    return node != nullptr && std::string_view(node->m_sName) == m_sTag;
 }
 
 bool C_MatchAttr::match(const C_XML&, const C_XML::C_Node* node, size_t) const {

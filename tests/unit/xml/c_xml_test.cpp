@@ -82,6 +82,30 @@ TEST(CXmlLoad, TextsFollowTheWhiteSpaceRules) {
     }
 }
 
+// A parent's text grows piece by piece while its children get texts of
+// their own in between: no piece may land in the wrong node.
+TEST(CXmlLoad, InterleavedTextsStayApart) {
+    std::string doc = "<a>";
+    std::string parentText;
+    for (int i = 0; i < 3000; ++i) {
+        const std::string piece = "p" + std::to_string(i) + ";";
+        doc += piece + "<b>c" + std::to_string(i) + "</b>";
+        parentText += piece;
+    }
+    doc += "</a>";
+    C_XML xml;
+    xml.setTrimWhitespace(true);
+    ASSERT_TRUE(xml.load(WriteDoc("interleaved.xml", doc)));
+    const C_XML::C_Node* a = NodeAt(xml, {"a"});
+    ASSERT_NE(a, nullptr);
+    EXPECT_EQ(std::string(a->m_sText), parentText);
+    int i = 0;
+    for (const C_XML::C_Node* b = C_XML::firstChild(a); b != nullptr; b = C_XML::nextSibling(b), ++i) {
+        ASSERT_EQ(std::string(b->m_sText), "c" + std::to_string(i));
+    }
+    EXPECT_EQ(i, 3000);
+}
+
 // The chunking of character data is the parser's business; driving the
 // callbacks directly pins the rules for a given sequence of pieces.
 TEST(CXmlCallbacks, EachPieceIsJudgedAsDelivered) {
@@ -115,8 +139,10 @@ TEST(CXmlCallbacks, EachPieceIsJudgedAsDelivered) {
     EXPECT_EQ(a->m_sText, " x   ");
     EXPECT_TRUE(a->m_bHasCdata);
     ASSERT_EQ(a->m_vAttributes.size(), 3u);
-    EXPECT_EQ(a->m_vAttributes[0], std::make_pair(std::string("k"), std::string("1")));
-    EXPECT_EQ(a->m_vAttributes[2], std::make_pair(std::string("j"), std::string("3")));
+    EXPECT_EQ(a->m_vAttributes[0].first, "k");
+    EXPECT_EQ(a->m_vAttributes[0].second, "1");
+    EXPECT_EQ(a->m_vAttributes[2].first, "j");
+    EXPECT_EQ(a->m_vAttributes[2].second, "3");
     std::string value;
     EXPECT_TRUE(C_XML::getAttribute(a, "k", &value));
     EXPECT_EQ(value, "1");  // the first of equal names
@@ -180,7 +206,7 @@ TEST(CXmlNodes, NavigationEndsInNull) {
     for (const C_XML::C_Node* c = C_XML::firstChild(r); c != nullptr; c = C_XML::nextSibling(c)) {
         std::string text;
         C_XML::getText(c, &text);
-        seen.push_back(c->m_sName + "=" + text);
+        seen.push_back(std::string(c->m_sName) + "=" + text);
         EXPECT_EQ(C_XML::parent(c), r);
     }
     EXPECT_EQ(seen, (std::vector<std::string>{"x=1", "y=2", "x=3"}));
@@ -308,7 +334,7 @@ TEST(CXmlLoad, Utf16DocumentsAreRead) {
         ASSERT_TRUE(xml.load(WriteDoc("utf16.xml", Utf16(doc, bigEndian)))) << xml.lastError();
         const C_XML::C_Node* a = NodeAt(xml, {"a"});
         ASSERT_NE(a, nullptr);
-        EXPECT_EQ(a->m_sText, utf8);
+        EXPECT_EQ(std::string(a->m_sText), utf8);
         std::string k;
         EXPECT_TRUE(C_XML::getAttribute(a, "k", &k));
         EXPECT_EQ(k, "\xC4\x9A");
@@ -353,7 +379,7 @@ TEST(CXmlLoad, TenMegabytesLoad) {
     ASSERT_TRUE(xml.load(file)) << xml.lastError();
     const C_XML::C_Node* root = NodeAt(xml, {"tzr_package"});
     EXPECT_EQ(ChildCount(root), static_cast<size_t>(count));
-    EXPECT_EQ(root->m_lChildren.back().m_sText, "text " + std::to_string(count - 1));
+    EXPECT_EQ(std::string(root->m_pLastChild->m_sText), "text " + std::to_string(count - 1));
     RemoveDoc(file);
 }
 

@@ -54,7 +54,7 @@ public:
     bool found(const C_XML&, const C_XML::C_Node* node) override {
         std::string text;
         C_XML::getText(node, &text);
-        m_vTexts.push_back(node->m_sName + ":" + text);
+        m_vTexts.push_back(std::string(node->m_sName) + ":" + text);
         return m_nLimit == 0 || m_vTexts.size() < m_nLimit;
     }
     size_t m_nLimit;
