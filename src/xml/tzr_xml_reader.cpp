@@ -112,6 +112,11 @@ struct ParseContext {
     CTzrXMLNode* pending = nullptr;
     CTzrXMLNode* orphan = nullptr;
     bool outOfMemory = false;
+    bool amplified = false;
+    // Text the parser may report before the document counts as an entity
+    // bomb: without entity expansion a document reports at most its own
+    // size, so only nested entities ever come near this bound.
+    unsigned long long textBudget = 0;
     std::wstring chunk;
 
     ~ParseContext() { delete orphan; }
@@ -120,6 +125,18 @@ struct ParseContext {
     {
         outOfMemory = true;
         XML_StopParser(parser, XML_FALSE);
+    }
+    // Counts reported text against the budget; false (and parsing stopped)
+    // once it is spent.
+    bool Spend(size_t bytes)
+    {
+        if (bytes <= textBudget) {
+            textBudget -= bytes;
+            return true;
+        }
+        amplified = true;
+        XML_StopParser(parser, XML_FALSE);
+        return false;
     }
 };
 
@@ -207,7 +224,7 @@ void XMLCALL OnEndCdata(void* data)
 void XMLCALL OnCharacterData(void* data, const XML_Char* text, int length)
 {
     ParseContext& ctx = *static_cast<ParseContext*>(data);
-    if (ctx.outOfMemory || !ctx.current || length <= 0)
+    if (ctx.outOfMemory || ctx.amplified || !ctx.current || length <= 0 || !ctx.Spend(static_cast<size_t>(length)))
         return;
     try {
         ctx.chunk.clear();
@@ -437,6 +454,8 @@ unsigned CTzrXMLReader::LoadBuffer(const void* bytes, unsigned count)
     ctx.parser = XML_ParserCreate(nullptr);
     if (!ctx.parser)
         return kNoDocument;
+    const unsigned long long kMinimumBudget = 8ULL << 20;
+    ctx.textBudget = 100ULL * count > kMinimumBudget ? 100ULL * count : kMinimumBudget;
     XML_SetUserData(ctx.parser, &ctx);
     XML_SetElementHandler(ctx.parser, OnStartElement, OnEndElement);
     XML_SetCharacterDataHandler(ctx.parser, OnCharacterData);

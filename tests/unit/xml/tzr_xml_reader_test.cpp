@@ -280,6 +280,27 @@ TEST(TzrXMLReader, LoadCodesForBadInput)
     }
 }
 
+TEST(TzrXMLReader, EntityBombIsRefusedButPlainEntitiesWork)
+{
+    std::string bomb = "<!DOCTYPE p [<!ENTITY e0 'lollollollollollollollollollol'>";
+    for (int i = 1; i < 10; ++i) {
+        bomb += "<!ENTITY e" + std::to_string(i) + " '";
+        for (int k = 0; k < 10; ++k)
+            bomb += "&e" + std::to_string(i - 1) + ";";
+        bomb += "'>";
+    }
+    bomb += "]><p><![CDATA[x]]>&e9;</p>";
+    const DWORD start = GetTickCount();
+    CTzrXMLReader r;
+    EXPECT_EQ(5u, Load(r, bomb));
+    EXPECT_FALSE(r.m_bLoaded);
+    EXPECT_LT(GetTickCount() - start, 20000u);
+
+    ASSERT_EQ(0u, Load(r, "<!DOCTYPE p [<!ENTITY co 'Acme'>]><p a='&co;'>&co;Tools</p>"));
+    EXPECT_STREQ(L"AcmeTools", TzrElementText(Root(r)));
+    EXPECT_STREQ(L"Acme", Root(r)->GetAttribute(L"a"));
+}
+
 TEST(TzrXMLReader, LoadFileCodes)
 {
     CTzrXMLReader r;
