@@ -4,7 +4,10 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 build=$(cd "${1:-$root/build}" && pwd)
 . "$root/scripts/wine-env.sh" "$build"
-"$root/scripts/wineserver.sh" start "$build"
-trap '"$root/scripts/wineserver.sh" stop "$build"' EXIT
+# A server already running for this prefix (a test run, a demo) is used as
+# it is and left running.
+if "$root/scripts/wineserver.sh" start "$build"; then
+  trap '"$root/scripts/wineserver.sh" stop "$build"' EXIT
+fi
 export TZR_BUILD_DIR="$build"
 "$WINE" "$build/tools/bench/flash_bench.exe" "${2:-5}"
