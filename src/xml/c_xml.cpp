@@ -16,6 +16,8 @@
 
 // The tree is given back by releasing the arena, without running anything.
 static_assert(std::is_trivially_destructible<C_XML::C_Node>::value, "nodes must own nothing");
+// The tree's size is mostly nodes; keep them to one cache line.
+static_assert(sizeof(void*) != 8 || sizeof(C_XML::C_Node) == 64, "node grew");
 
 namespace {
 
@@ -53,14 +55,10 @@ C_XML::C_ParseContext* contextOf(void* context) {
     return (ctx != nullptr && ctx->m_pCurrent != nullptr && ctx->m_pDocument != nullptr) ? ctx : nullptr;
 }
 
-// A white-space-only text of a node that also holds elements or CDATA is
-// only indentation; with trimming on it goes.
-void trimNode(const C_XML::C_ParseContext& ctx, C_XML::C_Node* node) {
-    if (ctx.m_pDocument->trimWhitespace() && !node->m_bHasCdata &&
-        C_XML::isWhitespace(node->m_sText.data(), node->m_sText.size())) {
-        // Keeps the room for what follows.
-        node->m_sText = std::string_view(node->m_sText.data(), 0);
-    }
+uint32_t readLength(const char* record) {
+    uint32_t length;
+    std::memcpy(&length, record, sizeof length);
+    return length;
 }
 
 void recordFailure(C_XML::C_ParseContext* ctx, const std::exception* error, const char* fixedMessage) noexcept {
@@ -74,6 +72,38 @@ void recordFailure(C_XML::C_ParseContext* ctx, const std::exception* error, cons
 
 }  // namespace
 
+std::string_view C_XML::C_Text::view() const {
+    return std::string_view(reinterpret_cast<const char*>(this + 1), m_nLength);
+}
+
+std::string_view C_XML::C_Node::name() const {
+    return m_pName != nullptr ? std::string_view(m_pName + sizeof(uint32_t), readLength(m_pName)) : std::string_view();
+}
+
+// An attribute record: the count, then name and value records in turn.
+const char* const* C_XML::C_AttributeList::pairs() const {
+    return reinterpret_cast<const char* const*>(static_cast<const char*>(m_pRecord) + sizeof(size_t));
+}
+
+size_t C_XML::C_AttributeList::size() const {
+    return m_pRecord != nullptr ? *static_cast<const size_t*>(m_pRecord) : 0;
+}
+
+C_XML::Attribute C_XML::C_AttributeList::operator[](size_t i) const { return *const_iterator(pairs() + 2 * i); }
+
+C_XML::C_AttributeList::const_iterator C_XML::C_AttributeList::begin() const {
+    return const_iterator(m_pRecord != nullptr ? pairs() : nullptr);
+}
+
+C_XML::C_AttributeList::const_iterator C_XML::C_AttributeList::end() const {
+    return const_iterator(m_pRecord != nullptr ? pairs() + 2 * size() : nullptr);
+}
+
+C_XML::Attribute C_XML::C_AttributeList::const_iterator::operator*() const {
+    return Attribute(std::string_view(m_pAt[0] + sizeof(uint32_t), readLength(m_pAt[0])),
+                     std::string_view(m_pAt[1] + sizeof(uint32_t), readLength(m_pAt[1])));
+}
+
 C_XML::C_XML() = default;
 
 C_XML::~C_XML() = default;
@@ -82,38 +112,73 @@ void C_XML::setTrimWhitespace(bool on) { m_bTrim = on; }
 
 void C_XML::clear() {
     m_document = C_Node();
+    std::fill(std::begin(m_aRecordCache), std::end(m_aRecordCache), nullptr);
     // Nothing refers to the arena any more.
     m_arena.release();
 }
 
-std::string_view C_XML::copyBytes(const char* data, size_t count) {
-    if (count == 0) {
-        return std::string_view();
+const char* C_XML::record(const char* data, size_t count, bool shared) {
+    if (count > std::numeric_limits<uint32_t>::max() - sizeof(uint32_t)) {
+        throw std::length_error("C_XML: string too long");
     }
-    char* copy = static_cast<char*>(m_arena.allocate(count, 1));
-    std::memcpy(copy, data, count);
-    return std::string_view(copy, count);
+    const uint32_t length = static_cast<uint32_t>(count);
+    size_t slot = 0;
+    if (shared) {
+        uint32_t hash = 2166136261u ^ length;
+        for (size_t i = 0; i < count; ++i) {
+            hash = (hash ^ static_cast<unsigned char>(data[i])) * 16777619u;
+        }
+        slot = hash % kCacheSlots;
+        const char* cached = m_aRecordCache[slot];
+        if (cached != nullptr && readLength(cached) == length &&
+            std::memcmp(cached + sizeof(uint32_t), data, count) == 0) {
+            return cached;
+        }
+    }
+    char* fresh = static_cast<char*>(m_arena.allocate(sizeof(uint32_t) + count, alignof(uint32_t)));
+    std::memcpy(fresh, &length, sizeof length);
+    if (count != 0) {
+        std::memcpy(fresh + sizeof(uint32_t), data, count);
+    }
+    if (shared) {
+        m_aRecordCache[slot] = fresh;
+    }
+    return fresh;
 }
 
 void C_XML::appendText(C_Node* node, const char* data, size_t count) {
-    const size_t size = node->m_sText.size();
-    if (count > node->m_nTextCapacity - size) {
-        if (count > std::numeric_limits<size_t>::max() / 2 - size) {
+    C_Text* text = node->m_pText;
+    const size_t length = text != nullptr ? text->m_nLength : 0;
+    const size_t capacity = text != nullptr ? text->m_nCapacity : 0;
+    if (count > capacity - length) {
+        const size_t limit = std::numeric_limits<uint32_t>::max();
+        if (count > limit - length) {
             throw std::length_error("C_XML: text too long");
         }
         // Most texts arrive in one piece and get exactly their size; texts
         // that grow double, so appending stays linear.
-        const size_t capacity = std::max(size + count, 2 * node->m_nTextCapacity);
-        char* room = static_cast<char*>(m_arena.allocate(capacity, 1));
-        if (size != 0) {
-            std::memcpy(room, node->m_sText.data(), size);
+        const size_t room = std::min(limit, std::max(length + count, 2 * capacity));
+        void* memory = m_arena.allocate(sizeof(C_Text) + room, alignof(C_Text));
+        C_Text* grown = new (memory) C_Text{static_cast<uint32_t>(length), static_cast<uint32_t>(room)};
+        if (length != 0) {
+            std::memcpy(grown + 1, text + 1, length);
         }
-        node->m_sText = std::string_view(room, size);
-        node->m_nTextCapacity = capacity;
+        node->m_pText = text = grown;
     }
-    // The text's bytes were allocated writable here; only the view is const.
-    std::memcpy(const_cast<char*>(node->m_sText.data()) + size, data, count);
-    node->m_sText = std::string_view(node->m_sText.data(), size + count);
+    std::memcpy(reinterpret_cast<char*>(text + 1) + length, data, count);
+    text->m_nLength = static_cast<uint32_t>(length + count);
+}
+
+// A white-space-only text of a node that also holds elements or CDATA is
+// only indentation; with trimming on it goes (its room stays for what
+// follows).
+void C_XML::trimText(C_Node* node) const {
+    if (m_bTrim && !node->m_bHasCdata && node->m_pText != nullptr) {
+        const std::string_view text = node->m_pText->view();
+        if (isWhitespace(text.data(), text.size())) {
+            node->m_pText->m_nLength = 0;
+        }
+    }
 }
 
 bool C_XML::isWhitespace(const char* data, size_t count) {
@@ -208,26 +273,31 @@ void XMLCALL C_XML::startElement(void* context, const XML_Char* name, const XML_
     try {
         ctx->m_bAfterEnd = false;
         C_Node* parentNode = ctx->m_pCurrent;
-        trimNode(*ctx, parentNode);
+        C_XML& doc = *ctx->m_pDocument;
+        doc.trimText(parentNode);
         // Build the node whole before linking it in, so a failure leaves the
         // tree as it was.
-        C_XML& doc = *ctx->m_pDocument;
         C_Node* node = new (doc.m_arena.allocate(sizeof(C_Node), alignof(C_Node))) C_Node();
-        node->m_sName = name != nullptr ? doc.copyBytes(name, std::strlen(name)) : std::string_view();
+        if (name != nullptr && name[0] != 0) {
+            node->m_pName = doc.record(name, std::strlen(name), true);
+        }
         node->m_pParent = parentNode;
         if (attributes != nullptr && attributes[0] != nullptr) {
             size_t count = 0;
             while (attributes[2 * count] != nullptr) {
                 ++count;
             }
-            auto* list = static_cast<Attribute*>(doc.m_arena.allocate(count * sizeof(Attribute), alignof(Attribute)));
-            for (size_t i = 0; i < count; ++i) {
-                const XML_Char* value = attributes[2 * i + 1] != nullptr ? attributes[2 * i + 1] : "";
-                new (&list[i]) Attribute(doc.copyBytes(attributes[2 * i], std::strlen(attributes[2 * i])),
-                                         doc.copyBytes(value, std::strlen(value)));
+            char* memory = static_cast<char*>(
+                doc.m_arena.allocate(sizeof(size_t) + 2 * count * sizeof(const char*), alignof(size_t)));
+            new (memory) size_t(count);
+            auto* slots = reinterpret_cast<const char**>(memory + sizeof(size_t));
+            for (size_t i = 0; i < 2 * count; ++i) {
+                const XML_Char* bytes = attributes[i] != nullptr ? attributes[i] : "";
+                const size_t length = std::strlen(bytes);
+                // Names always, values when short: those are the ones that repeat.
+                new (&slots[i]) const char*(doc.record(bytes, length, i % 2 == 0 || length <= kSharedMax));
             }
-            node->m_vAttributes.m_pData = list;
-            node->m_vAttributes.m_nCount = count;
+            node->m_pAttributes = memory;
         }
         if (parentNode->m_pLastChild != nullptr) {
             parentNode->m_pLastChild->m_pNextSibling = node;
@@ -250,7 +320,7 @@ void XMLCALL C_XML::endElement(void* context, const XML_Char* /*name*/) {
     }
     try {
         if (ctx->m_bAfterEnd) {
-            trimNode(*ctx, ctx->m_pCurrent);
+            ctx->m_pDocument->trimText(ctx->m_pCurrent);
         }
         ctx->m_bAfterEnd = true;
         ctx->m_pCurrent = ctx->m_pCurrent->m_pParent;
@@ -273,8 +343,8 @@ void XMLCALL C_XML::characterData(void* context, const XML_Char* data, int count
         }
         // The parser hands text over in pieces (it cuts at line ends); each
         // piece is judged on its own, so indentation after a child goes.
-        const bool trim = ctx->m_pDocument->trimWhitespace();
-        if (trim && ctx->m_bAfterEnd && !ctx->m_bInCdata && isWhitespace(data, static_cast<size_t>(count))) {
+        if (ctx->m_pDocument->trimWhitespace() && ctx->m_bAfterEnd && !ctx->m_bInCdata &&
+            isWhitespace(data, static_cast<size_t>(count))) {
             return;
         }
         ctx->m_pDocument->appendText(node, data, static_cast<size_t>(count));
@@ -291,7 +361,7 @@ void XMLCALL C_XML::startCdataSection(void* context) {
         return;
     }
     try {
-        trimNode(*ctx, ctx->m_pCurrent);
+        ctx->m_pDocument->trimText(ctx->m_pCurrent);
         ctx->m_bInCdata = true;
     } catch (const std::exception& e) {
         recordFailure(ctx, &e, nullptr);
@@ -329,7 +399,7 @@ const C_XML::C_Node* C_XML::findChild(const C_Node* node, const std::string& nam
         return nullptr;
     }
     for (const C_Node* child = node->m_pFirstChild; child != nullptr; child = child->m_pNextSibling) {
-        if (child->m_sName == name) {
+        if (child->name() == name) {
             return child;
         }
     }
@@ -341,7 +411,8 @@ bool C_XML::getText(const C_Node* node, std::string* out) {
         return false;
     }
     if (out != nullptr) {
-        out->assign(node->m_sText.data(), node->m_sText.size());
+        const std::string_view text = node->text();
+        out->assign(text.data(), text.size());
     }
     return true;
 }
@@ -350,7 +421,7 @@ bool C_XML::getAttribute(const C_Node* node, const std::string& name, std::strin
     if (node == nullptr) {
         return false;
     }
-    for (const auto& attribute : node->m_vAttributes) {
+    for (const Attribute attribute : node->attributes()) {
         if (attribute.first == name) {
             if (out != nullptr) {
                 out->assign(attribute.second.data(), attribute.second.size());

@@ -9,6 +9,7 @@
 #include <expat.h>
 
 #include <cstddef>
+#include <cstdint>
 #include <memory_resource>
 #include <string>
 #include <string_view>
@@ -19,17 +20,47 @@ public:
     // (name, value) as the parser reports it.
     using Attribute = std::pair<std::string_view, std::string_view>;
 
-    // A node's attributes, in document order.
+    // The tree's strings are records in the document's arena: a 32-bit
+    // length followed by the bytes. A text keeps its capacity too, since it
+    // grows piece by piece while it is parsed.
+    class C_Text {
+    public:
+        std::string_view view() const;
+        uint32_t m_nLength;
+        uint32_t m_nCapacity;
+        // the bytes follow
+    };
+
+    // A node's attributes, in document order: a count followed by pairs of
+    // name and value records. Names and short values are shared between
+    // nodes, since a document repeats them endlessly.
     class C_AttributeList {
     public:
-        const Attribute* begin() const { return m_pData; }
-        const Attribute* end() const { return m_pData + m_nCount; }
-        size_t size() const { return m_nCount; }
-        bool empty() const { return m_nCount == 0; }
-        const Attribute& operator[](size_t i) const { return m_pData[i]; }
+        class const_iterator {
+        public:
+            explicit const_iterator(const char* const* at) : m_pAt(at) {}
+            Attribute operator*() const;
+            const_iterator& operator++() {
+                m_pAt += 2;
+                return *this;
+            }
+            bool operator!=(const const_iterator& other) const { return m_pAt != other.m_pAt; }
+            bool operator==(const const_iterator& other) const { return m_pAt == other.m_pAt; }
 
-        Attribute* m_pData = nullptr;
-        size_t m_nCount = 0;
+        private:
+            const char* const* m_pAt;
+        };
+
+        explicit C_AttributeList(const void* record) : m_pRecord(record) {}
+        size_t size() const;
+        bool empty() const { return size() == 0; }
+        Attribute operator[](size_t i) const;
+        const_iterator begin() const;
+        const_iterator end() const;
+
+    private:
+        const char* const* pairs() const;
+        const void* m_pRecord;  // null: no attributes
     };
 
     // One element. The document node is a node too: empty name, no
@@ -40,20 +71,29 @@ public:
     // memory of its own: a package definition is a great many small strings
     // and nodes, allocating and freeing them one by one would cost several
     // times the parse, and the tree goes away all at once with its document,
-    // with no recursion however deep it is nested.
+    // with no recursion however deep it is nested. 64 bytes a node.
     class C_Node {
     public:
-        std::string_view m_sName;
-        C_AttributeList m_vAttributes;
-        std::string_view m_sText;
-        size_t m_nTextCapacity = 0;  // room behind m_sText.data() for appending
-        bool m_bHasCdata = false;
-        C_Node* m_pParent = nullptr;
+        std::string_view name() const;
+        std::string_view text() const { return m_pText != nullptr ? m_pText->view() : std::string_view(); }
+        C_AttributeList attributes() const { return C_AttributeList(m_pAttributes); }
+        bool hasCdata() const { return m_bHasCdata; }
+        const C_Node* parent() const { return m_pParent; }
         // The children, a list in document order; a node's address stays
         // valid as long as its document keeps the tree.
+        const C_Node* firstChild() const { return m_pFirstChild; }
+        const C_Node* nextSibling() const { return m_pNextSibling; }
+
+    private:
+        friend class C_XML;
+        const char* m_pName = nullptr;        // length-prefixed record; null: empty
+        const void* m_pAttributes = nullptr;  // see C_AttributeList
+        C_Text* m_pText = nullptr;            // null: empty, nothing allocated
+        C_Node* m_pParent = nullptr;
         C_Node* m_pFirstChild = nullptr;
         C_Node* m_pLastChild = nullptr;
         C_Node* m_pNextSibling = nullptr;
+        bool m_bHasCdata = false;
     };
 
     // What the parser's callbacks share during one load.
@@ -120,9 +160,16 @@ public:
 private:
     // Appends bytes to a node's text, growing its room in the arena.
     void appendText(C_Node* node, const char* data, size_t count);
-    std::string_view copyBytes(const char* data, size_t count);
+    // A length-prefixed copy of the bytes; names and short values come from
+    // a small cache of recent records, so repeats cost nothing.
+    const char* record(const char* data, size_t count, bool shared);
+    void trimText(C_Node* node) const;
+
+    static constexpr size_t kCacheSlots = 256;
+    static constexpr size_t kSharedMax = 64;
 
     std::pmr::monotonic_buffer_resource m_arena;
+    const char* m_aRecordCache[kCacheSlots] = {};
     C_Node m_document;
     bool m_bTrim = false;
     int m_nLastStatus = 0;

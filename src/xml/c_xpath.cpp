@@ -237,13 +237,13 @@ void C_XPath::walk(const C_XML& document, C_Found& found) const {
 }
 
 bool C_MatchRoot::match(const C_XML&, const C_XML::C_Node* node, size_t) const {
-    return node != nullptr && node->m_pParent == nullptr;
+    return node != nullptr && node->parent() == nullptr;
 }
 
 bool C_MatchWild::match(const C_XML&, const C_XML::C_Node*, size_t) const { return true; }
 
 bool C_MatchTag::match(const C_XML&, const C_XML::C_Node* node, size_t) const {
-    return node != nullptr && std::string_view(node->m_sName) == m_sTag;
+    return node != nullptr && node->name() == m_sTag;
 }
 
 bool C_MatchAttr::match(const C_XML&, const C_XML::C_Node* node, size_t) const {

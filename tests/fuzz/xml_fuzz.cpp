@@ -32,7 +32,7 @@ void CheckTree(const C_XML& xml) {
         }
         std::string text;
         C_XML::getText(node, &text);
-        for (const auto& attribute : node->m_vAttributes) {
+        for (const auto& attribute : node->attributes()) {
             std::string value;
             if (!C_XML::getAttribute(node, std::string(attribute.first), &value)) std::abort();
         }

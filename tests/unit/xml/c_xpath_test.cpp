@@ -54,7 +54,7 @@ public:
     bool found(const C_XML&, const C_XML::C_Node* node) override {
         std::string text;
         C_XML::getText(node, &text);
-        m_vTexts.push_back(std::string(node->m_sName) + ":" + text);
+        m_vTexts.push_back(std::string(node->name()) + ":" + text);
         return m_nLimit == 0 || m_vTexts.size() < m_nLimit;
     }
     size_t m_nLimit;
@@ -200,7 +200,7 @@ TEST_F(CXPathOnPackage, SelectAttributeAndNode) {
     EXPECT_EQ(m_xml.selectNode(""), nullptr);
     const C_XML::C_Node* a = m_xml.selectNode("/tzr_package/a[@id][@x]/b");  // the second "[" ends it
     ASSERT_NE(a, nullptr);
-    EXPECT_EQ(a->m_sName, "a");
+    EXPECT_EQ(a->name(), "a");
     EXPECT_TRUE(C_XML::getAttribute(a, "id", &out));
     EXPECT_EQ(out, "1");
     a = m_xml.selectNode("/tzr_package/a[@id='7'/b");  // "/" read as the closing bracket
