@@ -106,6 +106,30 @@ TEST(CXmlLoad, InterleavedTextsStayApart) {
     EXPECT_EQ(i, 3000);
 }
 
+// Names and short values are shared between nodes; many distinct ones (far
+// more than are remembered at a time) must each keep their own bytes.
+TEST(CXmlLoad, ManyDistinctNamesAndValues) {
+    std::string doc = "<r>";
+    for (int i = 0; i < 3000; ++i) {
+        const std::string n = std::to_string(i);
+        doc += "<e" + n + " a" + n + "='v" + n + "' same='x' long='" + std::string(100, 'L') + n + "'/>";
+    }
+    doc += "</r>";
+    C_XML xml;
+    ASSERT_TRUE(xml.load(WriteDoc("names.xml", doc)));
+    int i = 0;
+    for (const C_XML::C_Node* e = C_XML::firstChild(NodeAt(xml, {"r"})); e != nullptr; e = C_XML::nextSibling(e), ++i) {
+        const std::string n = std::to_string(i);
+        ASSERT_EQ(std::string(e->name()), "e" + n);
+        ASSERT_EQ(e->attributes().size(), 3u);
+        EXPECT_EQ(std::string(e->attributes()[0].first), "a" + n);
+        EXPECT_EQ(std::string(e->attributes()[0].second), "v" + n);
+        EXPECT_EQ(std::string(e->attributes()[1].second), "x");
+        EXPECT_EQ(std::string(e->attributes()[2].second), std::string(100, 'L') + n);
+    }
+    EXPECT_EQ(i, 3000);
+}
+
 // The chunking of character data is the parser's business; driving the
 // callbacks directly pins the rules for a given sequence of pieces.
 TEST(CXmlCallbacks, EachPieceIsJudgedAsDelivered) {
