@@ -16,10 +16,7 @@
 #include <utility>
 
 class C_XML {
-public:
-    // (name, value) as the parser reports it.
-    using Attribute = std::pair<std::string_view, std::string_view>;
-
+private:
     // The tree's strings are records in the document's arena: a 32-bit
     // length followed by the bytes. A text keeps its capacity too, since it
     // grows piece by piece while it is parsed.
@@ -30,6 +27,10 @@ public:
         uint32_t m_nCapacity;
         // the bytes follow
     };
+
+public:
+    // (name, value) as the parser reports it.
+    using Attribute = std::pair<std::string_view, std::string_view>;
 
     // A node's attributes, in document order: a count followed by pairs of
     // name and value records. Names and short values are shared between
