@@ -55,12 +55,6 @@ C_XML::C_ParseContext* contextOf(void* context) {
     return (ctx != nullptr && ctx->m_pCurrent != nullptr && ctx->m_pDocument != nullptr) ? ctx : nullptr;
 }
 
-uint32_t readLength(const char* record) {
-    uint32_t length;
-    std::memcpy(&length, record, sizeof length);
-    return length;
-}
-
 void recordFailure(C_XML::C_ParseContext* ctx, const std::exception* error, const char* fixedMessage) noexcept {
     try {
         ctx->m_nStatus = error != nullptr ? 2 : 3;
@@ -76,13 +70,9 @@ std::string_view C_XML::C_Text::view() const {
     return std::string_view(reinterpret_cast<const char*>(this + 1), m_nLength);
 }
 
-std::string_view C_XML::C_Node::name() const {
-    return m_pName != nullptr ? std::string_view(m_pName + sizeof(uint32_t), readLength(m_pName)) : std::string_view();
-}
-
 // An attribute record: the count, then name and value records in turn.
-const char* const* C_XML::C_AttributeList::pairs() const {
-    return reinterpret_cast<const char* const*>(static_cast<const char*>(m_pRecord) + sizeof(size_t));
+const C_XML::C_Text* const* C_XML::C_AttributeList::pairs() const {
+    return reinterpret_cast<const C_Text* const*>(static_cast<const char*>(m_pRecord) + sizeof(size_t));
 }
 
 size_t C_XML::C_AttributeList::size() const {
@@ -100,8 +90,7 @@ C_XML::C_AttributeList::const_iterator C_XML::C_AttributeList::end() const {
 }
 
 C_XML::Attribute C_XML::C_AttributeList::const_iterator::operator*() const {
-    return Attribute(std::string_view(m_pAt[0] + sizeof(uint32_t), readLength(m_pAt[0])),
-                     std::string_view(m_pAt[1] + sizeof(uint32_t), readLength(m_pAt[1])));
+    return Attribute(m_pAt[0]->view(), m_pAt[1]->view());
 }
 
 C_XML::C_XML() = default;
@@ -117,8 +106,8 @@ void C_XML::clear() {
     m_arena.release();
 }
 
-const char* C_XML::record(const char* data, size_t count, bool shared) {
-    if (count > std::numeric_limits<uint32_t>::max() - sizeof(uint32_t)) {
+C_XML::C_Text* C_XML::record(const char* data, size_t count, bool shared) {
+    if (count > std::numeric_limits<uint32_t>::max()) {
         throw std::length_error("C_XML: string too long");
     }
     const uint32_t length = static_cast<uint32_t>(count);
@@ -129,16 +118,15 @@ const char* C_XML::record(const char* data, size_t count, bool shared) {
             hash = (hash ^ static_cast<unsigned char>(data[i])) * 16777619u;
         }
         slot = hash % kCacheSlots;
-        const char* cached = m_aRecordCache[slot];
-        if (cached != nullptr && readLength(cached) == length &&
-            std::memcmp(cached + sizeof(uint32_t), data, count) == 0) {
+        C_Text* cached = m_aRecordCache[slot];
+        if (cached != nullptr && cached->m_nLength == length && std::memcmp(cached + 1, data, count) == 0) {
             return cached;
         }
     }
-    char* fresh = static_cast<char*>(m_arena.allocate(sizeof(uint32_t) + count, alignof(uint32_t)));
-    std::memcpy(fresh, &length, sizeof length);
+    void* memory = m_arena.allocate(sizeof(C_Text) + count, alignof(C_Text));
+    C_Text* fresh = new (memory) C_Text{length, length};
     if (count != 0) {
-        std::memcpy(fresh + sizeof(uint32_t), data, count);
+        std::memcpy(fresh + 1, data, count);
     }
     if (shared) {
         m_aRecordCache[slot] = fresh;
@@ -147,7 +135,15 @@ const char* C_XML::record(const char* data, size_t count, bool shared) {
 }
 
 void C_XML::appendText(C_Node* node, const char* data, size_t count) {
+    if (count == 0) {
+        return;
+    }
     C_Text* text = node->m_pText;
+    if (text == nullptr && count <= kSharedMax) {
+        // A full record: a second piece will copy it before appending.
+        node->m_pText = record(data, count, true);
+        return;
+    }
     const size_t length = text != nullptr ? text->m_nLength : 0;
     const size_t capacity = text != nullptr ? text->m_nCapacity : 0;
     if (count > capacity - length) {
@@ -170,13 +166,13 @@ void C_XML::appendText(C_Node* node, const char* data, size_t count) {
 }
 
 // A white-space-only text of a node that also holds elements or CDATA is
-// only indentation; with trimming on it goes (its room stays for what
-// follows).
+// only indentation; with trimming on it goes. The record may be shared, so
+// it is let go rather than emptied.
 void C_XML::trimText(C_Node* node) const {
     if (m_bTrim && !node->m_bHasCdata && node->m_pText != nullptr) {
         const std::string_view text = node->m_pText->view();
         if (isWhitespace(text.data(), text.size())) {
-            node->m_pText->m_nLength = 0;
+            node->m_pText = nullptr;
         }
     }
 }
@@ -288,14 +284,14 @@ void XMLCALL C_XML::startElement(void* context, const XML_Char* name, const XML_
                 ++count;
             }
             char* memory = static_cast<char*>(
-                doc.m_arena.allocate(sizeof(size_t) + 2 * count * sizeof(const char*), alignof(size_t)));
+                doc.m_arena.allocate(sizeof(size_t) + 2 * count * sizeof(const C_Text*), alignof(size_t)));
             new (memory) size_t(count);
-            auto* slots = reinterpret_cast<const char**>(memory + sizeof(size_t));
+            auto* slots = reinterpret_cast<const C_Text**>(memory + sizeof(size_t));
             for (size_t i = 0; i < 2 * count; ++i) {
                 const XML_Char* bytes = attributes[i] != nullptr ? attributes[i] : "";
                 const size_t length = std::strlen(bytes);
                 // Names always, values when short: those are the ones that repeat.
-                new (&slots[i]) const char*(doc.record(bytes, length, i % 2 == 0 || length <= kSharedMax));
+                new (&slots[i]) const C_Text*(doc.record(bytes, length, i % 2 == 0 || length <= kSharedMax));
             }
             node->m_pAttributes = memory;
         }

@@ -17,9 +17,11 @@
 
 class C_XML {
 private:
-    // The tree's strings are records in the document's arena: a 32-bit
-    // length followed by the bytes. A text keeps its capacity too, since it
-    // grows piece by piece while it is parsed.
+    // Every string of the tree is a record in the document's arena: length
+    // and capacity, then the bytes. A record whose capacity equals its
+    // length is never written again, so it can be shared: names, short
+    // values and short texts repeat endlessly in a document and are stored
+    // once. A text that grows gets a record of its own with room to spare.
     class C_Text {
     public:
         std::string_view view() const;
@@ -33,13 +35,12 @@ public:
     using Attribute = std::pair<std::string_view, std::string_view>;
 
     // A node's attributes, in document order: a count followed by pairs of
-    // name and value records. Names and short values are shared between
-    // nodes, since a document repeats them endlessly.
+    // name and value records.
     class C_AttributeList {
     public:
         class const_iterator {
         public:
-            explicit const_iterator(const char* const* at) : m_pAt(at) {}
+            explicit const_iterator(const C_Text* const* at) : m_pAt(at) {}
             Attribute operator*() const;
             const_iterator& operator++() {
                 m_pAt += 2;
@@ -49,7 +50,7 @@ public:
             bool operator==(const const_iterator& other) const { return m_pAt == other.m_pAt; }
 
         private:
-            const char* const* m_pAt;
+            const C_Text* const* m_pAt;
         };
 
         explicit C_AttributeList(const void* record) : m_pRecord(record) {}
@@ -60,7 +61,7 @@ public:
         const_iterator end() const;
 
     private:
-        const char* const* pairs() const;
+        const C_Text* const* pairs() const;
         const void* m_pRecord;  // null: no attributes
     };
 
@@ -75,7 +76,7 @@ public:
     // with no recursion however deep it is nested. 64 bytes a node.
     class C_Node {
     public:
-        std::string_view name() const;
+        std::string_view name() const { return m_pName != nullptr ? m_pName->view() : std::string_view(); }
         std::string_view text() const { return m_pText != nullptr ? m_pText->view() : std::string_view(); }
         C_AttributeList attributes() const { return C_AttributeList(m_pAttributes); }
         bool hasCdata() const { return m_bHasCdata; }
@@ -87,9 +88,9 @@ public:
 
     private:
         friend class C_XML;
-        const char* m_pName = nullptr;        // length-prefixed record; null: empty
+        const C_Text* m_pName = nullptr;      // null: empty
         const void* m_pAttributes = nullptr;  // see C_AttributeList
-        C_Text* m_pText = nullptr;            // null: empty, nothing allocated
+        C_Text* m_pText = nullptr;            // null: empty
         C_Node* m_pParent = nullptr;
         C_Node* m_pFirstChild = nullptr;
         C_Node* m_pLastChild = nullptr;
@@ -161,16 +162,16 @@ public:
 private:
     // Appends bytes to a node's text, growing its room in the arena.
     void appendText(C_Node* node, const char* data, size_t count);
-    // A length-prefixed copy of the bytes; names and short values come from
-    // a small cache of recent records, so repeats cost nothing.
-    const char* record(const char* data, size_t count, bool shared);
+    // A full record of the bytes; shared ones come from a small cache of
+    // recent records, so repeats cost nothing.
+    C_Text* record(const char* data, size_t count, bool shared);
     void trimText(C_Node* node) const;
 
     static constexpr size_t kCacheSlots = 256;
     static constexpr size_t kSharedMax = 64;
 
     std::pmr::monotonic_buffer_resource m_arena;
-    const char* m_aRecordCache[kCacheSlots] = {};
+    C_Text* m_aRecordCache[kCacheSlots] = {};
     C_Node m_document;
     bool m_bTrim = false;
     int m_nLastStatus = 0;

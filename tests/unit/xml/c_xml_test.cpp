@@ -106,6 +106,25 @@ TEST(CXmlLoad, InterleavedTextsStayApart) {
     EXPECT_EQ(i, 3000);
 }
 
+// Equal short texts are stored once; a text that grows afterwards must not
+// change the others.
+TEST(CXmlLoad, SharedTextsGrowApart) {
+    C_XML xml;
+    xml.setTrimWhitespace(true);
+    ASSERT_TRUE(xml.load(WriteDoc("shared_text.xml",
+                                  "<r><a>x</a><b>x<c/>y</b><d>  </d><e>  <f/></e><g>x</g><h>  x</h></r>")));
+    const struct {
+        const char* node;
+        const char* text;
+    } expected[] = {{"a", "x"}, {"b", "xy"}, {"d", "  "}, {"e", ""}, {"g", "x"}, {"h", "  x"}};
+    for (const auto& e : expected) {
+        SCOPED_TRACE(e.node);
+        const C_XML::C_Node* node = NodeAt(xml, {"r", e.node});
+        ASSERT_NE(node, nullptr);
+        EXPECT_EQ(std::string(node->text()), e.text);
+    }
+}
+
 // Names and short values are shared between nodes; many distinct ones (far
 // more than are remembered at a time) must each keep their own bytes.
 TEST(CXmlLoad, ManyDistinctNamesAndValues) {
