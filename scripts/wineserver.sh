@@ -7,7 +7,9 @@ here=$(cd "$(dirname "$0")" && pwd)
 case "$1" in
   start)
     "$here/wine-prefix.sh" "$2"
-    "$WINESERVER" -p </dev/null >/dev/null 2>&1
+    # A server already running for this prefix (an earlier run that was
+    # interrupted) serves as well.
+    "$WINESERVER" -p </dev/null >/dev/null 2>&1 || true
     # Wine's own background processes (services, explorer, device manager)
     # start with the first program and live as long as the server. Start them
     # here, detached from the caller's output, or a test runner waiting for

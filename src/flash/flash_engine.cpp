@@ -25,6 +25,9 @@ unsigned runCheckSteps()
         return kFlashNoCommandLine;
     LogPrint(kLogVerbose, "parsing commandline parameters completed.\n");
 
+    // Only a discovery run comes back here after an inventory; it starts
+    // from an empty collection so its report lists each controller once.
+    deviceCollection.clear();
     LogPrint(kLogVerbose, "Device Inventory initiated...\n");
     const unsigned char found = runDeviceInventory();
     LogPrint(kLogVerbose, "Device Inventory completed.\n");

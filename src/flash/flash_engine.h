@@ -64,6 +64,8 @@ std::string getModelName(const std::string& subDeviceId);
 std::string findFirstFileContaining(const std::string& text);
 // Reads the package's firmware version into packageVersion and returns it.
 std::string readKeyFilesFromKXXML(const std::string& fileName);
+// The package's alternative name (the first alt_name_xlate), or "".
+std::string readAltNameFromKXXML(const std::string& fileName);
 // The version text of the controllers marked for flashing: per controller
 // "\r\n" model ": " version "\n"; at most 1023 bytes.
 const char* getFirmwareCurrentVersion();
@@ -74,3 +76,5 @@ const char* getFirmwareCurrentVersion();
 unsigned flashFirmware();
 // Writes the discovery report to discoveryFile; true when written.
 bool writeDiscoveryFile();
+// Whether the last discovery report was written whole.
+extern bool discoveryWritten;

@@ -1,18 +1,183 @@
-// Flashing and the discovery report. Neither is built yet: each says so in
-// the log and answers "not done", so no caller mistakes them for success.
+// Flashing the marked controllers with the vendor tool, and the discovery
+// report written instead when the host asks for one.
 #include "flash_engine.h"
 
 #include "process_log.h"
+#include "run_command.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <share.h>
+
+bool discoveryWritten = false;
+
+namespace {
+
+const char kTool[] = "mnv_cli.exe";
+const char kSuccessText[] = "Flash NVMe Controller firmware success";
+
+char LowerAscii(char c)
+{
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+// The tool confirms a flash with its success text anywhere in its output,
+// in any letter case.
+bool containsSuccessText(const std::string& output)
+{
+    const size_t n = sizeof kSuccessText - 1;
+    for (size_t i = 0; i + n <= output.size(); ++i) {
+        size_t k = 0;
+        while (k < n && LowerAscii(output[i + k]) == LowerAscii(kSuccessText[k]))
+            ++k;
+        if (k == n)
+            return true;
+    }
+    return false;
+}
+
+// The image name as the tool's argument: quoted when it holds a blank, so
+// the tool sees one argument.
+std::string imageArgument(const std::string& image)
+{
+    return image.find(' ') == std::string::npos ? image : "\"" + image + "\"";
+}
+
+// Values go into attribute values of the report: escaped so the report
+// stays well-formed whatever the package or the tool says.
+std::string xmlEscape(const std::string& text)
+{
+    std::string out;
+    out.reserve(text.size());
+    for (const char c : text) {
+        switch (c) {
+        case '&': out += "&amp;"; break;
+        case '<': out += "&lt;"; break;
+        case '>': out += "&gt;"; break;
+        case '"': out += "&quot;"; break;
+        default: out += c;
+        }
+    }
+    return out;
+}
+
+// The sub-device id without its "x" (0x2f6 -> 02F6), in upper case.
+std::string productId(const std::string& subDeviceId)
+{
+    std::string id = subDeviceId;
+    if (id.size() >= 2)
+        id.erase(1, 1);
+    for (char& c : id)
+        c = static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
+    return id;
+}
+
+const char* actionFor(const DeviceObj& device)
+{
+    switch (compareVersion(device.getFwVersion(), packageVersion)) {
+    case kUpdateUpgrade: return "upgrade";
+    case kUpdateDowngrade: return "downgrade";
+    default: return "rewrite";
+    }
+}
+
+std::string buildReport(const std::string& altName)
+{
+    const std::string version = xmlEscape(packageVersion);
+    std::string r;
+    r += "<qx_rom_discovery version=\"2.0.2.0\">\n";
+    r += "\t<type value=\"firmware:sd:\" />\n";
+    r += "\t<alt_name value=\"" + xmlEscape(altName) + "\" />\n";
+    r += "\t<version value=\"" + version + "\" />\n";
+    r += "\t<takes_effect value=\"deferred\" />\n";
+    r += "\t<devices>\n";
+    for (const DeviceObj& device : deviceCollection) {
+        const std::string id = std::to_string(device.getControllerId());
+        r += "\t\t<device id=\"" + id + "\">\n";
+        r += "\t\t\t<controller_id value=\"" + id + "\"/>\n";
+        r += "\t\t\t<product_id value=\"" + xmlEscape(productId(device.getSubDeviceId())) + "1590\" />\n";
+        r += "\t\t\t<fw_item>\n";
+        r += "\t\t\t\t<type value=\"firmware\" />\n";
+        r += "\t\t\t\t<firmware_id value=\"\" />\n";
+        r += "\t\t\t\t<takes_effect value=\"deferred\" />\n";
+        r += "\t\t\t\t<version value=\"" + version + "\" />\n";
+        r += "\t\t\t\t<active_version value=\"" + xmlEscape(device.getFwVersion()) + "\" />\n";
+        r += std::string("\t\t\t\t<action value=\"") + actionFor(device) + "\" />\n";
+        r += "\t\t\t\t<duration value=\"6\" />\n";
+        r += "\t\t\t\t<shared value=\"no\" />\n";
+        r += "\t\t\t</fw_item>\n";
+        r += "\t\t</device>\n";
+    }
+    r += "\t</devices>\n";
+    r += "</qx_rom_discovery>\n";
+    return r;
+}
+
+}  // namespace
 
 unsigned flashFirmware()
 {
-    LogPrint(kLogVerbose, "flashFirmware: firmware flashing is not available in this build\n");
-    return kFlashError;
+    // A discovery run flashes nothing; it succeeded only if its report was
+    // written whole.
+    if (discoveryFlag)
+        return discoveryWritten ? kFlashDiscovery : kFlashError;
+
+    LogPrint(kLogVerbose, "Attempting for firmware installation...\n");
+    const std::string image = findFirstFileContaining(".bin");
+    LogPrint(kLogVerbose, "FW binary file: %s\n", image.c_str());
+
+    unsigned result = kFlashError;
+    bool failed = false;
+    for (const DeviceObj& device : deviceCollection) {
+        if (!device.isFlashNeed())
+            continue;
+        char command[1024];
+        const int n = snprintf(command, sizeof command, "%s %d %s %s %s %d", kTool, device.getControllerId(),
+                               "flash -o hba -f", imageArgument(image).c_str(), "-c 1 -s", 1);
+        if (n < 0 || static_cast<size_t>(n) >= sizeof command) {
+            LogPrint(kLogVerbose, "FW flash failed on Controller ID: %d: image name too long\n",
+                     device.getControllerId());
+            failed = true;
+            continue;
+        }
+        LogPrint(kLogVerbose, "Executing cmd: %s\n", command);
+        std::string output;
+        if (runCommand(command, output) != 0) {
+            // The controller keeps its old firmware: that is a failure, not
+            // a skip, or the host would hear success.
+            LogPrint(kLogVerbose, "Failed to execute command\n");
+            failed = true;
+            continue;
+        }
+        if (containsSuccessText(output)) {
+            LogPrint(kLogVerbose, "FW flash successful on Controller ID: %d\n", device.getControllerId());
+            result = kFlashDone;
+        } else {
+            LogPrint(kLogVerbose, "FW flash failed on Controller ID: %d\n", device.getControllerId());
+            failed = true;
+        }
+    }
+    return failed ? kFlashError : result;
 }
 
 bool writeDiscoveryFile()
 {
-    LogPrint(kLogVerbose, "writeDiscoveryFile: discovery report not available in this build, nothing written to %s\n",
-             discoveryFile);
-    return false;
+    discoveryWritten = false;
+    const std::string packageFile = findFirstFileContaining(".xml");
+    // Appended in text mode: every "\n" lands as CR LF, an existing report
+    // keeps its content. The folder is not created.
+    FILE* file = _fsopen(discoveryFile, "a", _SH_DENYNO);
+    if (!file) {
+        LogPrint(kLogVerbose, "Discovery file cannot be opened: %s : %s\n", discoveryFile, strerror(errno));
+        return false;
+    }
+    const std::string report = buildReport(readAltNameFromKXXML(packageFile));
+    bool ok = fwrite(report.data(), 1, report.size(), file) == report.size();
+    ok = (fflush(file) == 0) && ok;
+    ok = (fclose(file) == 0) && ok;
+    if (!ok)
+        LogPrint(kLogVerbose, "Discovery file could not be written: %s\n", discoveryFile);
+    discoveryWritten = ok;
+    return ok;
 }

@@ -5,8 +5,11 @@
 #include "process_log.h"
 #include "win_handle.h"
 
+#include "c_xml.h"
+
 #include <cstdio>
 #include <cstring>
+#include <memory>
 
 namespace {
 
@@ -40,14 +43,44 @@ std::string findFirstFileContaining(const std::string& text)
     return std::string();
 }
 
-// The package definition is not read yet: the version stays empty, exactly
-// as when no package file can be read, and the log says why.
+namespace {
+
+// Parses the package definition with white space trimmed; null (and the
+// failure logged) when the file is missing, unreadable or malformed.
+std::unique_ptr<C_XML> loadPackageDocument(const std::string& fileName)
+{
+    std::unique_ptr<C_XML> document(new C_XML());
+    document->setTrimWhitespace(true);
+    if (fileName.empty() || !document->load(fileName)) {
+        LogPrint(kLogVerbose, "XML parse failed: %s\n", fileName.c_str());
+        return nullptr;
+    }
+    return document;
+}
+
+}  // namespace
+
 std::string readKeyFilesFromKXXML(const std::string& fileName)
 {
     packageVersion.clear();
     LogPrint(kLogVerbose, "readKeyFilesFromKXXML: %s\n", fileName.c_str());
-    LogPrint(kLogVerbose, "readKeyFilesFromKXXML: package version not read, this build has no package reader\n");
+    const std::unique_ptr<C_XML> document = loadPackageDocument(fileName);
+    if (!document)
+        return std::string();
+    document->selectAttribute("/tzr_package/version", "value", packageVersion);
     return packageVersion;
+}
+
+std::string readAltNameFromKXXML(const std::string& fileName)
+{
+    const std::unique_ptr<C_XML> document = loadPackageDocument(fileName);
+    if (!document)
+        return std::string();
+    std::string altName;
+    const bool found = document->selectNode("/tzr_package/alt_name/alt_name_xlate") != nullptr;
+    document->selectText("/tzr_package/alt_name/alt_name_xlate", altName);
+    LogPrint(kLogVerbose, "alt_name_xlate element found? : %d\n", found ? 1 : 0);
+    return altName;
 }
 
 const char* getFirmwareCurrentVersion()

@@ -369,7 +369,7 @@ TEST_F(Engine, InstallationAppendsOneLineAfterTheHostsText)
     EXPECT_EQ(0u, component.Installation(0, 0, message, 0, L"en"));
     EXPECT_STREQ(L"before\r\nError\r\n", message);
     EXPECT_EQ((std::vector<std::string>{"FlashComponent::Installation initiated.",
-                                        "flashFirmware: firmware flashing is not available in this build",
+                                        "Attempting for firmware installation...", "FW binary file: ",
                                         "FlashComponent::Installation completed."}),
               log.Lines());
 }

@@ -176,7 +176,7 @@ TEST(ModelTable, ExactLowerCaseIds)
     }
 }
 
-TEST(VersionCompare, ByteWise)
+TEST(VersionCompare, NaturalOrder)
 {
     const struct {
         const char* fw;
@@ -184,12 +184,18 @@ TEST(VersionCompare, ByteWise)
         int state;
     } cases[] = {
         {"1.0.14", "1.0.15", kUpdateUpgrade}, {"1.0.14", "1.0.14", kUpdateRewrite},
-        // Byte by byte "1" sorts before "2": 1.0.14 counts as older than 1.0.2.
-        {"1.0.14", "1.0.2", kUpdateUpgrade},  {"1.0.2", "1.0.14", kUpdateDowngrade},
-        {"1.10", "1.9", kUpdateUpgrade},
-        {"1.2", "1.2.0", kUpdateUpgrade},     {"1.2.0", "1.2", kUpdateDowngrade},
-        {"B", "a", kUpdateUpgrade},           {"", "1.0", kUpdateUpgrade},
-        {"", "", kUpdateRewrite},             {"1.0", "", kUpdateDowngrade},
+        // Parts compare by value: 1.0.14 is newer than 1.0.2, 1.10 than 1.9.
+        {"1.0.14", "1.0.2", kUpdateDowngrade}, {"1.0.2", "1.0.14", kUpdateUpgrade},
+        {"1.10", "1.9", kUpdateDowngrade},     {"1.9", "1.10", kUpdateUpgrade},
+        {"2.4.9", "2.4.10", kUpdateUpgrade},
+        // Leading zeros do not count.
+        {"1.01", "1.1", kUpdateRewrite},       {"1.010", "1.9", kUpdateDowngrade},
+        {"1.2", "1.2.0", kUpdateUpgrade},      {"1.2.0", "1.2", kUpdateDowngrade},
+        {"B", "a", kUpdateUpgrade},            {"", "1.0", kUpdateUpgrade},
+        {"", "", kUpdateRewrite},              {"1.0", "", kUpdateDowngrade},
+        {"1.0a", "1.0b", kUpdateUpgrade},      {"v9", "v10", kUpdateUpgrade},
+        // Digit runs longer than any integer still compare by value.
+        {"1.99999999999999999999999", "1.100000000000000000000000", kUpdateUpgrade},
         // Bytes compare unsigned: a high byte sorts after every ASCII one.
         {"1.\xe9", "1.z", kUpdateDowngrade},
     };
