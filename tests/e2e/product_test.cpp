@@ -1,0 +1,203 @@
+// The product's whole road with a package definition: install states from
+// package and controller versions, flashing with the tool, discovery report.
+#include "scenario.h"
+
+#include <gtest/gtest.h>
+
+using namespace tzrtest;
+
+namespace {
+
+std::string Package(const std::string& version, const std::string& altName = "Veyra Boot FW")
+{
+    return "<tzr_package><version value=\"" + version + "\"/><alt_name><alt_name_xlate>" + altName +
+           "</alt_name_xlate></alt_name></tzr_package>";
+}
+
+std::string Controller(int n, const std::string& sdid, const std::string& fw, const std::string& extra = "")
+{
+    const std::string k = std::to_string(n);
+    return k + ".svid=0x1590\n" + k + ".sdid=" + sdid + "\n" + k + ".fw=" + fw + "\n" + extra;
+}
+
+unsigned StateOf(const HostResult& r)
+{
+    const std::string line = r.PropertyLine(5);
+    const size_t at = line.find("  state ");  // "install state" is the column's name
+    return at == std::string::npos ? 0u : static_cast<unsigned>(std::stoul(line.substr(at + 8)));
+}
+
+std::vector<std::string> FlashCalls(const std::vector<std::string>& calls)
+{
+    std::vector<std::string> flashes;
+    for (const std::string& c : calls)
+        if (c.find(" flash ") != std::string::npos)
+            flashes.push_back(c);
+    return flashes;
+}
+
+}  // namespace
+
+TEST(Product, InstallStateFollowsThePackageVersion)
+{
+    struct Case {
+        const char* name;
+        std::string controllers;
+        unsigned state;
+    } cases[] = {
+        // 2.4.9 and 1.10 are older than 2.4.10 only when parts compare by value.
+        {"two_upgrades", Controller(1, "0x2f6", "2.4.9") + Controller(2, "0x310", "1.10"), 2},
+        {"one_up_two_down",
+         Controller(1, "0x2f6", "2.4.9") + Controller(2, "0x310", "2.5") + Controller(3, "0x30e", "10.0"), 3},
+        {"rewrites", Controller(1, "0x2f6", "2.4.10") + Controller(2, "0x380", "2.4.10"), 1},
+    };
+    for (const Case& c : cases) {
+        Scenario s(std::string("product_state_") + c.name);
+        s.AddFile(L"kx012345.xml", Package("2.4.10"));
+        s.AddSimulator(c.controllers);
+        const HostResult r = s.Host({L"--property", L"5"});
+        EXPECT_EQ(c.state, StateOf(r)) << c.name << "\n" << r.output;
+    }
+}
+
+TEST(Product, InstallFlashesEveryMarkedControllerInOrder)
+{
+    Scenario s("product_flash");
+    s.AddFile(L"kx012345.xml", Package("2.4.10"));
+    s.AddFile(L"fw.bin", "image");
+    s.AddSimulator(Controller(1, "0x2f6", "2.4.9") + Controller(2, "0x310", "2.4.10", "2.flash=upper\n"));
+    const HostResult r = s.Host({L"--property", L"5", L"--property", L"3", L"--install"});
+    EXPECT_EQ("install   result 2 (success, restart needed)  message \"Installation completed successfully.\\r\\n\"",
+              r.InstallLine())
+        << r.output;
+    EXPECT_EQ(3010u, r.exitCode);
+    EXPECT_NE(std::string::npos,
+              r.PropertyLine(3).find("\"\\r\\n\\r\\nVeyra KB118m-p Mk3+ Boot Controller: 2.4.9\\n\\r\\nVeyra KB118m-t "
+                                     "Mk3+ Boot Controller: 2.4.10\\n\""))
+        << r.output;
+    const std::vector<std::string> expected = {"mnv_cli.exe 1 flash -o hba -f fw.bin -c 1 -s 1",
+                                               "mnv_cli.exe 2 flash -o hba -f fw.bin -c 1 -s 1"};
+    EXPECT_EQ(expected, FlashCalls(s.SimulatorCalls()));
+}
+
+TEST(Product, FlashOutcomes)
+{
+    struct Case {
+        const char* name;
+        std::string controllers;
+        const char* image;
+        unsigned result;
+    } cases[] = {
+        {"unconfirmed", Controller(1, "0x2f6", "1.0") + Controller(2, "0x310", "1.0", "2.flash=fail\n"), "fw.bin",
+         0},
+        {"stderr", Controller(1, "0x2f6", "1.0", "1.flash=stderr\n"), "fw.bin", 2},
+        {"inside_a_line", Controller(1, "0x2f6", "1.0", "1.flash_text=xx Flash NVMe Controller firmware success yy\n1.flash=fail\n"),
+         "fw.bin", 2},
+        {"crash", Controller(1, "0x2f6", "1.0", "1.flash=crash\n"), "fw.bin", 0},
+        {"blank_in_image", Controller(1, "0x2f6", "1.0"), "fw 2.bin", 2},
+    };
+    for (const Case& c : cases) {
+        Scenario s(std::string("product_outcome_") + c.name);
+        s.AddFile(L"kx012345.xml", Package("2.0"));
+        s.AddFile(Widen(c.image), "image");
+        s.AddSimulator(c.controllers);
+        const HostResult r = s.Host({L"--property", L"5", L"--install"});
+        EXPECT_NE(std::string::npos, r.InstallLine().find("result " + std::to_string(c.result))) << c.name << "\n"
+                                                                                               << r.output;
+    }
+}
+
+TEST(Product, InstallBeforeTheInstallStateRunsNoTool)
+{
+    Scenario s("product_install_first");
+    s.AddFile(L"kx012345.xml", Package("2.0"));
+    s.AddSimulator(Controller(1, "0x2f6", "1.0"));
+    const HostResult r = s.Host({L"--property", L"6", L"--install"});
+    EXPECT_EQ("install   result 0 (failure)  message \"Error\\r\\n\"", r.InstallLine()) << r.output;
+    EXPECT_TRUE(s.SimulatorCalls().empty());
+}
+
+TEST(Product, DiscoveryWritesTheExactReportAndFlashesNothing)
+{
+    Scenario s("product_discovery");
+    s.AddFile(L"kx012345.xml", Package("2.2", "Boot FW &amp; &lt;Tools&gt; \"X\""));
+    s.AddFile(L"fw.bin", "image");
+    s.AddSimulator(Controller(1, "0x30e", "2.1"));
+    const std::wstring report = s.PathOf(L"disc.xml");
+    const HostResult r = s.Host({L"--property", L"5", L"--install", L"-d", report});
+    EXPECT_EQ("install   result 3 (discovery report written)  message \"Discovery Successful\\r\\n\"", r.InstallLine())
+        << r.output;
+    EXPECT_EQ(1u, StateOf(r));
+    EXPECT_TRUE(FlashCalls(s.SimulatorCalls()).empty());
+    const std::string expected =
+        "<qx_rom_discovery version=\"2.0.2.0\">\r\n"
+        "\t<type value=\"firmware:sd:\" />\r\n"
+        "\t<alt_name value=\"Boot FW &amp; &lt;Tools&gt; &quot;X&quot;\" />\r\n"
+        "\t<version value=\"2.2\" />\r\n"
+        "\t<takes_effect value=\"deferred\" />\r\n"
+        "\t<devices>\r\n"
+        "\t\t<device id=\"1\">\r\n"
+        "\t\t\t<controller_id value=\"1\"/>\r\n"
+        "\t\t\t<product_id value=\"030E1590\" />\r\n"
+        "\t\t\t<fw_item>\r\n"
+        "\t\t\t\t<type value=\"firmware\" />\r\n"
+        "\t\t\t\t<firmware_id value=\"\" />\r\n"
+        "\t\t\t\t<takes_effect value=\"deferred\" />\r\n"
+        "\t\t\t\t<version value=\"2.2\" />\r\n"
+        "\t\t\t\t<active_version value=\"2.1\" />\r\n"
+        "\t\t\t\t<action value=\"upgrade\" />\r\n"
+        "\t\t\t\t<duration value=\"6\" />\r\n"
+        "\t\t\t\t<shared value=\"no\" />\r\n"
+        "\t\t\t</fw_item>\r\n"
+        "\t\t</device>\r\n"
+        "\t</devices>\r\n"
+        "</qx_rom_discovery>\r\n";
+    EXPECT_EQ(expected, ReadFileBytes(report));
+}
+
+TEST(Product, DiscoveryDefaultPathEmptyDevicesAndAppending)
+{
+    Scenario s("product_discovery_default");
+    s.AddFile(L"kx012345.xml", Package("2.2"));
+    s.AddSimulator("count=0\n");
+    const std::wstring report = Scenario::LogFolder() + L"\\kx012345_disc.xml";
+    DeleteFileW(report.c_str());
+    const std::string empty = "<qx_rom_discovery version=\"2.0.2.0\">\r\n"
+                              "\t<type value=\"firmware:sd:\" />\r\n"
+                              "\t<alt_name value=\"Veyra Boot FW\" />\r\n"
+                              "\t<version value=\"2.2\" />\r\n"
+                              "\t<takes_effect value=\"deferred\" />\r\n"
+                              "\t<devices>\r\n"
+                              "\t</devices>\r\n"
+                              "</qx_rom_discovery>\r\n";
+    s.Host({L"--property", L"5", L"-d"});
+    EXPECT_EQ(empty, ReadFileBytes(report));
+    s.Host({L"--property", L"5", L"-d"});
+    EXPECT_EQ(empty + empty, ReadFileBytes(report));
+    DeleteFileW(report.c_str());
+}
+
+TEST(Product, RepeatedDiscoveryListsEachControllerOnce)
+{
+    Scenario s("product_discovery_twice");
+    s.AddFile(L"kx012345.xml", Package("2.2"));
+    s.AddSimulator(Controller(1, "0x2f6", "2.2"));
+    const std::wstring report = s.PathOf(L"twice.xml");
+    s.Host({L"--property", L"5", L"--property", L"5", L"-d", report});
+    const std::string text = ReadFileBytes(report);
+    size_t devices = 0;
+    for (size_t at = text.find("<device id="); at != std::string::npos; at = text.find("<device id=", at + 1))
+        ++devices;
+    EXPECT_EQ(2u, devices);  // two reports, one device each
+    EXPECT_NE(std::string::npos, text.find("<action value=\"rewrite\" />"));
+}
+
+TEST(Product, UnwritableDiscoveryReportIsAnError)
+{
+    Scenario s("product_discovery_unwritable");
+    s.AddFile(L"kx012345.xml", Package("2.2"));
+    s.AddSimulator(Controller(1, "0x2f6", "2.2"));
+    const HostResult r = s.Host({L"--property", L"5", L"--install", L"-d", L"C:\\no\\such\\folder\\d.xml"});
+    EXPECT_EQ("install   result 0 (failure)  message \"Error\\r\\n\"", r.InstallLine()) << r.output;
+    EXPECT_NE(std::string::npos, Scenario::ProcessLog().find("Discovery file cannot be opened: C:\\no\\such\\folder\\d.xml"));
+}
