@@ -16,14 +16,19 @@ rm -rf "$pkg"
 mkdir -p "$pkg" "$logs"
 rm -f "$logs"/tzrsetup.log "$logs"/tzrsetup.verbose.log "$logs"/Verbose.log
 cp "$build/src/plugin/setup.dll" "$pkg/"
-if [ -d "$root/demo/package" ]; then
-  cp -r "$root/demo/package/." "$pkg/"
-fi
+cp -r "$root/demo/package/." "$pkg/"
+# The simulated vendor tool answers as mnv_cli.exe from the package folder.
+cp "$build/tools/mnv-sim/mnv_sim.exe" "$pkg/mnv_cli.exe"
 
 host() {
   echo
   echo "\$ tzrhost.exe C:\\tzr-demo $*"
-  "$WINE" "$build/tools/host/tzrhost.exe" 'C:\tzr-demo' "$@" || echo "(tzrhost exit code $?)"
+  local code=0
+  "$WINE" "$build/tools/host/tzrhost.exe" 'C:\tzr-demo' "$@" || code=$?
+  # A Linux shell sees only the low byte of a Windows exit code: 3010 -> 194.
+  [ $code -eq 194 ] && echo "(tzrhost exit code 3010: installed, restart needed)"
+  [ $code -ne 0 ] && [ $code -ne 194 ] && echo "(tzrhost exit code $code)"
+  return 0
 }
 
 section() { printf '\n== %s ==\n' "$1"; }
@@ -31,11 +36,20 @@ section() { printf '\n== %s ==\n' "$1"; }
 section "Package C:\\tzr-demo"
 ls -l "$pkg"
 
-section "Properties, as the installer host asks them"
-host /verbose_log
+section "Simulated controllers (mnv_sim.ini)"
+grep -v '^#' "$pkg/mnv_sim.ini"
 
-section "Installation"
+section "Properties and installation, as the installer host asks them"
 host /verbose_log --install
+
+section "The tool's command lines"
+tr -d '\r' < "$pkg/mnv_sim.calls.log"
+
+section "Discovery run (-d): a report instead of flashing"
+rm -f "$pkg/mnv_sim.calls.log"
+host --property 5 --install -d 'C:\tzr-demo\discovery.xml'
+section "Discovery report C:\\tzr-demo\\discovery.xml"
+tr -d '\r' < "$pkg/discovery.xml"
 
 section "Component log C:\\tzrsystem\\log\\tzrsetup.log"
 [ -f "$logs/tzrsetup.log" ] && tr -d '\r' < "$logs/tzrsetup.log" || echo "(none)"
