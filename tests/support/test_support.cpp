@@ -190,6 +190,23 @@ ProcessResult RunProcess(const std::wstring& commandLine, const std::wstring& cu
     return result;
 }
 
+ScopedSystemDrive::ScopedSystemDrive(const std::wstring& name)
+{
+    wchar_t cwd[MAX_PATH];
+    GetCurrentDirectoryW(MAX_PATH, cwd);
+    m_path = std::wstring(cwd) + L"\\" + name;
+    RemoveTree(m_path);
+    CreateDirectoryW(m_path.c_str(), nullptr);
+    GetEnvironmentVariableW(L"SystemDrive", m_saved, MAX_PATH);
+    SetEnvironmentVariableW(L"SystemDrive", m_path.c_str());
+}
+
+ScopedSystemDrive::~ScopedSystemDrive()
+{
+    SetEnvironmentVariableW(L"SystemDrive", m_saved);
+    RemoveTree(m_path);
+}
+
 std::vector<std::string> SplitCrLf(const std::string& text)
 {
     std::vector<std::string> lines;

@@ -38,6 +38,24 @@ ProcessResult RunProcess(const std::wstring& commandLine, const std::wstring& cu
 // Quotes an argument the way CommandLineToArgvW reads it back.
 std::wstring QuoteArg(const std::wstring& arg);
 
+// Points %systemdrive% at a fresh folder of the test's own (under the
+// current directory) for its lifetime, so component logs land there; the
+// previous value comes back and the folder goes at the end.
+class ScopedSystemDrive {
+public:
+    explicit ScopedSystemDrive(const std::wstring& name);
+    ~ScopedSystemDrive();
+    ScopedSystemDrive(const ScopedSystemDrive&) = delete;
+    ScopedSystemDrive& operator=(const ScopedSystemDrive&) = delete;
+    const std::wstring& Path() const { return m_path; }
+    // The component log folder under it, ending in a backslash.
+    std::wstring LogFolder() const { return m_path + L"\\tzrsystem\\log\\"; }
+
+private:
+    std::wstring m_path;
+    wchar_t m_saved[MAX_PATH] = L"C:";
+};
+
 // Lines of a text split at "\r\n" (the separator is dropped; a final
 // unterminated piece is kept).
 std::vector<std::string> SplitCrLf(const std::string& text);

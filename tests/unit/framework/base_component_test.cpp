@@ -21,11 +21,6 @@ protected:
         wchar_t cwd[MAX_PATH];
         GetCurrentDirectoryW(MAX_PATH, cwd);
         m_cwd = cwd;
-        m_drive = m_cwd + L"\\drive";
-        RemoveTree(m_drive);
-        CreateDirectoryW(m_drive.c_str(), nullptr);
-        GetEnvironmentVariableW(L"SystemDrive", m_savedDrive, MAX_PATH);
-        SetEnvironmentVariableW(L"SystemDrive", m_drive.c_str());
         m_verbose = m_drive + L"\\verbose.log";
         SetEnvironmentVariableW(L"CMPLOG2_VERBOSE_FILENAME", m_verbose.c_str());
         DeleteFileW(L"install.xml");
@@ -33,9 +28,7 @@ protected:
     void TearDown() override
     {
         SetEnvironmentVariableW(L"CMPLOG2_VERBOSE_FILENAME", nullptr);
-        SetEnvironmentVariableW(L"SystemDrive", m_savedDrive);
         DeleteFileW(L"install.xml");
-        RemoveTree(m_drive);
     }
     // The verbose log's lines with their "[time]::basecomp[line] " header
     // replaced by "> ", continuations left as they are.
@@ -48,8 +41,9 @@ protected:
         return lines;
     }
 
-    std::wstring m_cwd, m_drive, m_verbose;
-    wchar_t m_savedDrive[MAX_PATH] = L"C:";
+    ScopedSystemDrive m_systemDrive{L"drive"};
+    const std::wstring m_drive = m_systemDrive.Path();
+    std::wstring m_cwd, m_verbose;
 };
 
 // Replaces the package-file slots, so that the initialisation sequence can

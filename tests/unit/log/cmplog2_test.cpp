@@ -14,29 +14,14 @@ namespace {
 // folder starts empty and nothing touches the prefix's real C:\tzrsystem.
 class CmpLogTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        wchar_t cwd[MAX_PATH];
-        GetCurrentDirectoryW(MAX_PATH, cwd);
-        m_drive = std::wstring(cwd) + L"\\drive";
-        RemoveTree(m_drive);
-        CreateDirectoryW(m_drive.c_str(), nullptr);
-        GetEnvironmentVariableW(L"SystemDrive", m_savedDrive, MAX_PATH);
-        SetEnvironmentVariableW(L"SystemDrive", m_drive.c_str());
-        SetEnvironmentVariableW(L"CMPLOG2_VERBOSE_FILENAME", nullptr);
-    }
-    void TearDown() override
-    {
-        SetEnvironmentVariableW(L"SystemDrive", m_savedDrive);
-        SetEnvironmentVariableW(L"CMPLOG2_VERBOSE_FILENAME", nullptr);
-        RemoveTree(m_drive);
-    }
-    std::wstring Folder() const { return m_drive + L"\\tzrsystem\\log\\"; }
+    void SetUp() override { SetEnvironmentVariableW(L"CMPLOG2_VERBOSE_FILENAME", nullptr); }
+    void TearDown() override { SetEnvironmentVariableW(L"CMPLOG2_VERBOSE_FILENAME", nullptr); }
+    std::wstring Folder() const { return m_systemDrive.LogFolder(); }
     std::string Main() const { return ReadFileBytes(Folder() + L"tzrsetup.log"); }
     std::string Verbose() const { return ReadFileBytes(Folder() + L"tzrsetup.verbose.log"); }
 
-    std::wstring m_drive;
-    wchar_t m_savedDrive[MAX_PATH] = L"C:";
+    ScopedSystemDrive m_systemDrive{L"drive"};
+    const std::wstring m_drive = m_systemDrive.Path();
 };
 
 // "[time]::" prefix of a verbose header, as a pattern.

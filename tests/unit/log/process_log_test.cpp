@@ -41,13 +41,6 @@ class AttachedLog {
 public:
     AttachedLog()
     {
-        wchar_t cwd[MAX_PATH];
-        GetCurrentDirectoryW(MAX_PATH, cwd);
-        m_drive = std::wstring(cwd) + L"\\cmpdrive";
-        RemoveTree(m_drive);
-        CreateDirectoryW(m_drive.c_str(), nullptr);
-        GetEnvironmentVariableW(L"SystemDrive", m_saved, MAX_PATH);
-        SetEnvironmentVariableW(L"SystemDrive", m_drive.c_str());
         m_log.reset(new CCmpLog2());
         m_log->EnableVerbose();
         m_log->Open();
@@ -57,15 +50,12 @@ public:
     {
         LogSetComponentLog(nullptr);
         m_log.reset();
-        SetEnvironmentVariableW(L"SystemDrive", m_saved);
-        RemoveTree(m_drive);
     }
-    std::string Main() const { return ReadFileBytes(m_drive + L"\\tzrsystem\\log\\tzrsetup.log"); }
-    std::string Verbose() const { return ReadFileBytes(m_drive + L"\\tzrsystem\\log\\tzrsetup.verbose.log"); }
+    std::string Main() const { return ReadFileBytes(m_systemDrive.LogFolder() + L"tzrsetup.log"); }
+    std::string Verbose() const { return ReadFileBytes(m_systemDrive.LogFolder() + L"tzrsetup.verbose.log"); }
 
 private:
-    std::wstring m_drive;
-    wchar_t m_saved[MAX_PATH] = L"C:";
+    ScopedSystemDrive m_systemDrive{L"cmpdrive"};
     std::unique_ptr<CCmpLog2> m_log;
 };
 
