@@ -2,10 +2,10 @@
 // version from a real inventory by the simulated vendor tool, the options
 // read from the host's own command line, and the process log on disk.
 //
-// The package version is not read yet, so it is empty here: every
-// controller with a firmware line compares as a downgrade and one without
-// as a rewrite. Install state 2 (an upgrade) needs a package version and is
-// covered by the unit tests of the summary.
+// These packages carry no package definition, so the package version is
+// empty: every controller with a firmware line compares as a downgrade and
+// one without as a rewrite. Upgrades need a package version; the product
+// scenarios cover them.
 #include "scenario.h"
 
 #include <gtest/gtest.h>

@@ -105,13 +105,7 @@ TEST(Package, Utf16PackageDefinitionGivesTheSameTexts)
     // UTF-8 beside a UTF-16 byte-order mark does not parse.
     std::string utf8 = PackageDefinition();
     utf8.replace(utf8.find("UTF-8"), 5, "UTF-16");
-    const std::wstring wide = Widen(utf8);
-    std::string bytes = "\xFF\xFE";
-    for (wchar_t c : wide) {
-        bytes.push_back(static_cast<char>(c & 0xFF));
-        bytes.push_back(static_cast<char>(c >> 8));
-    }
-    s.AddFile(L"kxwide.xml", bytes);
+    s.AddFile(L"kxwide.xml", Utf16LeFile(utf8));
     const HostResult r = s.Host({L"--lang", L"ja", L"--property", L"1", L"--property", L"2"});
     EXPECT_EQ(TextLine(1, "name", kJapaneseName), r.PropertyLine(1)) << r.output;
     EXPECT_EQ(TextLine(2, "description", kDescription), r.PropertyLine(2)) << r.output;

@@ -201,3 +201,40 @@ TEST(Product, UnwritableDiscoveryReportIsAnError)
     EXPECT_EQ("install   result 0 (failure)  message \"Error\\r\\n\"", r.InstallLine()) << r.output;
     EXPECT_NE(std::string::npos, Scenario::ProcessLog().find("Discovery file cannot be opened: C:\\no\\such\\folder\\d.xml"));
 }
+
+TEST(Product, PackageDefinitionThatDoesNotParseGivesNoPackageVersion)
+{
+    // A package without a version compares below every controller: firmware
+    // 1.0 is then a downgrade (state 3) rather than an upgrade to 2.0 (state 2).
+    std::string tenMegabytes = "<tzr_package>\n";
+    while (tenMegabytes.size() < 10u * 1024 * 1024)
+        tenMegabytes += "<pad note=\"filler &amp; more\">0123456789abcdef0123456789abcdef</pad>\n";
+    tenMegabytes += "<version value=\"2.0\"/></tzr_package>\n";
+    const std::string good = Package("2.0");
+    struct Case {
+        const char* name;
+        std::string bytes;
+        unsigned state;
+        bool parseFails;
+    } cases[] = {
+        {"well_formed", good, 2, false},
+        {"empty", "", 3, true},
+        {"malformed", "<tzr_package><version value=\"2.0\"/></tzr_pack>", 3, true},
+        {"truncated", good.substr(0, good.size() / 2), 3, true},
+        {"nul_bytes", std::string("<tzr_package>\0\0<version value=\"2.0\"/></tzr_package>", 50), 3, true},
+        {"utf16_declared", Utf16LeFile("<?xml version=\"1.0\" encoding=\"UTF-16\"?>" + good), 2, false},
+        {"utf16_by_byte_order_mark", Utf16LeFile(good), 2, false},
+        {"utf16_declared_as_utf8", Utf16LeFile("<?xml version=\"1.0\" encoding=\"UTF-8\"?>" + good), 3, true},
+        {"version_without_value", "<tzr_package><version/></tzr_package>", 3, false},
+        {"ten_megabytes", tenMegabytes, 2, false},
+    };
+    for (const Case& c : cases) {
+        Scenario s(std::string("product_package_") + c.name);
+        s.AddFile(L"kx012345.xml", c.bytes);
+        s.AddSimulator(Controller(1, "0x2f6", "1.0"));
+        const HostResult r = s.Host({L"--property", L"5"});
+        EXPECT_EQ(c.state, StateOf(r)) << c.name << "\n" << r.output;
+        EXPECT_EQ(c.parseFails, Scenario::ProcessLog().find("XML parse failed: kx012345.xml") != std::string::npos)
+            << c.name;
+    }
+}

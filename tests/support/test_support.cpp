@@ -85,6 +85,16 @@ std::string Narrow(const std::wstring& text)
     return result;
 }
 
+std::string Utf16LeFile(const std::string& utf8)
+{
+    std::string bytes = "\xFF\xFE";
+    for (wchar_t c : Widen(utf8)) {
+        bytes.push_back(static_cast<char>(c & 0xFF));
+        bytes.push_back(static_cast<char>(c >> 8));
+    }
+    return bytes;
+}
+
 std::wstring BuildDir()
 {
     wchar_t value[1024] = L"";

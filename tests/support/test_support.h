@@ -19,6 +19,8 @@ void MakeDirs(const std::wstring& path);
 
 std::wstring Widen(const std::string& utf8);
 std::string Narrow(const std::wstring& text);  // to UTF-8
+// The bytes of a UTF-16LE file with its byte-order mark.
+std::string Utf16LeFile(const std::string& utf8);
 
 // The build folder (TZR_BUILD_DIR, a Linux path) as a Windows path on Z:.
 std::wstring BuildDir();
