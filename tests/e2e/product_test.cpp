@@ -66,8 +66,9 @@ TEST(Product, InstallFlashesEveryMarkedControllerInOrder)
     s.AddFile(L"kx012345.xml", Package("2.4.10"));
     s.AddFile(L"fw.bin", "image");
     s.AddSimulator(Controller(1, "0x2f6", "2.4.9") + Controller(2, "0x310", "2.4.10", "2.flash=upper\n"));
-    const HostResult r = s.Host({L"--property", L"5", L"--property", L"3", L"--install"});
-    EXPECT_EQ("install   result 2 (success, restart needed)  message \"Installation completed successfully.\\r\\n\"",
+    const HostResult r =
+        s.Host({L"--property", L"5", L"--property", L"3", L"--install", L"--install-text", L"Host: "});
+    EXPECT_EQ("install   result 2 (success, restart needed)  message \"Host: Installation completed successfully.\\r\\n\"",
               r.InstallLine())
         << r.output;
     EXPECT_EQ(3010u, r.exitCode);
