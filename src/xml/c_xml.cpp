@@ -201,7 +201,9 @@ bool C_XML::load(const std::string& path) {
         m_sLastError = "cannot create the XML parser";
         return false;
     }
+    ctx.m_guard.attach(parser.get());
     XML_SetUserData(parser.get(), &ctx);
+    XML_SetEntityDeclHandler(parser.get(), &C_XML::entityDeclaration);
     XML_SetElementHandler(parser.get(), &C_XML::startElement, &C_XML::endElement);
     XML_SetCharacterDataHandler(parser.get(), &C_XML::characterData);
     XML_SetCdataSectionHandler(parser.get(), &C_XML::startCdataSection, &C_XML::endCdataSection);
@@ -241,6 +243,7 @@ bool C_XML::load(const std::string& path) {
         }
         // Reading goes on to the end of the file after a parser error: the
         // parser simply keeps rejecting.
+        ctx.m_guard.feed(count);
         if (XML_ParseBuffer(parser.get(), static_cast<int>(count), count == 0) != XML_STATUS_OK) {
             noteParserError();
         }
@@ -249,6 +252,11 @@ bool C_XML::load(const std::string& path) {
         }
     }
 
+    if (ctx.m_guard.tripped()) {
+        m_nLastStatus = 4;
+        m_sLastError = ctx.m_guard.reason();
+        return false;
+    }
     if (ctx.m_nStatus != 0) {
         // The tree misses what a callback could not build; the file did not
         // load whole, whatever the parser thought of it.
@@ -264,6 +272,13 @@ bool C_XML::load(const std::string& path) {
 void XMLCALL C_XML::startElement(void* context, const XML_Char* name, const XML_Char** attributes) {
     C_ParseContext* ctx = contextOf(context);
     if (ctx == nullptr) {
+        return;
+    }
+    size_t cost = XmlExpansionGuard::kElementCost + (name != nullptr ? std::strlen(name) : 0);
+    for (const XML_Char* const* p = attributes; p != nullptr && *p != nullptr; ++p) {
+        cost += std::strlen(*p);
+    }
+    if (!ctx->m_guard.spend(cost)) {
         return;
     }
     try {
@@ -329,7 +344,7 @@ void XMLCALL C_XML::endElement(void* context, const XML_Char* /*name*/) {
 
 void XMLCALL C_XML::characterData(void* context, const XML_Char* data, int count) {
     C_ParseContext* ctx = contextOf(context);
-    if (ctx == nullptr || data == nullptr || count <= 0) {
+    if (ctx == nullptr || data == nullptr || count <= 0 || !ctx->m_guard.spend(static_cast<size_t>(count))) {
         return;
     }
     try {
@@ -378,6 +393,16 @@ void XMLCALL C_XML::endCdataSection(void* context) {
         recordFailure(ctx, &e, nullptr);
     } catch (...) {
         recordFailure(ctx, nullptr, "C_XML::endCdataSection: Unknown exception.");
+    }
+}
+
+void XMLCALL C_XML::entityDeclaration(void* context, const XML_Char* /*name*/, int /*isParameterEntity*/,
+                                      const XML_Char* value, int length, const XML_Char* /*base*/,
+                                      const XML_Char* /*systemId*/, const XML_Char* /*publicId*/,
+                                      const XML_Char* /*notationName*/) {
+    C_ParseContext* ctx = contextOf(context);
+    if (ctx != nullptr) {
+        ctx->m_guard.entityDeclared(value, length);
     }
 }
 

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "win_handle.h"
+#include "xml_expansion_guard.h"
 
 namespace {
 
@@ -112,11 +113,8 @@ struct ParseContext {
     CTzrXMLNode* pending = nullptr;
     CTzrXMLNode* orphan = nullptr;
     bool outOfMemory = false;
-    bool amplified = false;
-    // Text the parser may report before the document counts as an entity
-    // bomb: without entity expansion a document reports at most its own
-    // size, so only nested entities ever come near this bound.
-    unsigned long long textBudget = 0;
+    // Stops documents that report far more than they hold (entity bombs).
+    XmlExpansionGuard guard;
     std::wstring chunk;
 
     ~ParseContext() { delete orphan; }
@@ -125,18 +123,6 @@ struct ParseContext {
     {
         outOfMemory = true;
         XML_StopParser(parser, XML_FALSE);
-    }
-    // Counts reported text against the budget; false (and parsing stopped)
-    // once it is spent.
-    bool Spend(size_t bytes)
-    {
-        if (bytes <= textBudget) {
-            textBudget -= bytes;
-            return true;
-        }
-        amplified = true;
-        XML_StopParser(parser, XML_FALSE);
-        return false;
     }
 };
 
@@ -156,6 +142,11 @@ void XMLCALL OnStartElement(void* data, const XML_Char* name, const XML_Char** a
 {
     ParseContext& ctx = *static_cast<ParseContext*>(data);
     if (ctx.outOfMemory || !ctx.current)
+        return;
+    size_t cost = XmlExpansionGuard::kElementCost + strlen(name);
+    for (const XML_Char** p = attributes; p && *p; ++p)
+        cost += strlen(*p);
+    if (!ctx.guard.spend(cost))
         return;
     try {
         ctx.textAllowed = true;
@@ -184,6 +175,12 @@ void XMLCALL OnStartElement(void* data, const XML_Char* name, const XML_Char** a
     } catch (...) {
         ctx.Fail();
     }
+}
+
+void XMLCALL OnEntityDecl(void* data, const XML_Char*, int, const XML_Char* value, int length, const XML_Char*,
+                          const XML_Char*, const XML_Char*, const XML_Char*)
+{
+    static_cast<ParseContext*>(data)->guard.entityDeclared(value, length);
 }
 
 void XMLCALL OnEndElement(void* data, const XML_Char*)
@@ -224,7 +221,7 @@ void XMLCALL OnEndCdata(void* data)
 void XMLCALL OnCharacterData(void* data, const XML_Char* text, int length)
 {
     ParseContext& ctx = *static_cast<ParseContext*>(data);
-    if (ctx.outOfMemory || ctx.amplified || !ctx.current || length <= 0 || !ctx.Spend(static_cast<size_t>(length)))
+    if (ctx.outOfMemory || !ctx.current || length <= 0 || !ctx.guard.spend(static_cast<size_t>(length)))
         return;
     try {
         ctx.chunk.clear();
@@ -454,9 +451,10 @@ unsigned CTzrXMLReader::LoadBuffer(const void* bytes, unsigned count)
     ctx.parser = XML_ParserCreate(nullptr);
     if (!ctx.parser)
         return kNoDocument;
-    const unsigned long long kMinimumBudget = 8ULL << 20;
-    ctx.textBudget = 100ULL * count > kMinimumBudget ? 100ULL * count : kMinimumBudget;
+    ctx.guard.attach(ctx.parser);
+    ctx.guard.feed(count);
     XML_SetUserData(ctx.parser, &ctx);
+    XML_SetEntityDeclHandler(ctx.parser, OnEntityDecl);
     XML_SetElementHandler(ctx.parser, OnStartElement, OnEndElement);
     XML_SetCharacterDataHandler(ctx.parser, OnCharacterData);
     XML_SetCdataSectionHandler(ctx.parser, OnStartCdata, OnEndCdata);

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "expansion_cases.h"
 #include "xml_test_files.h"
 
 using xmltest::ChildCount;
@@ -443,4 +444,19 @@ TEST(CXmlLoad, HugeTextAndAttributeArriveWhole) {
     EXPECT_TRUE(C_XML::getAttribute(a, "v", &v));
     EXPECT_EQ(v.size(), mid.size());
     RemoveDoc(file);
+}
+
+TEST(CXmlLoad, DocumentsThatExpandFarBeyondTheirSizeAreRefused) {
+    for (const xmltest::ExpansionCase& c : xmltest::ExpansionCases()) {
+        const std::string file = WriteDoc("expansion.xml", c.doc);
+        const auto start = std::chrono::steady_clock::now();
+        C_XML xml;
+        EXPECT_EQ(!c.refused, xml.load(file)) << c.label << ": " << xml.lastError();
+        EXPECT_EQ(c.refused ? 4 : 0, xml.lastStatus()) << c.label;
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10)) << c.label;
+        if (!c.refused) {
+            EXPECT_NE(nullptr, NodeAt(xml, {"p"})) << c.label;
+        }
+        RemoveDoc(file);
+    }
 }

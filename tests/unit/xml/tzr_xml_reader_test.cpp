@@ -2,6 +2,7 @@
 // rules, the encodings, the load codes and the tree's ownership.
 #include "tzr_xml_reader.h"
 #include "test_support.h"
+#include "expansion_cases.h"
 
 #include <gtest/gtest.h>
 
@@ -299,6 +300,20 @@ TEST(TzrXMLReader, EntityBombIsRefusedButPlainEntitiesWork)
     ASSERT_EQ(0u, Load(r, "<!DOCTYPE p [<!ENTITY co 'Acme'>]><p a='&co;'>&co;Tools</p>"));
     EXPECT_STREQ(L"AcmeTools", TzrElementText(Root(r)));
     EXPECT_STREQ(L"Acme", Root(r)->GetAttribute(L"a"));
+}
+
+TEST(TzrXMLReader, DocumentsThatExpandFarBeyondTheirSizeAreRefused)
+{
+    for (const xmltest::ExpansionCase& c : xmltest::ExpansionCases()) {
+        const DWORD start = GetTickCount();
+        CTzrXMLReader r;
+        EXPECT_EQ(c.refused ? 5u : 0u, Load(r, c.doc)) << c.label;
+        EXPECT_LT(GetTickCount() - start, 10000u) << c.label;
+        if (!c.refused) {
+            ASSERT_NE(nullptr, Root(r)) << c.label;
+            EXPECT_STREQ(L"p", Root(r)->GetName()) << c.label;
+        }
+    }
 }
 
 TEST(TzrXMLReader, LoadFileCodes)
