@@ -11,18 +11,6 @@ void XmlExpansionGuard::feed(size_t bytes)
     m_budget += kAmplification * bytes;
 }
 
-bool XmlExpansionGuard::spend(size_t bytes)
-{
-    if (m_reason != nullptr)
-        return false;
-    if (bytes <= m_budget) {
-        m_budget -= bytes;
-        return true;
-    }
-    trip("the document expands to more than 100 times its size");
-    return false;
-}
-
 void XmlExpansionGuard::entityDeclared(const XML_Char* value, int length)
 {
     if (value == nullptr)

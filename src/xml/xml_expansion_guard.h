@@ -40,8 +40,16 @@ public:
     // The parser is about to read this many bytes of the document.
     void feed(size_t bytes);
     // A callback received this many bytes; false, and the parser stopped,
-    // once the budget is spent.
-    bool spend(size_t bytes);
+    // once the budget is spent. Inline: it runs for every element and text.
+    bool spend(size_t bytes)
+    {
+        if (m_reason == nullptr && bytes <= m_budget) {
+            m_budget -= bytes;
+            return true;
+        }
+        trip("the document expands to more than 100 times its size");
+        return false;
+    }
     // An entity declaration as the parser reports it (value is null for an
     // external entity, which is never loaded).
     void entityDeclared(const XML_Char* value, int length);
