@@ -164,7 +164,9 @@ unsigned flashFirmware()
 bool writeDiscoveryFile()
 {
     discoveryWritten = false;
-    const std::string packageFile = findFirstFileContaining(".xml");
+    // The report is built whole before the file is opened, so nothing that
+    // fails while building it can leave the file open.
+    const std::string report = buildReport(readAltNameFromKXXML(findFirstFileContaining(".xml")));
     // Appended in text mode: every "\n" lands as CR LF, an existing report
     // keeps its content. The folder is not created.
     FILE* file = _fsopen(discoveryFile, "a", _SH_DENYNO);
@@ -172,7 +174,6 @@ bool writeDiscoveryFile()
         LogPrint(kLogVerbose, "Discovery file cannot be opened: %s : %s\n", discoveryFile, strerror(errno));
         return false;
     }
-    const std::string report = buildReport(readAltNameFromKXXML(packageFile));
     bool ok = fwrite(report.data(), 1, report.size(), file) == report.size();
     ok = (fflush(file) == 0) && ok;
     ok = (fclose(file) == 0) && ok;

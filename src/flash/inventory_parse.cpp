@@ -57,10 +57,13 @@ ControllerCount parseControllerCount(const std::string& output)
     std::smatch match;
     if (!std::regex_search(output, match, countLine))
         return result;
-    size_t end = static_cast<size_t>(match.position(0) + match.length(0)) - 1;
+    const size_t firstDigit = static_cast<size_t>(match.position(0) + match.length(0)) - 1;
+    size_t end = firstDigit;
     while (end < output.size() && output[end] >= '0' && output[end] <= '9')
         ++end;
-    const size_t colon = output.rfind(':', end);
+    // The last colon of the matched text, the one before the number; a
+    // colon right after the digits is not part of the match.
+    const size_t colon = output.rfind(':', firstDigit);
     result.text = trim(output.substr(colon + 1, end - colon - 1));
 
     long long value = 0;

@@ -61,7 +61,10 @@ extern "C" int WINAPI GetProperty(unsigned id, void* buffer, unsigned size, cons
         const int result = g_pFlashComponent->GetProperty(id, buffer, size, language);
         if (id == TZRPROP_INSTALLSTATE) {
             const unsigned state = g_pFlashComponent->CheckInstallationState();
-            memcpy(buffer, &state, sizeof state);
+            // A record below the minimum still receives the state code, but
+            // never beyond the size the host gave.
+            if (size >= sizeof state)
+                memcpy(buffer, &state, sizeof state);
             return result ? 1 : 0;
         }
         if (id == TZRPROP_VERSIONCURRENT) {

@@ -75,6 +75,10 @@ TEST(Host, InstallStateRecordBelowMinimumIsRefused)
     EXPECT_NE(std::string::npos, small.PropertyLine(5).find("result 0  state ")) << small.output;
     const HostResult enough = s.Host({L"--property", L"5", L"--state-size", L"2052"});
     EXPECT_NE(std::string::npos, enough.PropertyLine(5).find("result 1  state ")) << enough.output;
+    // Smaller than the state code itself: nothing is written past the size
+    // the host gave (the host's buffer has room for the code, to see it).
+    const HostResult tiny = s.Host({L"--property", L"5", L"--state-size", L"2"});
+    EXPECT_EQ("[5] install state    result 0  (buffer untouched)", tiny.PropertyLine(5)) << tiny.output;
 }
 
 struct SwitchCase {

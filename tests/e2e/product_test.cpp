@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 using namespace tzrtest;
 
 namespace {
@@ -25,6 +27,20 @@ unsigned StateOf(const HostResult& r)
     const std::string line = r.PropertyLine(5);
     const size_t at = line.find("  state ");  // "install state" is the column's name
     return at == std::string::npos ? 0u : static_cast<unsigned>(std::stoul(line.substr(at + 8)));
+}
+
+// The process log's lines without their UTC stamps, from the first one
+// equal to from, up to and including the first later one equal to to.
+std::vector<std::string> LogBetween(const std::string& from, const std::string& to)
+{
+    std::vector<std::string> lines;
+    for (const std::string& line : SplitCrLf(Scenario::ProcessLog()))
+        lines.push_back(HasUtcStamp(line) ? StripUtcStamp(line) : line);
+    const auto begin = std::find(lines.begin(), lines.end(), from);
+    if (begin == lines.end())
+        return {};
+    const auto end = std::find(begin, lines.end(), to);
+    return std::vector<std::string>(begin, end == lines.end() ? end : end + 1);
 }
 
 std::vector<std::string> FlashCalls(const std::vector<std::string>& calls)
@@ -79,6 +95,17 @@ TEST(Product, InstallFlashesEveryMarkedControllerInOrder)
     const std::vector<std::string> expected = {"mnv_cli.exe 1 flash -o hba -f fw.bin -c 1 -s 1",
                                                "mnv_cli.exe 2 flash -o hba -f fw.bin -c 1 -s 1"};
     EXPECT_EQ(expected, FlashCalls(s.SimulatorCalls()));
+    const std::vector<std::string> log = {
+        "FlashComponent::Installation initiated.",
+        "Attempting for firmware installation...",
+        "FW binary file: fw.bin",
+        "Executing cmd: mnv_cli.exe 1 flash -o hba -f fw.bin -c 1 -s 1",
+        "FW flash successful on Controller ID: 1",
+        "Executing cmd: mnv_cli.exe 2 flash -o hba -f fw.bin -c 1 -s 1",
+        "FW flash successful on Controller ID: 2",
+        "FlashComponent::Installation completed.",
+    };
+    EXPECT_EQ(log, LogBetween(log.front(), log.back()));
 }
 
 TEST(Product, FlashOutcomes)
@@ -88,14 +115,18 @@ TEST(Product, FlashOutcomes)
         std::string controllers;
         const char* image;
         unsigned result;
+        const char* logLine;  // in the process log
     } cases[] = {
         {"unconfirmed", Controller(1, "0x2f6", "1.0") + Controller(2, "0x310", "1.0", "2.flash=fail\n"), "fw.bin",
-         0},
-        {"stderr", Controller(1, "0x2f6", "1.0", "1.flash=stderr\n"), "fw.bin", 2},
+         0, "FW flash failed on Controller ID: 2"},
+        {"stderr", Controller(1, "0x2f6", "1.0", "1.flash=stderr\n"), "fw.bin", 2,
+         "FW flash successful on Controller ID: 1"},
         {"inside_a_line", Controller(1, "0x2f6", "1.0", "1.flash_text=xx Flash NVMe Controller firmware success yy\n1.flash=fail\n"),
-         "fw.bin", 2},
-        {"crash", Controller(1, "0x2f6", "1.0", "1.flash=crash\n"), "fw.bin", 0},
-        {"blank_in_image", Controller(1, "0x2f6", "1.0"), "fw 2.bin", 2},
+         "fw.bin", 2, "FW flash successful on Controller ID: 1"},
+        {"crash", Controller(1, "0x2f6", "1.0", "1.flash=crash\n"), "fw.bin", 0,
+         "FW flash failed on Controller ID: 1"},
+        {"blank_in_image", Controller(1, "0x2f6", "1.0"), "fw 2.bin", 2,
+         "Executing cmd: mnv_cli.exe 1 flash -o hba -f \"fw 2.bin\" -c 1 -s 1"},
     };
     for (const Case& c : cases) {
         Scenario s(std::string("product_outcome_") + c.name);
@@ -105,6 +136,7 @@ TEST(Product, FlashOutcomes)
         const HostResult r = s.Host({L"--property", L"5", L"--install"});
         EXPECT_NE(std::string::npos, r.InstallLine().find("result " + std::to_string(c.result))) << c.name << "\n"
                                                                                                << r.output;
+        EXPECT_EQ(std::vector<std::string>{c.logLine}, LogBetween(c.logLine, c.logLine)) << c.name;
     }
 }
 
@@ -237,5 +269,35 @@ TEST(Product, PackageDefinitionThatDoesNotParseGivesNoPackageVersion)
         EXPECT_EQ(c.state, StateOf(r)) << c.name << "\n" << r.output;
         EXPECT_EQ(c.parseFails, Scenario::ProcessLog().find("XML parse failed: kx012345.xml") != std::string::npos)
             << c.name;
+    }
+}
+
+TEST(Product, DiscoveryActionAndAlternativeName)
+{
+    struct Case {
+        const char* name;
+        std::string package;
+        std::string altNameValue;  // in the report
+        const char* altNameLog;
+    } cases[] = {
+        {"with_alt_name", Package("2.2", "Veyra Boot FW"), "Veyra Boot FW", "alt_name_xlate element found? : 1"},
+        {"without_alt_name", "<tzr_package><version value=\"2.2\"/></tzr_package>", "",
+         "alt_name_xlate element found? : 0"},
+    };
+    for (const Case& c : cases) {
+        Scenario s(std::string("product_discovery_") + c.name);
+        s.AddFile(L"kx012345.xml", c.package);
+        // 2.10 is newer than 2.2 once parts compare by value.
+        s.AddSimulator(Controller(1, "0x2f6", "2.1") + Controller(2, "0x310", "2.2") + Controller(3, "0x30e", "2.10"));
+        const std::wstring report = s.PathOf(L"actions.xml");
+        s.Host({L"--property", L"5", L"-d", report});
+        const std::string text = ReadFileBytes(report);
+        std::vector<std::string> actions;
+        for (size_t at = text.find("<action value=\""); at != std::string::npos;
+             at = text.find("<action value=\"", at + 1))
+            actions.push_back(text.substr(at + 15, text.find('"', at + 15) - at - 15));
+        EXPECT_EQ((std::vector<std::string>{"upgrade", "rewrite", "downgrade"}), actions) << c.name;
+        EXPECT_NE(std::string::npos, text.find("\t<alt_name value=\"" + c.altNameValue + "\" />\r\n")) << c.name;
+        EXPECT_EQ(std::vector<std::string>{c.altNameLog}, LogBetween(c.altNameLog, c.altNameLog)) << c.name;
     }
 }

@@ -122,6 +122,9 @@ TEST(ControllerCount, ExpressionAndNumber)
         {"TOTAL NUMBER OF NVME CONTROLLERS: 3", ControllerCount::kFound, 3},
         {"x Total number of NVMe Controllers: 12 adapters", ControllerCount::kFound, 12},
         {"Total number of NVMe Controllers: 007\n", ControllerCount::kFound, 7},
+        // A colon right after the number ends it like any other character.
+        {"Total number of NVMe Controllers: 2:\r\nController 1: 0x2f6\r\n", ControllerCount::kFound, 2},
+        {"Total number of NVMe Controllers: 3:ok\r\nslot 12345678901\r\n", ControllerCount::kFound, 3},
         {"Total number of NVMe Controllers: 0\r\n", ControllerCount::kFound, 0},
         {"Total number of NVMe Controllers: 2147483647", ControllerCount::kFound, INT_MAX},
         // The first match counts.
