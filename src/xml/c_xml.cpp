@@ -276,16 +276,7 @@ void XMLCALL C_XML::startElement(void* context, const XML_Char* name, const XML_
     }
     // The element's bytes count against the document's budget before
     // anything is built for it.
-    const size_t nameLength = name != nullptr ? std::strlen(name) : 0;
-    size_t cost = XmlExpansionGuard::kElementCost + nameLength;
-    size_t count = 0;  // attribute pairs
-    for (; attributes != nullptr && attributes[2 * count] != nullptr; ++count) {
-        cost += std::strlen(attributes[2 * count]);
-        if (attributes[2 * count + 1] != nullptr) {
-            cost += std::strlen(attributes[2 * count + 1]);
-        }
-    }
-    if (!ctx->m_guard.spend(cost)) {
+    if (!ctx->m_guard.spendElement(name, attributes)) {
         return;
     }
     try {
@@ -296,11 +287,15 @@ void XMLCALL C_XML::startElement(void* context, const XML_Char* name, const XML_
         // Build the node whole before linking it in, so a failure leaves the
         // tree as it was.
         C_Node* node = new (doc.m_arena.allocate(sizeof(C_Node), alignof(C_Node))) C_Node();
-        if (nameLength != 0) {
-            node->m_pName = doc.record(name, nameLength, true);
+        if (name != nullptr && name[0] != 0) {
+            node->m_pName = doc.record(name, std::strlen(name), true);
         }
         node->m_pParent = parentNode;
-        if (count != 0) {
+        if (attributes != nullptr && attributes[0] != nullptr) {
+            size_t count = 0;
+            while (attributes[2 * count] != nullptr) {
+                ++count;
+            }
             char* memory = static_cast<char*>(
                 doc.m_arena.allocate(sizeof(size_t) + 2 * count * sizeof(const C_Text*), alignof(size_t)));
             new (memory) size_t(count);

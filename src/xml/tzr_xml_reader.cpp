@@ -143,10 +143,7 @@ void XMLCALL OnStartElement(void* data, const XML_Char* name, const XML_Char** a
     ParseContext& ctx = *static_cast<ParseContext*>(data);
     if (ctx.outOfMemory || !ctx.current)
         return;
-    size_t cost = XmlExpansionGuard::kElementCost + strlen(name);
-    for (const XML_Char** p = attributes; p && *p; ++p)
-        cost += strlen(*p);
-    if (!ctx.guard.spend(cost))
+    if (!ctx.guard.spendElement(name, attributes))
         return;
     try {
         ctx.textAllowed = true;

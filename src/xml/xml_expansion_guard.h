@@ -20,6 +20,7 @@
 #include <expat.h>
 
 #include <cstddef>
+#include <cstring>
 
 class XmlExpansionGuard {
 public:
@@ -49,6 +50,15 @@ public:
         }
         trip("the document expands to more than 100 times its size");
         return false;
+    }
+    // An element as the parser reports it: its name and attribute bytes
+    // and kElementCost.
+    bool spendElement(const XML_Char* name, const XML_Char** attributes)
+    {
+        size_t cost = kElementCost + (name != nullptr ? std::strlen(name) : 0);
+        for (const XML_Char** p = attributes; p != nullptr && *p != nullptr; ++p)
+            cost += std::strlen(*p);
+        return spend(cost);
     }
     // An entity declaration as the parser reports it (value is null for an
     // external entity, which is never loaded).
