@@ -1,5 +1,7 @@
 #include "scenario.h"
 
+#include <gtest/gtest.h>
+
 namespace tzrtest {
 
 namespace {
@@ -73,6 +75,8 @@ HostResult Scenario::Host(const std::vector<std::wstring>& args,
     result.exitCode = run.exitCode;
     result.output = run.output;
     result.started = run.started;
+    // Every scenario expects the host to run; say so at once when it did not.
+    EXPECT_TRUE(run.started) << "tzrhost did not start in " << Narrow(m_folder) << ": error " << run.startError;
     return result;
 }
 

@@ -186,8 +186,10 @@ ProcessResult RunProcess(const std::wstring& commandLine, const std::wstring& cu
     PROCESS_INFORMATION pi{};
     std::wstring cmd = commandLine;
     if (!CreateProcessW(nullptr, &cmd[0], nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr,
-                        currentDir.empty() ? nullptr : currentDir.c_str(), &si, &pi))
+                        currentDir.empty() ? nullptr : currentDir.c_str(), &si, &pi)) {
+        result.startError = GetLastError();
         return result;
+    }
     result.started = true;
     Handle process(pi.hProcess), thread(pi.hThread);
     writeEnd.reset();

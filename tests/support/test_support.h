@@ -30,6 +30,7 @@ struct ProcessResult {
     DWORD exitCode = 0;
     std::string output;  // standard output and standard error, interleaved
     bool started = false;
+    DWORD startError = 0;  // GetLastError when the process did not start
 };
 
 // Runs a command line with the given current directory, capturing its output.
