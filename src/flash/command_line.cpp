@@ -78,7 +78,7 @@ int parseArguments(const wchar_t* commandLine)
         LogPrint(kLogVerbose, "Command line argument retrieval error\r\n");
         return -1;
     }
-    LocalMem arguments(reinterpret_cast<HLOCAL>(argv));
+    UniqueLocalMem arguments(reinterpret_cast<HLOCAL>(argv));
     if (count > kMaxArguments) {
         count = kMaxArguments;
         LogPrint(kLogVerbose, "Only 32 arguments supported. Extra arguments will be ignored\r\n");

@@ -4,6 +4,7 @@
 
 #include "process_log.h"
 #include "run_command.h"
+#include "unique_resource.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -169,14 +170,14 @@ bool writeDiscoveryFile()
     const std::string report = buildReport(readAltNameFromKXXML(findFirstFileContaining(".xml")));
     // Appended in text mode: every "\n" lands as CR LF, an existing report
     // keeps its content. The folder is not created.
-    FILE* file = _fsopen(discoveryFile, "a", _SH_DENYNO);
+    UniqueFile file(_fsopen(discoveryFile, "a", _SH_DENYNO));
     if (!file) {
         LogPrint(kLogVerbose, "Discovery file cannot be opened: %s : %s\n", discoveryFile, strerror(errno));
         return false;
     }
-    bool ok = fwrite(report.data(), 1, report.size(), file) == report.size();
-    ok = (fflush(file) == 0) && ok;
-    ok = (fclose(file) == 0) && ok;
+    bool ok = fwrite(report.data(), 1, report.size(), file.get()) == report.size();
+    ok = (fflush(file.get()) == 0) && ok;
+    ok = file.reset() && ok;
     if (!ok)
         LogPrint(kLogVerbose, "Discovery file could not be written: %s\n", discoveryFile);
     discoveryWritten = ok;

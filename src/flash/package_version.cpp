@@ -33,7 +33,7 @@ std::string findFirstFileContaining(const std::string& text)
     // Every entry counts, folders and "." and ".." included, in the order
     // the file system lists them.
     WIN32_FIND_DATAA found;
-    FindHandle search(FindFirstFileA(pattern.c_str(), &found));
+    UniqueFindHandle search(FindFirstFileA(pattern.c_str(), &found));
     if (!search)
         return std::string();
     do {

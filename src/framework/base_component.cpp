@@ -70,7 +70,7 @@ int CBaseComponent::Initialize()
 
     BASECOMP_LOG(CCmpLog2::kVerboseHeader, L"Checking for install.xml... ");
     WIN32_FIND_DATAW found;
-    FindHandle search(FindFirstFileW(L"install.xml", &found));
+    UniqueFindHandle search(FindFirstFileW(L"install.xml", &found));
     if (!search) {
         BASECOMP_LOG(CCmpLog2::kVerboseContinue, L"Not found.\r\n");
     } else {

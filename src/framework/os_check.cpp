@@ -7,14 +7,6 @@
 
 namespace {
 
-struct ModuleTraits {
-    using handle_type = HMODULE;
-    static handle_type invalid() { return nullptr; }
-    static bool valid(handle_type h) { return h != nullptr; }
-    static bool close(handle_type h) { return FreeLibrary(h) != FALSE; }
-};
-using Module = UniqueHandle<ModuleTraits>;
-
 typedef BOOL(WINAPI* GetProductInfoFn)(DWORD, DWORD, DWORD, DWORD, PDWORD);
 typedef void(WINAPI* RtlGetNtVersionNumbersFn)(LPDWORD, LPDWORD, LPDWORD);
 
@@ -104,7 +96,7 @@ int CBaseComponent::IsOSSupported()
 
     wchar_t kernel32Path[MAX_PATH] = L"";
     const UINT n = GetSystemDirectoryW(kernel32Path, MAX_PATH);
-    Module kernel32;
+    UniqueModule kernel32;
     if (n > 0 && n < MAX_PATH) {
         BoundedAppend(kernel32Path, MAX_PATH, L"\\kernel32.dll");
         kernel32.reset(LoadLibraryW(kernel32Path));

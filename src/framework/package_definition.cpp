@@ -152,7 +152,7 @@ int CBaseComponent::LocatePackageDefinition(wchar_t* path, unsigned capacity)
     if (!path || capacity == 0)
         return 0;
     WIN32_FIND_DATAW found;
-    FindHandle search(FindFirstFileW(L"kx*.xml", &found));
+    UniqueFindHandle search(FindFirstFileW(L"kx*.xml", &found));
     if (!search)
         return 0;
     do {

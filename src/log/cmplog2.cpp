@@ -36,7 +36,7 @@ const wchar_t* SourceName(const wchar_t* source)
 
 // Appends text at the current end of the file, converted to the ANSI code
 // page as one block. Write errors are ignored: the log never stops the caller.
-void AppendAnsi(const Handle& file, const wchar_t* text)
+void AppendAnsi(const UniqueHandle& file, const wchar_t* text)
 {
     if (!file.valid() || !text || !*text)
         return;

@@ -26,7 +26,7 @@ public:
     enum Type : int { kPlain = 0, kWarning = 1, kError = 2, kCritical = 3 };
 
     struct LogFile {
-        Handle hFile;
+        UniqueHandle hFile;
         wchar_t szPath[kPathChars] = L"";
     };
 

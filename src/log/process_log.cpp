@@ -1,6 +1,7 @@
 #include "process_log.h"
 
 #include "cmplog2.h"
+#include "unique_resource.h"
 
 #include <windows.h>
 
@@ -26,11 +27,11 @@ bool g_bVerboseOpenFailReported = false;
 bool g_bNamedOpenFailReported = false;
 char g_szDate[100] = "";
 
-FILE* OpenForAppend(const char* path, bool& failureReported)
+UniqueFile OpenForAppend(const char* path, bool& failureReported)
 {
     // Text mode: every "\n" of the text lands as "\r\n"; shared with other
     // writers, each write goes to the end.
-    FILE* file = _fsopen(path, "a+", _SH_DENYNO);
+    UniqueFile file(_fsopen(path, "a+", _SH_DENYNO));
     if (!file && !failureReported) {
         failureReported = true;
         printf("Failed to open log file %s : %s\n", path, strerror(errno));
@@ -41,7 +42,7 @@ FILE* OpenForAppend(const char* path, bool& failureReported)
 
 void AppendToVerboseFile(int flags, const char* format, va_list args)
 {
-    FILE* file = OpenForAppend(kVerboseFile, g_bVerboseOpenFailReported);
+    UniqueFile file = OpenForAppend(kVerboseFile, g_bVerboseOpenFailReported);
     if (!file)
         return;
     if (!(flags & kLogNoTimeStamp)) {
@@ -49,10 +50,9 @@ void AppendToVerboseFile(int flags, const char* format, va_list args)
         const time_t now = time(nullptr);
         const struct tm* utc = gmtime(&now);
         if (utc && strftime(stamp, sizeof stamp, "[%Y-%m-%dT%H:%M:%SZ] ", utc) > 0)
-            fputs(stamp, file);
+            fputs(stamp, file.get());
     }
-    vfprintf(file, format, args);
-    fclose(file);
+    vfprintf(file.get(), format, args);
 }
 
 // Formats the text afresh (at most 1023 bytes, a longer text is cut), widens
@@ -100,12 +100,11 @@ void LogPrint(int flags, const char* format, ...)
         va_end(args);
     }
     if (flags & kLogNamedFile) {
-        FILE* file = OpenForAppend(g_szNamedFile, g_bNamedOpenFailReported);
+        UniqueFile file = OpenForAppend(g_szNamedFile, g_bNamedOpenFailReported);
         if (file) {
             va_start(args, format);
-            vfprintf(file, format, args);
+            vfprintf(file.get(), format, args);
             va_end(args);
-            fclose(file);
         }
     }
 }

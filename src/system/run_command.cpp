@@ -28,7 +28,7 @@ int runCommand(const char* command, std::string& output)
     sa.nLength = sizeof sa;
     sa.lpSecurityDescriptor = nullptr;
     sa.bInheritHandle = TRUE;
-    Handle readEnd, writeEnd;
+    UniqueHandle readEnd, writeEnd;
     if (!CreatePipe(readEnd.put(), writeEnd.put(), &sa, 0)) {
         LogPrint(kLogVerbose, "cannot create pipe.\n");
         return -1;
@@ -60,8 +60,8 @@ int runCommand(const char* command, std::string& output)
         LogPrint(kLogVerbose, "cannot create process.\n");
         return -1;
     }
-    Handle process(pi.hProcess);
-    Handle thread(pi.hThread);
+    UniqueHandle process(pi.hProcess);
+    UniqueHandle thread(pi.hThread);
 
     // Our copy of the write end must go, or the pipe never reports its end.
     if (!writeEnd.reset()) {

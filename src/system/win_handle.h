@@ -1,88 +1,137 @@
-// Small RAII holders for Windows handles: every handle the product opens is
-// owned by one of these, so each is closed on exactly one path.
+// The Windows resource holders: every handle, key, module, COM apartment and
+// COM allocation the product takes is owned by one of these, each closed on
+// exactly one path. Closing keeps the thread's last error as it was.
 #pragma once
 
+#include "unique_resource.h"
+
 #include <windows.h>
+#include <oleauto.h>
 
-#include <utility>
-
-template <typename Traits>
-class UniqueHandle {
+// Saves the thread's last error and puts it back at the end of its scope.
+class LastErrorKeeper {
 public:
-    using handle_type = typename Traits::handle_type;
-
-    UniqueHandle() = default;
-    explicit UniqueHandle(handle_type h) : m_h(h) {}
-    UniqueHandle(const UniqueHandle&) = delete;
-    UniqueHandle& operator=(const UniqueHandle&) = delete;
-    UniqueHandle(UniqueHandle&& o) noexcept : m_h(o.release()) {}
-    UniqueHandle& operator=(UniqueHandle&& o) noexcept
-    {
-        reset(o.release());
-        return *this;
-    }
-    ~UniqueHandle() { reset(); }
-
-    handle_type get() const { return m_h; }
-    bool valid() const { return Traits::valid(m_h); }
-    explicit operator bool() const { return valid(); }
-
-    handle_type release()
-    {
-        return std::exchange(m_h, Traits::invalid());
-    }
-    // Closes the held handle; true when there was none or it closed cleanly.
-    bool reset(handle_type h = Traits::invalid())
-    {
-        bool ok = true;
-        if (Traits::valid(m_h))
-            ok = Traits::close(m_h);
-        m_h = h;
-        return ok;
-    }
-    // For APIs that return a handle through an out pointer.
-    handle_type* put()
-    {
-        reset();
-        return &m_h;
-    }
+    LastErrorKeeper() : m_dwError(GetLastError()) {}
+    ~LastErrorKeeper() { SetLastError(m_dwError); }
+    LastErrorKeeper(const LastErrorKeeper&) = delete;
+    LastErrorKeeper& operator=(const LastErrorKeeper&) = delete;
 
 private:
-    handle_type m_h = Traits::invalid();
+    DWORD m_dwError;
 };
 
 // Kernel handles: both null and INVALID_HANDLE_VALUE mean "none".
 struct KernelHandleTraits {
     using handle_type = HANDLE;
+    using keeper = LastErrorKeeper;
     static handle_type invalid() { return nullptr; }
     static bool valid(handle_type h) { return h != nullptr && h != INVALID_HANDLE_VALUE; }
     static bool close(handle_type h) { return CloseHandle(h) != FALSE; }
 };
-using Handle = UniqueHandle<KernelHandleTraits>;
+using UniqueHandle = UniqueResource<KernelHandleTraits>;
 
 struct FindHandleTraits {
     using handle_type = HANDLE;
+    using keeper = LastErrorKeeper;
     static handle_type invalid() { return INVALID_HANDLE_VALUE; }
     static bool valid(handle_type h) { return h != nullptr && h != INVALID_HANDLE_VALUE; }
     static bool close(handle_type h) { return FindClose(h) != FALSE; }
 };
-using FindHandle = UniqueHandle<FindHandleTraits>;
+using UniqueFindHandle = UniqueResource<FindHandleTraits>;
 
 struct LocalMemTraits {
     using handle_type = HLOCAL;
+    using keeper = LastErrorKeeper;
     static handle_type invalid() { return nullptr; }
     static bool valid(handle_type h) { return h != nullptr; }
     static bool close(handle_type h) { return LocalFree(h) == nullptr; }
 };
-using LocalMem = UniqueHandle<LocalMemTraits>;
+using UniqueLocalMem = UniqueResource<LocalMemTraits>;
 
-struct RegKeyTraits {
+// A raw registry key. The framework's registry class is built on this one.
+struct HkeyTraits {
     using handle_type = HKEY;
+    using keeper = LastErrorKeeper;
     static handle_type invalid() { return nullptr; }
     static bool valid(handle_type h) { return h != nullptr; }
     static bool close(handle_type h) { return RegCloseKey(h) == ERROR_SUCCESS; }
 };
-using RegKey = UniqueHandle<RegKeyTraits>;
+using UniqueHkey = UniqueResource<HkeyTraits>;
+
+// A service control manager or service handle.
+struct ScHandleTraits {
+    using handle_type = SC_HANDLE;
+    using keeper = LastErrorKeeper;
+    static handle_type invalid() { return nullptr; }
+    static bool valid(handle_type h) { return h != nullptr; }
+    static bool close(handle_type h) { return CloseServiceHandle(h) != FALSE; }
+};
+using UniqueScHandle = UniqueResource<ScHandleTraits>;
+
+// A loaded library, given back with FreeLibrary (not for GetModuleHandle).
+struct ModuleTraits {
+    using handle_type = HMODULE;
+    using keeper = LastErrorKeeper;
+    static handle_type invalid() { return nullptr; }
+    static bool valid(handle_type h) { return h != nullptr; }
+    static bool close(handle_type h) { return FreeLibrary(h) != FALSE; }
+};
+using UniqueModule = UniqueResource<ModuleTraits>;
+
+struct BstrTraits {
+    using handle_type = BSTR;
+    using keeper = LastErrorKeeper;
+    static handle_type invalid() { return nullptr; }
+    static bool valid(handle_type b) { return b != nullptr; }
+    static bool close(handle_type b)
+    {
+        SysFreeString(b);
+        return true;
+    }
+};
+using UniqueBstr = UniqueResource<BstrTraits>;
+
+// A VARIANT cleared on every path.
+struct UniqueVariant : VARIANT {
+    UniqueVariant() { VariantInit(this); }
+    ~UniqueVariant()
+    {
+        LastErrorKeeper keep;
+        VariantClear(this);
+    }
+    UniqueVariant(const UniqueVariant&) = delete;
+    UniqueVariant& operator=(const UniqueVariant&) = delete;
+};
+
+// COM for the calling thread: initialised by Enter, undone once at the end of
+// the scope when (and only when) Enter succeeded.
+class ComApartment {
+public:
+    ComApartment() = default;
+    ~ComApartment() { Leave(); }
+    ComApartment(const ComApartment&) = delete;
+    ComApartment& operator=(const ComApartment&) = delete;
+
+    HRESULT Enter(DWORD model)
+    {
+        Leave();
+        const HRESULT hr = CoInitializeEx(nullptr, model);
+        m_bEntered = SUCCEEDED(hr);
+        return hr;
+    }
+    void Leave()
+    {
+        if (m_bEntered) {
+            LastErrorKeeper keep;
+            CoUninitialize();
+            m_bEntered = false;
+        }
+    }
+    bool Entered() const { return m_bEntered; }
+
+private:
+    bool m_bEntered = false;
+};
 
 // A COM interface pointer holding one reference.
 template <typename T>
@@ -105,6 +154,7 @@ public:
     void reset()
     {
         if (m_p) {
+            LastErrorKeeper keep;
             m_p->Release();
             m_p = nullptr;
         }

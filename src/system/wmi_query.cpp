@@ -9,27 +9,6 @@
 
 namespace {
 
-// A BSTR owned for one call.
-class Bstr {
-public:
-    explicit Bstr(const wchar_t* text) : m_b(SysAllocString(text)) {}
-    ~Bstr() { SysFreeString(m_b); }
-    Bstr(const Bstr&) = delete;
-    Bstr& operator=(const Bstr&) = delete;
-    BSTR get() const { return m_b; }
-
-private:
-    BSTR m_b;
-};
-
-// A VARIANT cleared on every path.
-struct Variant : VARIANT {
-    Variant() { VariantInit(this); }
-    ~Variant() { VariantClear(this); }
-    Variant(const Variant&) = delete;
-    Variant& operator=(const Variant&) = delete;
-};
-
 const CLSID kClsidWbemLocator = {0x4590F811, 0x1D3A, 0x11D0, {0x89, 0x1F, 0x00, 0xAA, 0x00, 0x4B, 0x2E, 0x24}};
 const IID kIidWbemLocator = {0xDC12A687, 0x737F, 0x11CF, {0x88, 0x4D, 0x00, 0xAA, 0x00, 0x4B, 0x2E, 0x24}};
 
@@ -37,37 +16,26 @@ const IID kIidWbemLocator = {0xDC12A687, 0x737F, 0x11CF, {0x88, 0x4D, 0x00, 0xAA
 
 CWmiQuery::CWmiQuery()
 {
-    HRESULT hr = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-    if (FAILED(hr)) {
-        RecordComError();
-    } else {
-        m_bComInitialized = true;
+    HRESULT hr = m_com.Enter(COINIT_MULTITHREADED);
+    if (SUCCEEDED(hr)) {
         hr = CoInitializeSecurity(nullptr, -1, nullptr, nullptr, RPC_C_AUTHN_LEVEL_DEFAULT,
                                   RPC_C_IMP_LEVEL_IMPERSONATE, nullptr, EOAC_NONE, nullptr);
-        if (FAILED(hr) && hr != RPC_E_TOO_LATE) {
-            CoUninitialize();
-            m_bComInitialized = false;
-            RecordComError();
-        } else {
-            hr = CoCreateInstance(kClsidWbemLocator, nullptr, CLSCTX_INPROC_SERVER, kIidWbemLocator,
-                                  m_pLocator.put_void());
-            if (FAILED(hr)) {
-                CoUninitialize();
-                m_bComInitialized = false;
-                RecordComError();
-            }
-        }
+        if (hr == RPC_E_TOO_LATE)
+            hr = S_OK;
+    }
+    if (SUCCEEDED(hr))
+        hr = CoCreateInstance(kClsidWbemLocator, nullptr, CLSCTX_INPROC_SERVER, kIidWbemLocator,
+                              m_pLocator.put_void());
+    if (FAILED(hr)) {
+        ReleaseAll();
+        RecordComError();
     }
     m_pResult.reset(new unsigned char[kResultBytes]());
 }
 
 CWmiQuery::~CWmiQuery()
 {
-    m_pEnumerator.reset();
-    m_pServices.reset();
-    m_pLocator.reset();
-    if (m_bComInitialized)
-        CoUninitialize();
+    ReleaseAll();
 }
 
 void CWmiQuery::RecordComError()
@@ -81,17 +49,14 @@ void CWmiQuery::ReleaseAll()
     m_pEnumerator.reset();
     m_pServices.reset();
     m_pLocator.reset();
-    if (m_bComInitialized) {
-        CoUninitialize();
-        m_bComInitialized = false;
-    }
+    m_com.Leave();
 }
 
 int CWmiQuery::Connect(const wchar_t* nameSpace)
 {
     if (!m_pLocator || !nameSpace)
         return 0;
-    Bstr ns(nameSpace);
+    UniqueBstr ns(SysAllocString(nameSpace));
     HRESULT hr = m_pLocator->ConnectServer(ns.get(), nullptr, nullptr, nullptr, 0, nullptr, nullptr,
                                            m_pServices.put());
     if (FAILED(hr)) {
@@ -116,8 +81,8 @@ int CWmiQuery::Select(const wchar_t* className)
     wchar_t query[256];
     _snwprintf(query, 256, L"SELECT * FROM %ls", className);
     query[255] = L'\0';
-    Bstr language(L"WQL");
-    Bstr text(query);
+    UniqueBstr language(SysAllocString(L"WQL"));
+    UniqueBstr text(SysAllocString(query));
     const HRESULT hr = m_pServices->ExecQuery(language.get(), text.get(), WBEM_FLAG_RETURN_IMMEDIATELY,
                                               nullptr, m_pEnumerator.put());
     return hr == S_OK ? 1 : 0;
@@ -134,7 +99,7 @@ int CWmiQuery::ReadProperty(const wchar_t* propertyName, void* out)
         const HRESULT hr = m_pEnumerator->Next(WBEM_INFINITE, 1, object.put(), &returned);
         if (FAILED(hr) || returned == 0)
             break;
-        Variant value;
+        UniqueVariant value;
         if (FAILED(object->Get(propertyName, 0, &value, nullptr, nullptr)))
             return 0;
         if (value.vt == VT_BSTR) {

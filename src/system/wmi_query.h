@@ -36,11 +36,13 @@ private:
     void RecordComError();
     void ReleaseAll();
 
+    // Declared before the interface pointers: members are destroyed in
+    // reverse order, so COM is left only after every pointer is released.
+    ComApartment m_com;
     ComPtr<IWbemLocator> m_pLocator;
     ComPtr<IWbemServices> m_pServices;
     ComPtr<IEnumWbemClassObject> m_pEnumerator;
     int m_nErrorCode = 0;
     wchar_t m_szErrorMessage[256] = L"";
     std::unique_ptr<unsigned char[]> m_pResult;
-    bool m_bComInitialized = false;
 };

@@ -1,5 +1,7 @@
 #include "c_xml.h"
 
+#include "expat_parser.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -25,12 +27,6 @@ namespace {
 // reads needs on its own.
 constexpr int kReadSize = 4096;
 
-struct FileCloser {
-    void operator()(std::FILE* file) const { std::fclose(file); }
-};
-struct ParserFree {
-    void operator()(XML_ParserStruct* parser) const { XML_ParserFree(parser); }
-};
 
 // Binary mode: expat does the XML line-end normalisation itself, and the C
 // runtime's text mode would drop CRs and stop at a 0x1A byte inside UTF-16
@@ -195,7 +191,7 @@ bool C_XML::load(const std::string& path) {
     ctx.m_pDocument = this;
     ctx.m_pCurrent = &m_document;
 
-    std::unique_ptr<XML_ParserStruct, ParserFree> parser(XML_ParserCreate(nullptr));
+    UniqueXmlParser parser(XML_ParserCreate(nullptr));
     if (!parser) {
         m_nLastStatus = 1;
         m_sLastError = "cannot create the XML parser";
@@ -209,7 +205,7 @@ bool C_XML::load(const std::string& path) {
     XML_SetCdataSectionHandler(parser.get(), &C_XML::startCdataSection, &C_XML::endCdataSection);
 
     // A file that cannot be opened reads as empty, which the parser rejects.
-    std::unique_ptr<std::FILE, FileCloser> file(openShared(path));
+    UniqueFile file(openShared(path));
 
     bool parsed = true;
     auto noteParserError = [&]() {

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "expat_parser.h"
 #include "win_handle.h"
 #include "xml_expansion_guard.h"
 
@@ -445,9 +446,10 @@ unsigned CTzrXMLReader::LoadBuffer(const void* bytes, unsigned count)
     ctx.current = m_pRoot;
     // No encoding given: the parser takes UTF-8 or UTF-16 from the byte-order
     // mark or the declaration and reports UTF-8, converted here.
-    ctx.parser = XML_ParserCreate(nullptr);
-    if (!ctx.parser)
+    UniqueXmlParser parser(XML_ParserCreate(nullptr));
+    if (!parser)
         return kNoDocument;
+    ctx.parser = parser.get();
     ctx.guard.attach(ctx.parser);
     ctx.guard.feed(count);
     XML_SetUserData(ctx.parser, &ctx);
@@ -457,8 +459,8 @@ unsigned CTzrXMLReader::LoadBuffer(const void* bytes, unsigned count)
     XML_SetCdataSectionHandler(ctx.parser, OnStartCdata, OnEndCdata);
     const bool parsed = ParseAll(ctx.parser, static_cast<const char*>(bytes ? bytes : ""), count);
     const bool noMemory = ctx.outOfMemory || XML_GetErrorCode(ctx.parser) == XML_ERROR_NO_MEMORY;
-    XML_ParserFree(ctx.parser);
     ctx.parser = nullptr;
+    parser.reset();
     if (noMemory)
         return kNoDocument;
     if (!parsed)
@@ -473,7 +475,7 @@ unsigned CTzrXMLReader::LoadFile(const wchar_t* path)
         return kNoDocument;
     if (!path)
         return kCannotOpen;
-    Handle file(CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+    UniqueHandle file(CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
                             nullptr));
     if (!file)
         return kCannotOpen;

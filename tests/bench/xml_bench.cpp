@@ -9,6 +9,7 @@
 // The files are written into the current folder and removed afterwards
 // (XML_BENCH_KEEP=1 keeps them).
 #include "c_xml.h"
+#include "expat_parser.h"
 
 #include <expat.h>
 
@@ -69,10 +70,10 @@ std::string MakePackage(size_t bytes) {
 }
 
 bool WriteFile(const std::string& name, const std::string& bytes) {
-    std::FILE* f = std::fopen(name.c_str(), "wb");
+    UniqueFile f(std::fopen(name.c_str(), "wb"));
     if (!f) return false;
-    const bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
-    return std::fclose(f) == 0 && ok;
+    const bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f.get()) == bytes.size();
+    return f.reset() && ok;
 }
 
 void XMLCALL NoStart(void*, const XML_Char*, const XML_Char**) {}
@@ -83,24 +84,22 @@ void XMLCALL NoCdata(void*) {}
 // The same loop as C_XML::load, with a parser that calls nothing back, or
 // with callbacks that do nothing: the least any tree builder pays.
 bool BareExpat(const std::string& name, bool emptyHandlers = false) {
-    std::FILE* f = std::fopen(name.c_str(), "rb");
+    UniqueFile f(std::fopen(name.c_str(), "rb"));
     if (!f) return false;
-    XML_Parser parser = XML_ParserCreate(nullptr);
-    bool ok = parser != nullptr;
-    if (parser != nullptr && emptyHandlers) {
-        XML_SetElementHandler(parser, NoStart, NoEnd);
-        XML_SetCharacterDataHandler(parser, NoText);
-        XML_SetCdataSectionHandler(parser, NoCdata, NoCdata);
+    UniqueXmlParser parser(XML_ParserCreate(nullptr));
+    bool ok = parser.valid();
+    if (parser && emptyHandlers) {
+        XML_SetElementHandler(parser.get(), NoStart, NoEnd);
+        XML_SetCharacterDataHandler(parser.get(), NoText);
+        XML_SetCdataSectionHandler(parser.get(), NoCdata, NoCdata);
     }
-    while (parser != nullptr) {
-        void* buffer = XML_GetBuffer(parser, 4096);
+    while (parser) {
+        void* buffer = XML_GetBuffer(parser.get(), 4096);
         if (!buffer) { ok = false; break; }
-        const size_t n = std::fread(buffer, 1, 4096, f);
-        if (XML_ParseBuffer(parser, static_cast<int>(n), n == 0) != XML_STATUS_OK) ok = false;
+        const size_t n = std::fread(buffer, 1, 4096, f.get());
+        if (XML_ParseBuffer(parser.get(), static_cast<int>(n), n == 0) != XML_STATUS_OK) ok = false;
         if (n == 0) break;
     }
-    if (parser) XML_ParserFree(parser);
-    std::fclose(f);
     return ok;
 }
 

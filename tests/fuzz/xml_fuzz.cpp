@@ -11,6 +11,7 @@
 // first byte of the path chooses trimming. Every answer is fine as long as
 // nothing crashes, overruns or leaks and the tree holds together.
 #include "c_xpath.h"
+#include "unique_resource.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -63,10 +64,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // Predicates walk the rest of the path again: keep paths short.
     if (path.size() > 64) return 0;
 
-    FILE* f = std::fopen(DocFile().c_str(), "wb");
-    if (f == nullptr) return 0;
-    std::fwrite(doc.data(), 1, doc.size(), f);
-    std::fclose(f);
+    {
+        UniqueFile f(std::fopen(DocFile().c_str(), "wb"));
+        if (!f) return 0;
+        std::fwrite(doc.data(), 1, doc.size(), f.get());
+    }
 
     C_XML xml;
     xml.setTrimWhitespace(!path.empty() && (path[0] & 1));

@@ -8,7 +8,7 @@ namespace tzrtest {
 
 std::string ReadFileBytes(const std::wstring& path)
 {
-    Handle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+    UniqueHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                             nullptr, OPEN_EXISTING, 0, nullptr));
     std::string bytes;
     if (!file)
@@ -27,7 +27,7 @@ bool FileExists(const std::wstring& path)
 
 void WriteFileBytes(const std::wstring& path, const std::string& bytes)
 {
-    Handle file(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, 0, nullptr));
+    UniqueHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, 0, nullptr));
     if (!file)
         return;
     DWORD written = 0;
@@ -37,7 +37,7 @@ void WriteFileBytes(const std::wstring& path, const std::string& bytes)
 void RemoveTree(const std::wstring& path)
 {
     WIN32_FIND_DATAW found;
-    FindHandle search(FindFirstFileW((path + L"\\*").c_str(), &found));
+    UniqueFindHandle search(FindFirstFileW((path + L"\\*").c_str(), &found));
     if (search) {
         do {
             const std::wstring name = found.cFileName;
@@ -172,7 +172,7 @@ ProcessResult RunProcess(const std::wstring& commandLine, const std::wstring& cu
     ProcessResult result;
     ScopedEnv scoped(env);
     SECURITY_ATTRIBUTES sa{sizeof sa, nullptr, TRUE};
-    Handle readEnd, writeEnd;
+    UniqueHandle readEnd, writeEnd;
     if (!CreatePipe(readEnd.put(), writeEnd.put(), &sa, 0))
         return result;
     SetHandleInformation(readEnd.get(), HANDLE_FLAG_INHERIT, 0);
@@ -191,7 +191,7 @@ ProcessResult RunProcess(const std::wstring& commandLine, const std::wstring& cu
         return result;
     }
     result.started = true;
-    Handle process(pi.hProcess), thread(pi.hThread);
+    UniqueHandle process(pi.hProcess), thread(pi.hThread);
     writeEnd.reset();
     char chunk[4096];
     DWORD read = 0;

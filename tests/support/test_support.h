@@ -59,6 +59,19 @@ private:
     wchar_t m_saved[MAX_PATH] = L"C:";
 };
 
+// Runs call with the thread's last error set to the 0xdeadbeef sentinel and
+// answers the error it left, so a check proves the call itself set it.
+// EXPECT_LAST_ERROR(expected, call) reports the caller's line.
+template <typename F>
+DWORD LastErrorOf(F&& call)
+{
+    SetLastError(0xdeadbeef);
+    call();
+    return GetLastError();
+}
+#define EXPECT_LAST_ERROR(expected, ...) \
+    EXPECT_EQ(static_cast<DWORD>(expected), ::tzrtest::LastErrorOf([&] { __VA_ARGS__; })) << #__VA_ARGS__
+
 // Lines of a text split at "\r\n" (the separator is dropped; a final
 // unterminated piece is kept).
 std::vector<std::string> SplitCrLf(const std::string& text);

@@ -7,6 +7,7 @@
 // with "--" and match whole arguments, so they never collide with the
 // plug-in's engine options ("-d", "-f", ...) or its switches ("/verbose_log").
 #include "setup_api.h"
+#include "win_handle.h"
 
 #include <windows.h>
 
@@ -345,19 +346,18 @@ int Run(int argc, wchar_t** argv)
         dllPath += L'\\';
     dllPath += L"setup.dll";
 
-    HMODULE plugin = LoadLibraryW(dllPath.c_str());
+    UniqueModule plugin(LoadLibraryW(dllPath.c_str()));
     if (!plugin) {
         fwprintf(stderr, L"tzrhost: cannot load %ls (error %lu)\n", dllPath.c_str(), GetLastError());
         return kExitLoadFailed;
     }
     auto getInterfaceVersion =
-        reinterpret_cast<GetInterfaceVersionFn>(reinterpret_cast<void*>(GetProcAddress(plugin, "GetInterfaceVersion")));
-    auto getProperty = reinterpret_cast<GetPropertyFn>(reinterpret_cast<void*>(GetProcAddress(plugin, "GetProperty")));
-    auto install = reinterpret_cast<InstallFn>(reinterpret_cast<void*>(GetProcAddress(plugin, "Install")));
+        reinterpret_cast<GetInterfaceVersionFn>(reinterpret_cast<void*>(GetProcAddress(plugin.get(), "GetInterfaceVersion")));
+    auto getProperty = reinterpret_cast<GetPropertyFn>(reinterpret_cast<void*>(GetProcAddress(plugin.get(), "GetProperty")));
+    auto install = reinterpret_cast<InstallFn>(reinterpret_cast<void*>(GetProcAddress(plugin.get(), "Install")));
     if (!getInterfaceVersion || !getProperty || !install) {
         fwprintf(stderr, L"tzrhost: %ls lacks an export (GetInterfaceVersion, GetProperty, Install)\n",
                  dllPath.c_str());
-        FreeLibrary(plugin);
         return kExitLoadFailed;
     }
 
@@ -410,7 +410,7 @@ int Run(int argc, wchar_t** argv)
         }
     }
     Out(report);
-    FreeLibrary(plugin);
+    plugin.reset();
     return exitCode;
 }
 

@@ -25,6 +25,8 @@
 //
 // Calls are appended, one command line per CR LF line, to mnv_sim.calls.log
 // beside the program.
+#include "win_handle.h"
+
 #include <windows.h>
 
 #include <cstdlib>
@@ -53,28 +55,26 @@ std::string Utf8(const std::wstring& text)
 std::string ReadAll(const std::wstring& path, bool& found)
 {
     std::string bytes;
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                              0, nullptr);
-    found = file != INVALID_HANDLE_VALUE;
+    UniqueHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                  OPEN_EXISTING, 0, nullptr));
+    found = file.valid();
     if (!found)
         return bytes;
     char chunk[65536];
     DWORD read = 0;
-    while (ReadFile(file, chunk, sizeof chunk, &read, nullptr) && read > 0)
+    while (ReadFile(file.get(), chunk, sizeof chunk, &read, nullptr) && read > 0)
         bytes.append(chunk, read);
-    CloseHandle(file);
     return bytes;
 }
 
 void WriteAll(const std::wstring& path, const std::string& bytes, bool append)
 {
-    HANDLE file = CreateFileW(path.c_str(), append ? FILE_APPEND_DATA : GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                              append ? OPEN_ALWAYS : CREATE_ALWAYS, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
+    UniqueHandle file(CreateFileW(path.c_str(), append ? FILE_APPEND_DATA : GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                  append ? OPEN_ALWAYS : CREATE_ALWAYS, 0, nullptr));
+    if (!file)
         return;
     DWORD written = 0;
-    WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-    CloseHandle(file);
+    WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
 }
 
 std::string Trim(const std::string& text)
@@ -198,9 +198,8 @@ int ListAdapters(const Scenario& scenario, bool toStderr)
 {
     if (scenario.Has("list_file")) {
         bool found = false;
-        Emit(ReadAll(g_folder + std::wstring(scenario.Get("list_file").begin(), scenario.Get("list_file").end()),
-                     found),
-             toStderr);
+        const std::string name = scenario.Get("list_file");
+        Emit(ReadAll(g_folder + std::wstring(name.begin(), name.end()), found), toStderr);
         return 0;
     }
     const std::string number = scenario.Has("count_text") ? scenario.Get("count_text") : std::to_string(scenario.Count());

@@ -2,6 +2,7 @@
 // with their trace, and the whole check on several Windows versions that
 // Wine reports in fresh processes.
 #include "package_fixture.h"
+#include "win_handle.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -246,11 +247,11 @@ public:
     WineVersion()
     {
         RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Wine", 0, nullptr, 0, KEY_QUERY_VALUE | KEY_SET_VALUE,
-                        nullptr, &m_key, nullptr);
+                        nullptr, m_key.put(), nullptr);
         wchar_t value[64] = L"";
         DWORD size = sizeof value - sizeof(wchar_t);
         DWORD type = 0;
-        m_had = m_key && RegQueryValueExW(m_key, L"Version", nullptr, &type, reinterpret_cast<BYTE*>(value),
+        m_had = m_key && RegQueryValueExW(m_key.get(), L"Version", nullptr, &type, reinterpret_cast<BYTE*>(value),
                                           &size) == ERROR_SUCCESS;
         if (m_had)
             m_saved = value;
@@ -262,17 +263,16 @@ public:
         if (m_had)
             Set(m_saved);
         else
-            RegDeleteValueW(m_key, L"Version");
-        RegCloseKey(m_key);
+            RegDeleteValueW(m_key.get(), L"Version");
     }
     bool Set(const std::wstring& version)
     {
-        return m_key && RegSetValueExW(m_key, L"Version", 0, REG_SZ, reinterpret_cast<const BYTE*>(version.c_str()),
+        return m_key && RegSetValueExW(m_key.get(), L"Version", 0, REG_SZ, reinterpret_cast<const BYTE*>(version.c_str()),
                                        static_cast<DWORD>((version.size() + 1) * sizeof(wchar_t))) == ERROR_SUCCESS;
     }
 
 private:
-    HKEY m_key = nullptr;
+    UniqueHkey m_key;
     bool m_had = false;
     std::wstring m_saved;
 };

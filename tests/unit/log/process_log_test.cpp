@@ -1,6 +1,7 @@
 // The process log: flag bits, the UTC stamp, text mode, forwarding, failures.
 #include "cmplog2.h"
 #include "process_log.h"
+#include "unique_resource.h"
 #include "test_support.h"
 
 #include <gtest/gtest.h>
@@ -65,13 +66,13 @@ std::string CaptureStdout(F&& f)
 {
     fflush(stdout);
     const int saved = _dup(1);
-    FILE* sink = fopen("stdout.capture", "w+b");
-    _dup2(_fileno(sink), 1);
+    UniqueFile sink(fopen("stdout.capture", "w+b"));
+    _dup2(_fileno(sink.get()), 1);
     f();
     fflush(stdout);
     _dup2(saved, 1);
     _close(saved);
-    fclose(sink);
+    sink.reset();
     const std::string text = ReadFileBytes(L"stdout.capture");
     DeleteFileW(L"stdout.capture");
     return text;

@@ -2,6 +2,7 @@
 // rules, the encodings, the load codes and the tree's ownership.
 #include "tzr_xml_reader.h"
 #include "test_support.h"
+#include "win_handle.h"
 #include "expansion_cases.h"
 
 #include <gtest/gtest.h>
@@ -331,10 +332,10 @@ TEST(TzrXMLReader, LoadFileCodes)
 
     // A file held open for writing without read sharing cannot be opened.
     WriteFileBytes(L"reader_locked.xml", "<a/>");
-    HANDLE locked = CreateFileW(L"reader_locked.xml", GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-    ASSERT_NE(INVALID_HANDLE_VALUE, locked);
+    UniqueHandle locked(CreateFileW(L"reader_locked.xml", GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(locked.valid());
     EXPECT_EQ(3u, r.LoadFile(L"reader_locked.xml"));
-    CloseHandle(locked);
+    locked.reset();
     EXPECT_EQ(0u, r.LoadFile(L"reader_locked.xml"));
     EXPECT_TRUE(r.m_bLoaded);
 }
