@@ -1,0 +1,111 @@
+#include "driver_api.h"
+
+#include <cwchar>
+
+namespace driverapi {
+namespace {
+
+const wchar_t* const kLibraryFile[kLibraryCount] = {L"setupapi.dll", L"newdev.dll", L"version.dll"};
+
+struct Entry {
+    Library library;
+    const char* name;
+    bool wineStub;
+};
+
+const Entry kEntries[kFunctionCount] = {
+#define TZR_DRIVER_API_ENTRY(dll, name, failure, stub) {dll, #name, stub},
+    TZR_DRIVER_API(TZR_DRIVER_API_ENTRY)
+#undef TZR_DRIVER_API_ENTRY
+};
+
+// Process-wide and touched only from the host's one calling thread. The
+// libraries stay loaded until the process ends: freeing them from the
+// plug-in's detach would run their own detach under the loader lock.
+HMODULE g_hLibrary[kLibraryCount] = {};
+bool g_bLibraryTried[kLibraryCount] = {};
+void* g_pResolved[kFunctionCount] = {};
+bool g_bResolvedTried[kFunctionCount] = {};
+void* g_pOverride[kFunctionCount] = {};
+bool g_bNoticeGiven[kFunctionCount] = {};
+StubNotice g_pfnNotice = nullptr;
+void* g_pNoticeContext = nullptr;
+
+HMODULE LoadFromSystemFolder(Library library)
+{
+    if (!g_bLibraryTried[library]) {
+        g_bLibraryTried[library] = true;
+        wchar_t path[MAX_PATH];
+        const UINT n = GetSystemDirectoryW(path, MAX_PATH);
+        const size_t nameLength = wcslen(kLibraryFile[library]);
+        // A full path, so no other folder of the search order is asked.
+        if (n > 0 && n + 1 + nameLength < MAX_PATH) {
+            path[n] = L'\\';
+            wmemcpy(path + n + 1, kLibraryFile[library], nameLength + 1);
+            g_hLibrary[library] = LoadLibraryW(path);
+        }
+    }
+    return g_hLibrary[library];
+}
+
+}  // namespace
+
+bool RunningOnWine()
+{
+    static const bool s_bWine = [] {
+        const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+        return ntdll && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+    }();
+    return s_bWine;
+}
+
+const char* FunctionName(Function f)
+{
+    return f >= 0 && f < kFunctionCount ? kEntries[f].name : "";
+}
+
+bool IsWineStub(Function f)
+{
+    return f >= 0 && f < kFunctionCount && kEntries[f].wineStub;
+}
+
+void* Resolve(Function f)
+{
+    if (f < 0 || f >= kFunctionCount) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return nullptr;
+    }
+    if (g_pOverride[f])
+        return g_pOverride[f];
+    if (kEntries[f].wineStub && RunningOnWine()) {
+        if (!g_bNoticeGiven[f]) {
+            g_bNoticeGiven[f] = true;
+            if (g_pfnNotice)
+                g_pfnNotice(g_pNoticeContext, kEntries[f].name);
+        }
+        SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
+        return nullptr;
+    }
+    if (!g_bResolvedTried[f]) {
+        g_bResolvedTried[f] = true;
+        if (const HMODULE library = LoadFromSystemFolder(kEntries[f].library))
+            g_pResolved[f] = reinterpret_cast<void*>(GetProcAddress(library, kEntries[f].name));
+    }
+    if (!g_pResolved[f])
+        SetLastError(ERROR_PROC_NOT_FOUND);
+    return g_pResolved[f];
+}
+
+void SetStubNotice(StubNotice notice, void* context)
+{
+    g_pfnNotice = notice;
+    g_pNoticeContext = context;
+}
+
+void OverrideForTest(Function f, void* replacement)
+{
+    if (f >= 0 && f < kFunctionCount)
+        g_pOverride[f] = replacement;
+}
+
+}  // namespace driverapi

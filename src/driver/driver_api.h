@@ -1,0 +1,129 @@
+// The one place that knows how the framework reaches the driver APIs.
+//
+// setupapi, newdev and version are loaded on first use, from the system
+// folder only, so a product that never touches drivers (the flash component)
+// pays nothing for them at load. Each function is called through a wrapper of
+// the same name in namespace driverapi; a function that cannot be found
+// answers its failure value with ERROR_PROC_NOT_FOUND.
+//
+// Wine implements some of these as stubs that raise an exception nothing can
+// continue from. On Wine (ntdll exports wine_get_version) those answer their
+// failure value with ERROR_CALL_NOT_IMPLEMENTED instead of being called, and
+// the notice hook hears of it once per function; on Windows the real call is
+// made.
+#pragma once
+
+#include "win_handle.h"
+
+#include <windows.h>
+#include <setupapi.h>
+#include <newdev.h>
+#include <winver.h>
+
+#include <utility>
+
+// X(dll, function, failure value, stubbed on Wine)
+// Keep the entries grouped by their user; the order is free.
+#define TZR_DRIVER_API(X)                                                             \
+    /* device list */                                                                \
+    X(kSetupApi, SetupDiGetClassDevsW, INVALID_HANDLE_VALUE, false)                   \
+    X(kSetupApi, SetupDiEnumDeviceInfo, FALSE, false)                                 \
+    X(kSetupApi, SetupDiDestroyDeviceInfoList, FALSE, false)                          \
+    X(kSetupApi, SetupDiGetDeviceRegistryPropertyW, FALSE, false)                     \
+    X(kSetupApi, SetupDiGetDeviceInstallParamsW, FALSE, false)                        \
+    X(kSetupApi, SetupDiSetDeviceInstallParamsW, FALSE, false)                        \
+    X(kSetupApi, SetupDiBuildDriverInfoList, FALSE, false)                            \
+    X(kSetupApi, SetupDiEnumDriverInfoW, FALSE, false)                                \
+    X(kSetupApi, SetupDiDestroyDriverInfoList, FALSE, false)                          \
+    X(kSetupApi, SetupDiGetDriverInfoDetailW, FALSE, false)                           \
+    X(kSetupApi, SetupDiGetDriverInstallParamsW, FALSE, true)                         \
+    X(kSetupApi, SetupDiSetDriverInstallParamsW, FALSE, true)                         \
+    /* INF files */                                                                  \
+    X(kSetupApi, SetupOpenInfFileW, INVALID_HANDLE_VALUE, false)                      \
+    X(kSetupApi, SetupCloseInfFile, 0, false)                                         \
+    /* device nodes and driver installation */                                       \
+    X(kSetupApi, SetupDiSetSelectedDriverW, FALSE, true)                              \
+    X(kSetupApi, SetupDiChangeState, FALSE, true)                                     \
+    X(kSetupApi, SetupDiGetClassInstallParamsW, FALSE, true)                          \
+    X(kSetupApi, SetupDiDeleteDevRegKey, FALSE, true)                                 \
+    X(kSetupApi, SetupInstallServicesFromInfSectionExW, FALSE, true)                  \
+    X(kNewDev, UpdateDriverForPlugAndPlayDevicesW, FALSE, false)                      \
+    X(kNewDev, DiInstallDevice, FALSE, true)                                          \
+    X(kNewDev, DiUninstallDevice, FALSE, true)                                        \
+    X(kNewDev, DiRollbackDriver, FALSE, true)                                         \
+    /* file versions */                                                              \
+    X(kVersion, GetFileVersionInfoSizeW, 0, false)                                    \
+    X(kVersion, GetFileVersionInfoW, FALSE, false)                                    \
+    X(kVersion, VerQueryValueW, FALSE, false)
+
+namespace driverapi {
+
+enum Library { kSetupApi, kNewDev, kVersion, kLibraryCount };
+
+enum Function {
+#define TZR_DRIVER_API_ENUM(dll, name, failure, stub) k##name,
+    TZR_DRIVER_API(TZR_DRIVER_API_ENUM)
+#undef TZR_DRIVER_API_ENUM
+    kFunctionCount
+};
+
+// True when the process runs on Wine; looked up once.
+bool RunningOnWine();
+
+// The function's name as exported, for log lines.
+const char* FunctionName(Function f);
+
+// Whether the function is one that Wine only stubs (and that ends the
+// process there).
+bool IsWineStub(Function f);
+
+// The function's address, or null when it cannot be loaded or must not be
+// called here (a Wine stub on Wine). Sets the last error when null.
+void* Resolve(Function f);
+
+// Called once per function that was refused because Wine only stubs it.
+using StubNotice = void (*)(void* context, const char* function);
+void SetStubNotice(StubNotice notice, void* context);
+
+// Tests only: replaces a function by one of the test's own (null restores
+// the real one), so logic around a call Wine cannot make is still tested.
+void OverrideForTest(Function f, void* replacement);
+
+#define TZR_DRIVER_API_WRAPPER(dll, name, failure, stub)                                  \
+    template <typename... Args>                                                           \
+    inline auto name(Args&&... args)                                                      \
+    {                                                                                     \
+        using Fn = decltype(&::name);                                                     \
+        using R = decltype(std::declval<Fn>()(std::forward<Args>(args)...));              \
+        Fn fn = reinterpret_cast<Fn>(Resolve(k##name));                                   \
+        if (!fn)                                                                          \
+            return static_cast<R>(failure);                                               \
+        return fn(std::forward<Args>(args)...);                                           \
+    }
+TZR_DRIVER_API(TZR_DRIVER_API_WRAPPER)
+#undef TZR_DRIVER_API_WRAPPER
+
+}  // namespace driverapi
+
+// Holders for the two SetupAPI handle kinds, given back through the loader.
+struct DevInfoSetTraits {
+    using handle_type = HDEVINFO;
+    using keeper = LastErrorKeeper;
+    static handle_type invalid() { return INVALID_HANDLE_VALUE; }
+    static bool valid(handle_type h) { return h != nullptr && h != INVALID_HANDLE_VALUE; }
+    static bool close(handle_type h) { return driverapi::SetupDiDestroyDeviceInfoList(h) != FALSE; }
+};
+using UniqueDevInfoSet = UniqueResource<DevInfoSetTraits>;
+
+struct InfHandleTraits {
+    using handle_type = HINF;
+    using keeper = LastErrorKeeper;
+    static handle_type invalid() { return INVALID_HANDLE_VALUE; }
+    static bool valid(handle_type h) { return h != nullptr && h != INVALID_HANDLE_VALUE; }
+    static bool close(handle_type h)
+    {
+        driverapi::SetupCloseInfFile(h);
+        return true;
+    }
+};
+using UniqueInf = UniqueResource<InfHandleTraits>;
