@@ -8,6 +8,7 @@ packages=(
   g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
   wine wine64
   googletest
+  clang libclang-rt-14-dev
   dpkg-dev xz-utils ca-certificates
 )
 

@@ -40,9 +40,7 @@ private:
     std::string subDeviceId;
     std::string targetVersion;
     unsigned char flashNeeded = 0;
-    unsigned char reservedFlag = 0;  // kept for the record's layout; nothing reads it
     int updateState = kUpdateUndetermined;
-    std::string reservedText;        // kept for the record's layout; nothing reads it
 };
 
 struct UpdateCounts {

@@ -1,11 +1,6 @@
 // libFuzzer harness for the byte XML document and its path queries, built
-// natively (its sources use standard C++ and expat only):
-//
-//   clang++ -std=c++17 -g -O1 -fsanitize=fuzzer,address,undefined -Isrc/xml
-//       src/xml/c_xml.cpp src/xml/c_xpath.cpp src/xml/xml_expansion_guard.cpp
-//       tests/fuzz/xml_fuzz.cpp -lexpat -o xml_fuzz
-//   (one command line; Debian's libexpat1-dev provides the native expat)
-//   ./xml_fuzz -max_total_time=300
+// natively by the sanitizer build (`make test` runs it briefly, `make fuzz`
+// as long as asked).
 //
 // The input's first line is a path expression, the rest the document; the
 // first byte of the path chooses trimming. Every answer is fine as long as
