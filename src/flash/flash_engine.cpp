@@ -82,8 +82,11 @@ void setForceFlashForAll()
         device.setFlashNeeded(true);
 }
 
-void resetDeviceCollection()
+void resetEngineState()
 {
     std::vector<DeviceObj>().swap(deviceCollection);
     memset(discoveryFile, 0, sizeof discoveryFile);
+    forceFlag = downgradeFlag = rewriteFlag = silentFlag = discoveryFlag = sequenceDone = 0;
+    std::string().swap(packageVersion);
+    LogSetVerboseLevel(0);
 }

@@ -31,8 +31,11 @@ extern unsigned char sequenceDone;                // the check sequence has coun
 unsigned runCheckSequence();
 // When forceFlag is set, marks every controller for flashing.
 void setForceFlashForAll();
-// Empties the collection and clears the discovery path (at detach).
-void resetDeviceCollection();
+// Puts every piece of engine state back to its load-time value: the
+// collection emptied, the discovery path cleared, the flags, the package
+// version and the once-per-process mark reset, the log level 0. Detach and
+// the tests use it.
+void resetEngineState();
 
 // --- Options -------------------------------------------------------------
 

@@ -6,6 +6,7 @@
 #include "CStr.h"
 #include "cmplog2.h"
 #include "device_list.h"
+#include "install_state_record.h"
 #include "messages.h"
 #include "supported_os.h"
 #include "tzr_xml_reader.h"
@@ -38,9 +39,6 @@ enum TzrInstallState : unsigned {
     kStateCannotInstall = 7,
     kStateUndetermined = 8,
 };
-
-// 4 bytes of state and 1024 UTF-16 units of message.
-const unsigned kMinInstallStateRecord = 2052;
 
 enum TzrInstallType : int { kInstallNone = -1, kInstallLegacy = 1, kInstallPnP = 2, kInstallVirtual = 3 };
 
@@ -147,9 +145,6 @@ public:
     std::vector<CStr> m_vScsiDevices;
     int m_bOwnsLog = 1;
     CCmpLog2* m_pLog = nullptr;
-
-private:
-    void ReleaseOwned();
 };
 
 // Writes a component-log line tagged with the calling source line.

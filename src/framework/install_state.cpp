@@ -3,15 +3,13 @@
 // each check answers "no" (0) until it is.
 #include "base_component.h"
 
-#include <cstring>
-
 int CBaseComponent::GetInstallState(void* record, unsigned size, const wchar_t*)
 {
-    if (!record || size < kMinInstallStateRecord)
+    InstallStateRecord out(record, size);
+    if (!out.IsFullSize())
         return 0;
-    const unsigned state = kStateUndetermined;
-    memcpy(record, &state, sizeof state);
-    static_cast<wchar_t*>(record)[2] = L'\0';  // the message, at byte offset 4
+    out.SetState(kStateUndetermined);
+    out.SetMessage(L"");
     return 1;
 }
 

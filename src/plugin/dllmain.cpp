@@ -23,7 +23,7 @@ void OnProcessAttach(HINSTANCE module)
 
 void OnProcessDetach()
 {
-    resetDeviceCollection();
+    resetEngineState();
     if (g_pFlashComponent) {
         LogSetComponentLog(nullptr);
         delete g_pFlashComponent;
@@ -60,11 +60,9 @@ extern "C" int WINAPI GetProperty(unsigned id, void* buffer, unsigned size, cons
             return 0;
         const int result = g_pFlashComponent->GetProperty(id, buffer, size, language);
         if (id == TZRPROP_INSTALLSTATE) {
-            const unsigned state = g_pFlashComponent->CheckInstallationState();
             // A record below the minimum still receives the state code, but
             // never beyond the size the host gave.
-            if (size >= sizeof state)
-                memcpy(buffer, &state, sizeof state);
+            InstallStateRecord(buffer, size).SetState(g_pFlashComponent->CheckInstallationState());
             return result ? 1 : 0;
         }
         if (id == TZRPROP_VERSIONCURRENT) {

@@ -6,6 +6,7 @@
 // is not the host's own reaches it untouched. The host's options all begin
 // with "--" and match whole arguments, so they never collide with the
 // plug-in's engine options ("-d", "-f", ...) or its switches ("/verbose_log").
+#include "install_state_record.h"
 #include "setup_api.h"
 #include "win_handle.h"
 
@@ -60,7 +61,7 @@ struct Options {
     bool json = false;
     std::vector<unsigned> properties;
     unsigned capacity = 1024;
-    unsigned stateSize = 2052;
+    unsigned stateSize = InstallStateRecord::kMinimumBytes;
 };
 
 struct Answer {
@@ -143,6 +144,11 @@ std::wstring TextAt(const std::vector<unsigned char>& buffer, size_t byteOffset)
         text.push_back(c);
     }
     return text;
+}
+
+unsigned StateOf(const std::vector<unsigned char>& buffer)
+{
+    return InstallStateRecord::StateOf(buffer.data(), static_cast<unsigned>(buffer.size()));
 }
 
 unsigned U32At(const std::vector<unsigned char>& buffer)
@@ -295,8 +301,8 @@ std::string Describe(const Answer& a, bool json)
         if (a.touched) {
             char value[64];
             if (a.id == 5) {
-                snprintf(value, sizeof value, ", \"state\": %u, \"message\": ", U32At(a.buffer));
-                body += value + Json(TextAt(a.buffer, 4));
+                snprintf(value, sizeof value, ", \"state\": %u, \"message\": ", StateOf(a.buffer));
+                body += value + Json(TextAt(a.buffer, InstallStateRecord::kMessageOffset));
             } else if (a.id >= 6 && a.id <= 8) {
                 snprintf(value, sizeof value, ", \"value\": %u", U32At(a.buffer));
                 body += value;
@@ -312,9 +318,9 @@ std::string Describe(const Answer& a, bool json)
         return body + "  (buffer untouched)\n";
     char value[96];
     if (a.id == 5) {
-        const unsigned state = U32At(a.buffer);
+        const unsigned state = StateOf(a.buffer);
         snprintf(value, sizeof value, "  state %u (%s)  message ", state, StateMeaning(state));
-        body += value + Visible(TextAt(a.buffer, 4));
+        body += value + Visible(TextAt(a.buffer, InstallStateRecord::kMessageOffset));
     } else if (a.id >= 6 && a.id <= 8) {
         snprintf(value, sizeof value, "  value %u", U32At(a.buffer));
         body += value;

@@ -19,13 +19,7 @@ class Engine : public ::testing::Test {
 protected:
     void SetUp() override { Reset(); }
     void TearDown() override { Reset(); }
-    static void Reset()
-    {
-        resetDeviceCollection();
-        forceFlag = downgradeFlag = rewriteFlag = silentFlag = discoveryFlag = sequenceDone = 0;
-        packageVersion.clear();
-        LogSetVerboseLevel(0);
-    }
+    static void Reset() { resetEngineState(); }
 };
 
 struct SlotCase {
@@ -261,14 +255,18 @@ TEST_F(Engine, CheckSequenceOutOfMemoryEndsAsCannotInstall)
     EXPECT_EQ(kStateCannotInstall, FlashComponent::InstallStateOf(code));
 }
 
-TEST_F(Engine, ResetEmptiesTheCollectionAndTheDiscoveryPath)
+TEST_F(Engine, ResetGivesBackTheLoadTimeState)
 {
     deviceCollection.resize(3);
     strcpy(discoveryFile, "C:\\out\\disc.xml");
-    resetDeviceCollection();
+    forceFlag = downgradeFlag = rewriteFlag = silentFlag = discoveryFlag = sequenceDone = 1;
+    packageVersion = "2.4.10";
+    resetEngineState();
     EXPECT_TRUE(deviceCollection.empty());
     for (char c : discoveryFile)
         ASSERT_EQ('\0', c);
+    EXPECT_EQ(0, forceFlag | downgradeFlag | rewriteFlag | silentFlag | discoveryFlag | sequenceDone);
+    EXPECT_TRUE(packageVersion.empty());
 }
 
 TEST_F(Engine, ForceMarksEveryRecordOnlyWhenSet)
