@@ -108,7 +108,10 @@ TEST_F(CreateDirectoryPathTest, OverlongPathIsBoundedNotOverrun)
     while (deep.size() < 600)
         deep += L"\\abcdefghij";
     CreateDirectoryPath((deep + L"\\").c_str());
-    SUCCEED();  // the point is that nothing past 260 characters is written
+    // A path beyond 260 characters is refused whole: not a cut one, and not
+    // even its first levels.
+    EXPECT_TRUE(IsDir(m_root));
+    EXPECT_FALSE(IsDir(m_root + L"\\abcdefghij"));
 }
 
 TEST(GetTimeString, Is24HourWithoutMarker)
