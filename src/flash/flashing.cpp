@@ -4,6 +4,7 @@
 
 #include "process_log.h"
 #include "run_command.h"
+#include "text_util.h"
 #include "unique_resource.h"
 
 #include <cerrno>
@@ -70,7 +71,7 @@ std::string productId(const std::string& subDeviceId)
     if (id.size() >= 2)
         id.erase(1, 1);
     for (char& c : id)
-        c = static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
+        c = AsciiUpper(c);
     return id;
 }
 

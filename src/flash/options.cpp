@@ -1,5 +1,7 @@
 #include "options.h"
 
+#include "text_util.h"
+
 #include <climits>
 #include <cstring>
 
@@ -25,22 +27,7 @@ EngineOption matchOption(const char* argument)
 
 int parseDecimal(const char* text)
 {
-    if (!text)
-        return 0;
-    while (*text == ' ' || *text == '\t' || *text == '\n' || *text == '\v' || *text == '\f' || *text == '\r')
-        ++text;
-    bool negative = false;
-    if (*text == '+' || *text == '-')
-        negative = *text++ == '-';
-    long long value = 0;
-    for (; *text >= '0' && *text <= '9'; ++text) {
-        value = value * 10 + (*text - '0');
-        if (value > static_cast<long long>(INT_MAX) + 1)
-            value = static_cast<long long>(INT_MAX) + 1;  // held, not overflowed
-    }
-    if (negative)
-        return static_cast<int>(-value);
-    return value > INT_MAX ? INT_MAX : static_cast<int>(value);
+    return ReadDecimalInt(text);
 }
 
 std::string defaultDiscoveryPath(const std::string& firstXmlName)

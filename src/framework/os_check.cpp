@@ -3,26 +3,13 @@
 // explained from the log alone.
 #include "base_component.h"
 
+#include "text_util.h"
 #include "win_handle.h"
 
 namespace {
 
 typedef BOOL(WINAPI* GetProductInfoFn)(DWORD, DWORD, DWORD, DWORD, PDWORD);
 typedef void(WINAPI* RtlGetNtVersionNumbersFn)(LPDWORD, LPDWORD, LPDWORD);
-
-// The first decimal number of a service-pack text ("Service Pack 2" is 2);
-// 0 when the text holds no digit. Held below INT_MAX.
-int ServicePackFromText(const wchar_t* text)
-{
-    while (*text && !(*text >= L'0' && *text <= L'9'))
-        ++text;
-    long long value = 0;
-    for (; *text >= L'0' && *text <= L'9'; ++text) {
-        if (value < 0x7FFFFFFF)
-            value = value * 10 + (*text - L'0');
-    }
-    return value > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>(value);
-}
 
 }  // namespace
 
@@ -89,7 +76,7 @@ int CBaseComponent::IsOSSupported()
     GetVersionExW(&osvi);
     osvi.szCSDVersion[sizeof osvi.szCSDVersion / sizeof osvi.szCSDVersion[0] - 1] = L'\0';
     RunningOS current;
-    current.nServicePack = ServicePackFromText(osvi.szCSDVersion);
+    current.nServicePack = FirstNumberIn(osvi.szCSDVersion);
     BASECOMP_LOG(CCmpLog2::kVerboseHeader, L"IsOSSupported: GetVersionEx returned %d.%d Service Pack %d build %u\r\n",
                  static_cast<int>(osvi.dwMajorVersion), static_cast<int>(osvi.dwMinorVersion), current.nServicePack,
                  static_cast<unsigned>(osvi.dwBuildNumber));

@@ -8,6 +8,7 @@
 // exactly that order, so it is kept as is.
 #include "base_component.h"
 
+#include "text_util.h"
 #include "win_handle.h"
 
 #include <cwchar>
@@ -22,36 +23,11 @@ const wchar_t kSource[] = L"pkgdef";
 const size_t kPlatformChars = 64;  // SupportedOS::szPlatform
 const size_t kDeviceIdChars = 256;  // pieces of a PCI id, terminator included
 
-// Decimal in the C runtime's _wtoi manner (leading white space, optional
-// sign, digits up to the first other character), but held to the range of
-// 32 bits instead of wrapping: an absurd value stays absurd, not small.
+// Decimal in the C runtime's _wtoi manner, but held to the range of 32 bits
+// instead of wrapping: an absurd value stays absurd, not small.
 long long ParseDecimal(const wchar_t* text)
 {
-    if (!text)
-        return 0;
-    while (*text == L' ' || (*text >= L'\t' && *text <= L'\r'))
-        ++text;
-    bool negative = false;
-    if (*text == L'+' || *text == L'-')
-        negative = *text++ == L'-';
-    long long value = 0;
-    for (; *text >= L'0' && *text <= L'9'; ++text) {
-        if (value <= 0xFFFFFFFFLL)
-            value = value * 10 + (*text - L'0');
-    }
-    if (value > 0xFFFFFFFFLL)
-        value = 0xFFFFFFFFLL;
-    return negative ? -value : value;
-}
-
-int ParseInt(const wchar_t* text)
-{
-    const long long value = ParseDecimal(text);
-    if (value > 0x7FFFFFFFLL)
-        return 0x7FFFFFFF;
-    if (value < -0x80000000LL)
-        return static_cast<int>(-0x7FFFFFFFLL - 1);
-    return static_cast<int>(value);
+    return ReadDecimal(text, 0xFFFFFFFFLL);
 }
 
 // Unsigned fields take the value modulo 2^32, as a conversion of the signed
@@ -102,11 +78,11 @@ SupportedOS ReadSupportedOS(const CTzrXMLNode* element)
     if (const wchar_t* platform = element->GetAttribute(L"platform"))
         BoundedCopy(entry.szPlatform, kPlatformChars, platform);
     if (const wchar_t* major = element->GetAttribute(L"major"))
-        entry.dwMajor = static_cast<DWORD>(ParseInt(major));
+        entry.dwMajor = static_cast<DWORD>(ReadDecimalInt(major));
     if (const wchar_t* minor = element->GetAttribute(L"minor"))
-        entry.dwMinor = static_cast<DWORD>(ParseInt(minor));
+        entry.dwMinor = static_cast<DWORD>(ReadDecimalInt(minor));
     if (const wchar_t* sr = element->GetAttribute(L"sr"))
-        entry.dwServicePack = static_cast<DWORD>(ParseInt(sr));
+        entry.dwServicePack = static_cast<DWORD>(ReadDecimalInt(sr));
     if (const wchar_t* edition = element->GetAttribute(L"edition"))
         entry.wEditionMask = EditionMaskFromKeyword(edition);
     if (const wchar_t* minimum = element->GetAttribute(L"minimumbuild"))

@@ -77,24 +77,6 @@ bool FormatMessageText(std::vector<wchar_t>& buffer, const wchar_t* format, va_l
 
 }  // namespace
 
-void BoundedCopy(wchar_t* dest, size_t capacity, const wchar_t* src)
-{
-    if (!dest || capacity == 0)
-        return;
-    dest[0] = L'\0';
-    BoundedAppend(dest, capacity, src);
-}
-
-void BoundedAppend(wchar_t* dest, size_t capacity, const wchar_t* src)
-{
-    if (!dest || capacity == 0 || !src)
-        return;
-    size_t used = wcsnlen(dest, capacity - 1);
-    while (used + 1 < capacity && *src)
-        dest[used++] = *src++;
-    dest[used] = L'\0';
-}
-
 CCmpLog2::CCmpLog2()
 {
     // Expanded in full first, then cut to the array: a system drive variable

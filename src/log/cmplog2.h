@@ -4,6 +4,7 @@
 // and are only ever appended to.
 #pragma once
 
+#include "text_util.h"
 #include "win_handle.h"
 
 #include <cstdarg>
@@ -62,7 +63,3 @@ private:
     LogFile m_Verbose;
 };
 
-// Bounded copy and concatenation into a fixed array of `capacity` elements:
-// a longer result is cut to capacity - 1 characters.
-void BoundedCopy(wchar_t* dest, size_t capacity, const wchar_t* src);
-void BoundedAppend(wchar_t* dest, size_t capacity, const wchar_t* src);

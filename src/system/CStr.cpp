@@ -1,5 +1,7 @@
 #include "CStr.h"
 
+#include "text_util.h"
+
 #include <cwchar>
 #include <cwctype>
 #include <memory>
@@ -81,10 +83,6 @@ void CStr::ReleaseBuffer(uint64_t n)
     assign(scratch.get(), static_cast<size_t>(take));
 }
 
-static wchar_t FoldAscii(wchar_t c)
-{
-    return (c >= L'A' && c <= L'Z') ? static_cast<wchar_t>(c - L'A' + L'a') : c;
-}
 
 int CStr::CompareNoCase(const wchar_t* other) const
 {
@@ -93,8 +91,8 @@ int CStr::CompareNoCase(const wchar_t* other) const
     const wchar_t* a = c_str();
     const wchar_t* b = other;
     for (;; ++a, ++b) {
-        const int ca = FoldAscii(*a);
-        const int cb = FoldAscii(*b);
+        const int ca = AsciiLower(*a);
+        const int cb = AsciiLower(*b);
         if (ca != cb || ca == 0)
             return ca - cb;
     }

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "expat_parser.h"
+#include "text_util.h"
 #include "win_handle.h"
 #include "xml_expansion_guard.h"
 
@@ -35,10 +36,6 @@ void FreeAttributes(wchar_t** attributes)
     delete[] attributes;
 }
 
-wchar_t FoldAscii(wchar_t c)
-{
-    return (c >= L'A' && c <= L'Z') ? static_cast<wchar_t>(c - L'A' + L'a') : c;
-}
 
 bool SameName(const CTzrXMLNode* node, const wchar_t* name)
 {
@@ -535,8 +532,8 @@ int TzrCompareNoCase(const wchar_t* a, const wchar_t* b)
     if (!a || !b)
         return (a ? 1 : 0) - (b ? 1 : 0);
     for (;; ++a, ++b) {
-        const int ca = FoldAscii(*a);
-        const int cb = FoldAscii(*b);
+        const int ca = AsciiLower(*a);
+        const int cb = AsciiLower(*b);
         if (ca != cb || ca == 0)
             return ca - cb;
     }
