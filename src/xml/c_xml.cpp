@@ -167,8 +167,17 @@ void C_XML::appendText(C_Node* node, const char* data, size_t count) {
 void C_XML::trimText(C_Node* node) const {
     if (m_bTrim && !node->m_bHasCdata && node->m_pText != nullptr) {
         const std::string_view text = node->m_pText->view();
-        if (isWhitespace(text.data(), text.size())) {
+        size_t at = node->m_nBlankPrefix;
+        while (at < text.size() && isWhitespace(text.data() + at, 1)) {
+            ++at;
+        }
+        if (at == text.size()) {
             node->m_pText = nullptr;
+            node->m_nBlankPrefix = 0;
+        } else {
+            // Stops at the first byte that is not white space: the next trim
+            // finds it at once.
+            node->m_nBlankPrefix = static_cast<uint32_t>(at);
         }
     }
 }

@@ -98,6 +98,11 @@ public:
         C_Node* m_pLastChild = nullptr;
         C_Node* m_pNextSibling = nullptr;
         bool m_bHasCdata = false;
+        // How many leading bytes of the text are known to be white space. A
+        // text only grows until it is dropped, so trimming resumes its scan
+        // here: a long blank run followed by many children is read once, not
+        // once per child.
+        uint32_t m_nBlankPrefix = 0;
     };
 
     // What the parser's callbacks share during one load.

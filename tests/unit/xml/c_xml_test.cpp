@@ -83,6 +83,43 @@ TEST(CXmlLoad, TextsFollowTheWhiteSpaceRules) {
     }
 }
 
+// A long blank run in a parent that then holds many children: every child
+// start trims the parent again. The texts must come out as for any other
+// document, whatever was learnt about the run at the earlier trims.
+TEST(CXmlLoad, LongBlankRunBeforeManyChildren) {
+    const std::string blanks(64 * 1024, ' ');
+    auto children = [](const std::string& between) {
+        std::string out;
+        for (int i = 0; i < 2000; ++i) out += "<c>" + std::to_string(i) + "</c>" + between;
+        return out;
+    };
+    const struct {
+        const char* label;
+        std::string doc;
+        std::string text;
+    } cases[] = {
+        {"one other byte at the end of the run", "<p>" + blanks + "x" + children("\n  ") + "</p>", blanks + "x"},
+        {"one other byte at its start", "<p>x" + blanks + children("") + "</p>", "x" + blanks},
+        {"the run alone goes at the first child", "<p>" + blanks + children("\n  ") + "</p>", ""},
+        {"a run in lines goes too", "<p>\n" + blanks + "\n\t" + children(" ") + "</p>", ""},
+        {"text between the children joins", "<p>" + blanks + "x" + children("y") + "</p>",
+         blanks + "x" + std::string(2000, 'y')},
+        {"text after the emptied run starts afresh", "<p>" + blanks + "<c/>z" + children("\n") + "</p>", "z"},
+    };
+    for (const auto& c : cases) {
+        C_XML xml;
+        xml.setTrimWhitespace(true);
+        ASSERT_TRUE(xml.load(WriteDoc("blank_run.xml", c.doc))) << c.label << ": " << xml.lastError();
+        const C_XML::C_Node* p = NodeAt(xml, {"p"});
+        ASSERT_NE(p, nullptr) << c.label;
+        EXPECT_EQ(c.text, std::string(p->text())) << c.label;
+        const C_XML::C_Node* last = C_XML::firstChild(p);
+        while (C_XML::nextSibling(last) != nullptr) last = C_XML::nextSibling(last);
+        EXPECT_EQ("1999", std::string(last->text())) << c.label;
+    }
+    RemoveDoc("blank_run.xml");
+}
+
 // A parent's text grows piece by piece while its children get texts of
 // their own in between: no piece may land in the wrong node.
 TEST(CXmlLoad, InterleavedTextsStayApart) {
