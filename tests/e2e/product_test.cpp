@@ -347,6 +347,7 @@ TEST(Product, ThePackagesOwnToolIsStarted)
     EXPECT_EQ(calls, own.SimulatorCalls());
     EXPECT_EQ("", ReadFileBytes(hostCalls));
     const std::vector<std::string> log = {"Command: mnv_cli.exe adapter --list ",
+                                          "readKeyFilesFromKXXML: kx012345.xml",
                                           "Querying Boot Controller Device information ID: 1"};
     EXPECT_EQ(log, LogBetween(log.front(), log.back()));
 
