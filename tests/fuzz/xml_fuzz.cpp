@@ -1,8 +1,8 @@
 // libFuzzer harness for the byte XML document and its path queries, built
 // natively (its sources use standard C++ and expat only):
 //
-//   clang++ -std=c++17 -g -O1 -fsanitize=fuzzer,address,undefined -Isrc/xml
-//       src/xml/c_xml.cpp src/xml/c_xpath.cpp src/xml/xml_expansion_guard.cpp
+//   clang++ -std=c++17 -g -O1 -fsanitize=fuzzer,address,undefined -DXML_DTD=1
+//       -Isrc/xml -Isrc/system src/xml/c_xml.cpp src/xml/c_xpath.cpp
 //       tests/fuzz/xml_fuzz.cpp -lexpat -o xml_fuzz
 //   (one command line; Debian's libexpat1-dev provides the native expat)
 //   ./xml_fuzz -max_total_time=300

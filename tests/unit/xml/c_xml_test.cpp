@@ -497,3 +497,57 @@ TEST(CXmlLoad, DocumentsThatExpandFarBeyondTheirSizeAreRefused) {
         RemoveDoc(file);
     }
 }
+
+// The protection is expat's own: its accounting must be compiled in.
+TEST(CXmlLoad, ExpatCountsEntityExpansion) {
+    bool dtd = false, limit = false;
+    for (const XML_Feature* f = XML_GetFeatureList(); f != nullptr && f->feature != XML_FEATURE_END; ++f) {
+        dtd = dtd || f->feature == XML_FEATURE_DTD;
+        limit = limit || f->feature == XML_FEATURE_BILLION_LAUGHS_ATTACK_PROTECTION_MAXIMUM_AMPLIFICATION_DEFAULT;
+    }
+    EXPECT_TRUE(dtd);
+    EXPECT_TRUE(limit);
+}
+
+// A package definition whose vendor name holds an ampersand, through an
+// entity: it loads, and the engine's queries see the name whole.
+TEST(CXmlLoad, EntityHoldingAnAmpersandIsRead) {
+    const std::string file =
+        WriteDoc("ampersand.xml",
+                 "<!DOCTYPE tzr_package [<!ENTITY co 'Smith &amp; Sons'>]>\n"
+                 "<tzr_package vendor='&co;'>\n  <version value='1.0.15'/>\n  <name>&co;</name>\n</tzr_package>\n");
+    C_XML xml;
+    xml.setTrimWhitespace(true);
+    ASSERT_TRUE(xml.load(file)) << xml.lastError();
+    std::string text, vendor, version;
+    EXPECT_TRUE(xml.selectText("/tzr_package/name", text));
+    EXPECT_EQ("Smith & Sons", text);
+    EXPECT_TRUE(xml.selectAttribute("/tzr_package", "vendor", vendor));
+    EXPECT_EQ("Smith & Sons", vendor);
+    EXPECT_TRUE(xml.selectAttribute("/tzr_package/version", "value", version));
+    EXPECT_EQ("1.0.15", version);
+    RemoveDoc(file);
+}
+
+// Nothing outside the document is ever read: external entities and
+// parameter entities are skipped, whatever they name.
+TEST(CXmlLoad, ExternalEntitiesAreNeverRead) {
+    WriteDoc("outside.txt", "OUTSIDE");
+    WriteDoc("outside.dtd", "<!ENTITY leak 'OUTSIDE'>");
+    const std::string cases[] = {
+        "<!DOCTYPE p [<!ENTITY x SYSTEM \"file:///C:/windows/win.ini\">]><p>&x;</p>",
+        "<!DOCTYPE p [<!ENTITY x SYSTEM \"outside.txt\">]><p>&x;</p>",
+        "<!DOCTYPE p [<!ENTITY % pe SYSTEM \"outside.dtd\"> %pe;]><p>&leak;</p>",
+        "<!DOCTYPE p SYSTEM \"outside.dtd\"><p>&leak;</p>",
+    };
+    for (const std::string& doc : cases) {
+        C_XML xml;
+        ASSERT_TRUE(xml.load(WriteDoc("external.xml", doc))) << doc << ": " << xml.lastError();
+        const C_XML::C_Node* p = NodeAt(xml, {"p"});
+        ASSERT_NE(p, nullptr) << doc;
+        EXPECT_EQ("", std::string(p->text())) << doc;
+    }
+    RemoveDoc("external.xml");
+    RemoveDoc("outside.txt");
+    RemoveDoc("outside.dtd");
+}
