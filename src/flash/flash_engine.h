@@ -65,6 +65,14 @@ std::string getModelName(const std::string& subDeviceId);
 
 // The first entry of the current directory whose name contains text, or "".
 std::string findFirstFileContaining(const std::string& text);
+// The vendor tool's file in the package folder (the current directory) by
+// its full path, or "" when the folder holds none: the engine starts the
+// package's own copy, never one that Windows' search would find first (the
+// host's folder comes before the current directory).
+std::wstring packageToolPath();
+// Runs a command line of the vendor tool (see runCommand), the package's
+// own copy when there is one.
+int runTool(const char* command, std::string& output);
 // Reads the package's firmware version into packageVersion and returns it.
 std::string readKeyFilesFromKXXML(const std::string& fileName);
 // The package's alternative name (the first alt_name_xlate), or "".

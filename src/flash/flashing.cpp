@@ -128,6 +128,12 @@ unsigned flashFirmware()
     LogPrint(kLogVerbose, "Attempting for firmware installation...\n");
     const std::string image = findFirstFileContaining(".bin");
     LogPrint(kLogVerbose, "FW binary file: %s\n", image.c_str());
+    // Without an image the tool would be asked to flash nothing, and an
+    // answer of success would be believed.
+    if (image.empty()) {
+        LogPrint(kLogVerbose, "No firmware image (.bin) found in the package folder; nothing is flashed\n");
+        return kFlashError;
+    }
 
     unsigned result = kFlashError;
     bool failed = false;
@@ -145,7 +151,7 @@ unsigned flashFirmware()
         }
         LogPrint(kLogVerbose, "Executing cmd: %s\n", command);
         std::string output;
-        if (runCommand(command, output) != 0) {
+        if (runTool(command, output) != 0) {
             // The controller keeps its old firmware: that is a failure, not
             // a skip, or the host would hear success.
             LogPrint(kLogVerbose, "Failed to execute command\n");

@@ -6,12 +6,16 @@
 #include "process_log.h"
 #include "run_command.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <exception>
 
 namespace {
 
 const char kTool[] = "mnv_cli.exe";
+const wchar_t kToolFile[] = L"mnv_cli.exe";
+// More controllers than any machine holds: a larger count is not believed.
+const int kMaxControllers = 1024;
 
 // Reads one controller's answer into a fresh record; false when the query
 // did not run or the model is not supported (both already logged).
@@ -22,7 +26,7 @@ bool queryController(int n, DeviceObj& record)
     LogPrint(kLogVerbose, "Querying Boot Controller Device information ID: %d\n", n);
 
     std::string output;
-    if (runCommand(command, output) != 0) {
+    if (runTool(command, output) != 0) {
         LogPrint(kLogVerbose, "Failed to execute command\n");
         return false;
     }
@@ -50,12 +54,13 @@ int getControllerCount()
     LogPrint(kLogVerbose, "Command: %s \n", command);
 
     std::string output;
-    if (runCommand(command, output) != 0) {
+    if (runTool(command, output) != 0) {
         LogPrint(kLogVerbose, "Failed to execute command: %s\n", command);
         return -1;
     }
     const ControllerCount count = parseControllerCount(output);
-    if (count.status == ControllerCount::kTooLarge) {
+    if (count.status == ControllerCount::kTooLarge ||
+        (count.status == ControllerCount::kFound && count.count > kMaxControllers)) {
         // No machine has that many controllers: the answer is not believed.
         LogPrint(kLogVerbose, "Controller count %s is out of range; no controller is queried\n", count.text.c_str());
         return 0;
@@ -73,7 +78,10 @@ unsigned char runDeviceInventory()
     readKeyFilesFromKXXML(findFirstFileContaining(".xml"));
 
     bool appended = false;
-    for (int n = 1; n <= count; ++n) {
+    // Bounded here too, so n cannot run past the largest int whatever the
+    // count says.
+    const int last = std::min(count, kMaxControllers);
+    for (int n = 1; n <= last; ++n) {
         // One controller that cannot be read (memory exhausted on a huge
         // answer) is skipped like one whose query failed.
         try {
@@ -87,6 +95,24 @@ unsigned char runDeviceInventory()
         }
     }
     return appended ? 1 : 0;
+}
+
+std::wstring packageToolPath()
+{
+    wchar_t path[MAX_PATH];
+    const DWORD n = GetFullPathNameW(kToolFile, MAX_PATH, path, nullptr);
+    if (n == 0 || n >= MAX_PATH)
+        return std::wstring();
+    const DWORD attributes = GetFileAttributesW(path);
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY))
+        return std::wstring();
+    return path;
+}
+
+int runTool(const char* command, std::string& output)
+{
+    const std::wstring tool = packageToolPath();
+    return runCommand(tool.empty() ? nullptr : tool.c_str(), command, output);
 }
 
 std::string getModelName(const std::string& subDeviceId)

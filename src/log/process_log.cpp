@@ -40,7 +40,37 @@ UniqueFile OpenForAppend(const char* path, bool& failureReported)
     return file;
 }
 
-void AppendToVerboseFile(int flags, const char* format, va_list args)
+// One line of the files, formatted whole before it is written. The engine
+// logs what the vendor tool prints, and a tool that prints megabytes where a
+// number belongs must not grow the log by as much: a longer text is cut to
+// what fits, and a cut text still ends its line.
+struct LogLine {
+    char text[kLogLineBytes];
+    size_t length = 0;
+};
+
+void FormatLine(LogLine& line, const char* format, va_list args)
+{
+    const int n = vsnprintf(line.text, sizeof line.text, format, args);
+    if (n < 0) {
+        line.length = 0;
+        return;
+    }
+    if (static_cast<size_t>(n) < sizeof line.text) {
+        line.length = static_cast<size_t>(n);
+        return;
+    }
+    line.length = sizeof line.text - 1;
+    line.text[line.length - 1] = '\n';
+}
+
+void AppendToFile(UniqueFile& file, const LogLine& line)
+{
+    if (line.length != 0)
+        fwrite(line.text, 1, line.length, file.get());
+}
+
+void AppendToVerboseFile(int flags, const LogLine& line)
 {
     UniqueFile file = OpenForAppend(kVerboseFile, g_bVerboseOpenFailReported);
     if (!file)
@@ -52,7 +82,7 @@ void AppendToVerboseFile(int flags, const char* format, va_list args)
         if (utc && strftime(stamp, sizeof stamp, "[%Y-%m-%dT%H:%M:%SZ] ", utc) > 0)
             fputs(stamp, file.get());
     }
-    vfprintf(file.get(), format, args);
+    AppendToFile(file, line);
 }
 
 // Formats the text afresh (at most 1023 bytes, a longer text is cut), widens
@@ -89,23 +119,23 @@ void LogPrint(int flags, const char* format, ...)
         ForwardToComponentLog(CCmpLog2::kMainOnly, kForwardLineMain, format, args);
         va_end(args);
     }
-    if (flags & (kLogVerbose | kLogAll)) {
-        va_start(args, format);
-        AppendToVerboseFile(flags, format, args);
-        va_end(args);
-    }
-    if ((flags & kLogVerboseLevel1) && g_nVerboseLevel == 1) {
-        va_start(args, format);
-        AppendToVerboseFile(flags, format, args);
-        va_end(args);
-    }
-    if (flags & kLogNamedFile) {
+    const bool toVerbose = (flags & (kLogVerbose | kLogAll)) != 0;
+    const bool toVerboseAgain = (flags & kLogVerboseLevel1) && g_nVerboseLevel == 1;
+    const bool toNamed = (flags & kLogNamedFile) != 0;
+    if (!toVerbose && !toVerboseAgain && !toNamed)
+        return;
+    LogLine line;
+    va_start(args, format);
+    FormatLine(line, format, args);
+    va_end(args);
+    if (toVerbose)
+        AppendToVerboseFile(flags, line);
+    if (toVerboseAgain)
+        AppendToVerboseFile(flags, line);
+    if (toNamed) {
         UniqueFile file = OpenForAppend(g_szNamedFile, g_bNamedOpenFailReported);
-        if (file) {
-            va_start(args, format);
-            vfprintf(file.get(), format, args);
-            va_end(args);
-        }
+        if (file)
+            AppendToFile(file, line);
     }
 }
 

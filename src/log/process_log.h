@@ -17,6 +17,10 @@ enum LogFlag : int {
     kLogComponentVerbose = 0x80,  // the attached component log's verbose file
 };
 
+// What one line of the process files may hold, its line end included: a
+// longer text is cut to 4095 bytes, the last of them a line end.
+constexpr int kLogLineBytes = 4096;
+
 void LogPrint(int flags, const char* format, ...) __attribute__((format(gnu_printf, 2, 3)));
 void LogSetComponentLog(CCmpLog2* log);
 void LogSetVerboseLevel(int level);

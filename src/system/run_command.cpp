@@ -17,6 +17,11 @@ const DWORD kChunk = 4096;
 
 int runCommand(const char* command, std::string& output)
 {
+    return runCommand(nullptr, command, output);
+}
+
+int runCommand(const wchar_t* application, const char* command, std::string& output)
+{
     if (!command) {
         LogPrint(kLogVerbose, "cannot create process.\n");
         return -1;
@@ -55,7 +60,7 @@ int runCommand(const char* command, std::string& output)
 
     PROCESS_INFORMATION pi;
     ZeroMemory(&pi, sizeof pi);
-    if (!CreateProcessW(nullptr, commandLine, nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, nullptr, &si,
+    if (!CreateProcessW(application, commandLine, nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, nullptr, &si,
                         &pi)) {
         LogPrint(kLogVerbose, "cannot create process.\n");
         return -1;

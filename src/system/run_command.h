@@ -14,3 +14,9 @@
 // it could not be started or its output could not be kept (each failure is
 // one process-log line). Never throws.
 int runCommand(const char* command, std::string& output);
+
+// The same, starting the program application (a full path) rather than the
+// one Windows' search finds for the command line's first word; the command
+// line, the program's argument 0 included, stays as given. A null
+// application is the search.
+int runCommand(const wchar_t* application, const char* command, std::string& output);

@@ -167,8 +167,17 @@ void C_XML::appendText(C_Node* node, const char* data, size_t count) {
 void C_XML::trimText(C_Node* node) const {
     if (m_bTrim && !node->m_bHasCdata && node->m_pText != nullptr) {
         const std::string_view text = node->m_pText->view();
-        if (isWhitespace(text.data(), text.size())) {
+        size_t at = node->m_nBlankPrefix;
+        while (at < text.size() && isWhitespace(text.data() + at, 1)) {
+            ++at;
+        }
+        if (at == text.size()) {
             node->m_pText = nullptr;
+            node->m_nBlankPrefix = 0;
+        } else {
+            // Stops at the first byte that is not white space: the next trim
+            // finds it at once.
+            node->m_nBlankPrefix = static_cast<uint32_t>(at);
         }
     }
 }
@@ -191,15 +200,14 @@ bool C_XML::load(const std::string& path) {
     ctx.m_pDocument = this;
     ctx.m_pCurrent = &m_document;
 
-    UniqueXmlParser parser(XML_ParserCreate(nullptr));
+    UniqueXmlParser parser = CreateXmlParser();
     if (!parser) {
         m_nLastStatus = 1;
         m_sLastError = "cannot create the XML parser";
         return false;
     }
-    ctx.m_guard.attach(parser.get());
     XML_SetUserData(parser.get(), &ctx);
-    XML_SetEntityDeclHandler(parser.get(), &C_XML::entityDeclaration);
+    ctx.m_parser = parser.get();
     XML_SetElementHandler(parser.get(), &C_XML::startElement, &C_XML::endElement);
     XML_SetCharacterDataHandler(parser.get(), &C_XML::characterData);
     XML_SetCdataSectionHandler(parser.get(), &C_XML::startCdataSection, &C_XML::endCdataSection);
@@ -211,9 +219,13 @@ bool C_XML::load(const std::string& path) {
     auto noteParserError = [&]() {
         if (parsed) {
             parsed = false;
-            m_nLastStatus = 1;
             const XML_Error code = XML_GetErrorCode(parser.get());
-            const XML_LChar* text = XML_ErrorString(code);
+            // An entity bomb is told apart from a document that is not XML.
+            const bool expands = code == XML_ERROR_AMPLIFICATION_LIMIT_BREACH || ctx.m_defaults.Broken();
+            m_nLastStatus = expands ? 4 : 1;
+            const XML_LChar* text = ctx.m_defaults.Broken()
+                                        ? "attribute defaults expand the document beyond its limit"
+                                        : XML_ErrorString(code);
             m_sLastError = text != nullptr ? text : "unknown parser error";
             m_sLastError += " at line " + std::to_string(XML_GetCurrentLineNumber(parser.get()));
             if (!file) {
@@ -239,7 +251,6 @@ bool C_XML::load(const std::string& path) {
         }
         // Reading goes on to the end of the file after a parser error: the
         // parser simply keeps rejecting.
-        ctx.m_guard.feed(count);
         if (XML_ParseBuffer(parser.get(), static_cast<int>(count), count == 0) != XML_STATUS_OK) {
             noteParserError();
         }
@@ -248,11 +259,6 @@ bool C_XML::load(const std::string& path) {
         }
     }
 
-    if (ctx.m_guard.tripped()) {
-        m_nLastStatus = 4;
-        m_sLastError = ctx.m_guard.reason();
-        return false;
-    }
     if (ctx.m_nStatus != 0) {
         // The tree misses what a callback could not build; the file did not
         // load whole, whatever the parser thought of it.
@@ -267,12 +273,7 @@ bool C_XML::load(const std::string& path) {
 
 void XMLCALL C_XML::startElement(void* context, const XML_Char* name, const XML_Char** attributes) {
     C_ParseContext* ctx = contextOf(context);
-    if (ctx == nullptr) {
-        return;
-    }
-    // The element's bytes count against the document's budget before
-    // anything is built for it.
-    if (!ctx->m_guard.spendElement(name, attributes)) {
+    if (ctx == nullptr || (ctx->m_parser != nullptr && !ctx->m_defaults.Add(ctx->m_parser, attributes))) {
         return;
     }
     try {
@@ -338,7 +339,7 @@ void XMLCALL C_XML::endElement(void* context, const XML_Char* /*name*/) {
 
 void XMLCALL C_XML::characterData(void* context, const XML_Char* data, int count) {
     C_ParseContext* ctx = contextOf(context);
-    if (ctx == nullptr || data == nullptr || count <= 0 || !ctx->m_guard.spend(static_cast<size_t>(count))) {
+    if (ctx == nullptr || data == nullptr || count <= 0) {
         return;
     }
     try {
@@ -387,16 +388,6 @@ void XMLCALL C_XML::endCdataSection(void* context) {
         recordFailure(ctx, &e, nullptr);
     } catch (...) {
         recordFailure(ctx, nullptr, "C_XML::endCdataSection: Unknown exception.");
-    }
-}
-
-void XMLCALL C_XML::entityDeclaration(void* context, const XML_Char* /*name*/, int /*isParameterEntity*/,
-                                      const XML_Char* value, int length, const XML_Char* /*base*/,
-                                      const XML_Char* /*systemId*/, const XML_Char* /*publicId*/,
-                                      const XML_Char* /*notationName*/) {
-    C_ParseContext* ctx = contextOf(context);
-    if (ctx != nullptr) {
-        ctx->m_guard.entityDeclared(value, length);
     }
 }
 

@@ -8,7 +8,7 @@
 
 #include <expat.h>
 
-#include "xml_expansion_guard.h"
+#include "expat_parser.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -98,6 +98,11 @@ public:
         C_Node* m_pLastChild = nullptr;
         C_Node* m_pNextSibling = nullptr;
         bool m_bHasCdata = false;
+        // How many leading bytes of the text are known to be white space. A
+        // text only grows until it is dropped, so trimming resumes its scan
+        // here: a long blank run followed by many children is read once, not
+        // once per child.
+        uint32_t m_nBlankPrefix = 0;
     };
 
     // What the parser's callbacks share during one load.
@@ -108,7 +113,8 @@ public:
         bool m_bInCdata = false;
         int m_nStatus = 0;         // 2 after a standard error in a callback, 3 after any other
         std::string m_sError;
-        XmlExpansionGuard m_guard;  // stops documents that report far more than they hold
+        XML_Parser m_parser = nullptr;  // null: attribute defaults are not counted
+        XmlDefaultAttributeTally m_defaults;
     };
 
     C_XML();
@@ -132,7 +138,7 @@ public:
     // the file (or it could not be read), 2 or 3 when building the tree
     // failed inside a callback (standard error or any other), 4 when the
     // document was refused for expanding far beyond its size (an entity
-    // bomb; see xml_expansion_guard.h). The text says what happened.
+    // bomb; see expat_parser.h). The text says what happened.
     int lastStatus() const { return m_nLastStatus; }
     const std::string& lastError() const { return m_sLastError; }
 
@@ -162,10 +168,6 @@ public:
     static void XMLCALL characterData(void* context, const XML_Char* data, int count);
     static void XMLCALL startCdataSection(void* context);
     static void XMLCALL endCdataSection(void* context);
-    static void XMLCALL entityDeclaration(void* context, const XML_Char* name, int isParameterEntity,
-                                          const XML_Char* value, int length, const XML_Char* base,
-                                          const XML_Char* systemId, const XML_Char* publicId,
-                                          const XML_Char* notationName);
 
 private:
     // Appends bytes to a node's text, growing its room in the arena.

@@ -1,9 +1,12 @@
-// The one holder of an expat parser, for both XML readers.
+// The one holder of an expat parser, and the one place that sets up a parser
+// for both XML readers.
 #pragma once
 
 #include "unique_resource.h"
 
 #include <expat.h>
+
+#include <cstring>
 
 struct ExpatParserTraits {
     using handle_type = XML_Parser;
@@ -17,3 +20,61 @@ struct ExpatParserTraits {
     }
 };
 using UniqueXmlParser = UniqueResource<ExpatParserTraits>;
+
+// expat's own accounting against entity expansion (billion laughs): once a
+// document has made the parser produce this many bytes, what it produces
+// may not exceed this many times what it reads. A package definition uses
+// a few plain entities at most; an entity bomb breaks the ratio within the
+// first megabytes and the parse stops with
+// XML_ERROR_AMPLIFICATION_LIMIT_BREACH.
+constexpr float kXmlMaximumAmplification = 100.0f;
+constexpr unsigned long long kXmlAmplificationThreshold = 8ULL << 20;
+
+// A parser as both readers use it: no encoding given (taken from the
+// byte-order mark or the declaration), the expansion limits above, and no
+// parameter entity or external DTD ever read. No external entity handler is
+// set either, so a reference to an external entity is skipped and nothing
+// outside the document is opened. Null when the parser cannot be made so.
+inline UniqueXmlParser CreateXmlParser()
+{
+    UniqueXmlParser parser(XML_ParserCreate(nullptr));
+    if (parser &&
+        !(XML_SetBillionLaughsAttackProtectionMaximumAmplification(parser.get(), kXmlMaximumAmplification) &&
+          XML_SetBillionLaughsAttackProtectionActivationThreshold(parser.get(), kXmlAmplificationThreshold) &&
+          XML_SetParamEntityParsing(parser.get(), XML_PARAM_ENTITY_PARSING_NEVER)))
+        parser.reset();
+    return parser;
+}
+
+// expat's accounting counts what it reads and what entities make it read
+// again, but not the attribute defaults of an ATTLIST declaration, which it
+// hands to every element of that type without reading them again: a 64 KB
+// default on thousands of empty elements makes a small document deliver
+// hundreds of megabytes. Both readers count those bytes here against the
+// same limits; a document that breaks them stops the parser.
+class XmlDefaultAttributeTally {
+public:
+    // The attributes of one start-element callback. False, with the parser
+    // stopped, once the defaults received exceed the limits.
+    bool Add(XML_Parser parser, const XML_Char** attributes)
+    {
+        const int specified = XML_GetSpecifiedAttributeCount(parser);
+        if (attributes == nullptr || specified < 0)
+            return true;
+        for (const XML_Char** p = attributes + specified; p[0] != nullptr && p[1] != nullptr; p += 2)
+            m_bytes += std::strlen(p[0]) + std::strlen(p[1]);
+        if (m_bytes <= kXmlAmplificationThreshold)
+            return true;
+        const XML_Index read = XML_GetCurrentByteIndex(parser);
+        if (read > 0 && m_bytes <= kXmlMaximumAmplification * static_cast<double>(read))
+            return true;
+        m_bBroken = true;
+        XML_StopParser(parser, XML_FALSE);
+        return false;
+    }
+    bool Broken() const { return m_bBroken; }
+
+private:
+    unsigned long long m_bytes = 0;
+    bool m_bBroken = false;
+};

@@ -12,7 +12,6 @@
 #include "expat_parser.h"
 #include "text_util.h"
 #include "win_handle.h"
-#include "xml_expansion_guard.h"
 
 namespace {
 
@@ -111,8 +110,7 @@ struct ParseContext {
     CTzrXMLNode* pending = nullptr;
     CTzrXMLNode* orphan = nullptr;
     bool outOfMemory = false;
-    // Stops documents that report far more than they hold (entity bombs).
-    XmlExpansionGuard guard;
+    XmlDefaultAttributeTally defaults;
     std::wstring chunk;
 
     ~ParseContext() { delete orphan; }
@@ -139,9 +137,7 @@ void LinkUnder(CTzrXMLNode* parent, CTzrXMLNode* node)
 void XMLCALL OnStartElement(void* data, const XML_Char* name, const XML_Char** attributes)
 {
     ParseContext& ctx = *static_cast<ParseContext*>(data);
-    if (ctx.outOfMemory || !ctx.current)
-        return;
-    if (!ctx.guard.spendElement(name, attributes))
+    if (ctx.outOfMemory || !ctx.current || !ctx.defaults.Add(ctx.parser, attributes))
         return;
     try {
         ctx.textAllowed = true;
@@ -170,12 +166,6 @@ void XMLCALL OnStartElement(void* data, const XML_Char* name, const XML_Char** a
     } catch (...) {
         ctx.Fail();
     }
-}
-
-void XMLCALL OnEntityDecl(void* data, const XML_Char*, int, const XML_Char* value, int length, const XML_Char*,
-                          const XML_Char*, const XML_Char*, const XML_Char*)
-{
-    static_cast<ParseContext*>(data)->guard.entityDeclared(value, length);
 }
 
 void XMLCALL OnEndElement(void* data, const XML_Char*)
@@ -216,7 +206,7 @@ void XMLCALL OnEndCdata(void* data)
 void XMLCALL OnCharacterData(void* data, const XML_Char* text, int length)
 {
     ParseContext& ctx = *static_cast<ParseContext*>(data);
-    if (ctx.outOfMemory || !ctx.current || length <= 0 || !ctx.guard.spend(static_cast<size_t>(length)))
+    if (ctx.outOfMemory || !ctx.current || length <= 0)
         return;
     try {
         ctx.chunk.clear();
@@ -443,14 +433,11 @@ unsigned CTzrXMLReader::LoadBuffer(const void* bytes, unsigned count)
     ctx.current = m_pRoot;
     // No encoding given: the parser takes UTF-8 or UTF-16 from the byte-order
     // mark or the declaration and reports UTF-8, converted here.
-    UniqueXmlParser parser(XML_ParserCreate(nullptr));
+    UniqueXmlParser parser = CreateXmlParser();
     if (!parser)
         return kNoDocument;
     ctx.parser = parser.get();
-    ctx.guard.attach(ctx.parser);
-    ctx.guard.feed(count);
     XML_SetUserData(ctx.parser, &ctx);
-    XML_SetEntityDeclHandler(ctx.parser, OnEntityDecl);
     XML_SetElementHandler(ctx.parser, OnStartElement, OnEndElement);
     XML_SetCharacterDataHandler(ctx.parser, OnCharacterData);
     XML_SetCdataSectionHandler(ctx.parser, OnStartCdata, OnEndCdata);

@@ -274,6 +274,47 @@ TEST(FlashEngine, CountTooLargeIsNoCount)
     EXPECT_TRUE(Contains(EngineLog(), "Controller count 99999999999 is out of range; no controller is queried"));
 }
 
+// Counts no machine can have are not believed: nothing is queried.
+TEST(FlashEngine, CountAbove1024IsNoCount)
+{
+    for (const char* count : {"1025", "2147483647"}) {
+        Scenario s(std::string("flash_count_") + count);
+        s.AddSimulator(std::string("count_text=") + count + "\n1.sdid=0x2f6\n1.fw=1.0\n");
+        const HostResult r = s.Host({L"--property", L"5"});
+        EXPECT_EQ("6", StateOf(r)) << count << "\n" << r.output;
+        EXPECT_EQ(InfoCalls(0), s.SimulatorCalls()) << count;
+        EXPECT_TRUE(Contains(EngineLog(), std::string("Controller count ") + count +
+                                              " is out of range; no controller is queried"))
+            << count;
+    }
+}
+
+// Whatever the tool prints lands in the log a line at a time, each line at
+// most 4096 bytes with its CR LF.
+TEST(FlashEngine, HugeToolValuesAreCutInTheLog)
+{
+    const std::string digits(1 << 20, '9');
+    const std::string sdid(1 << 20, 's');
+    Scenario count("flash_huge_count");
+    count.AddSimulator("count_text=" + digits + "\n");
+    const HostResult r = count.Host({L"--property", L"5"});
+    EXPECT_EQ("6", StateOf(r)) << r.output;
+    const std::string countLine = "Controller count " + digits;
+    // 4095 bytes of text, the last of them the line end.
+    EXPECT_TRUE(Contains(EngineLog(), countLine.substr(0, 4094)));
+
+    Scenario id("flash_huge_sdid");
+    id.AddSimulator("1.sdid=" + sdid + "\n1.fw=1.0\n");
+    const HostResult r2 = id.Host({L"--property", L"5"});
+    EXPECT_EQ("6", StateOf(r2)) << r2.output;
+    const std::string idLine = "getModelName with subdeviceid: " + sdid;
+    EXPECT_TRUE(Contains(EngineLog(), idLine.substr(0, 4094)));
+    const std::string log = Scenario::ProcessLog();
+    EXPECT_LT(log.size(), 64u * 1024u);
+    for (const std::string& line : SplitCrLf(log))
+        EXPECT_LE(line.size(), 23u + 4094u);
+}
+
 struct OptionCase {
     const char* name;
     std::vector<std::wstring> args;

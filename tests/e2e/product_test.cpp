@@ -301,3 +301,64 @@ TEST(Product, DiscoveryActionAndAlternativeName)
         EXPECT_EQ(std::vector<std::string>{c.altNameLog}, LogBetween(c.altNameLog, c.altNameLog)) << c.name;
     }
 }
+
+// Without an image there is nothing to flash: no tool is asked to flash an
+// empty name, whatever it would answer.
+TEST(Product, InstallWithoutAnImageFlashesNothing)
+{
+    Scenario s("product_no_image");
+    s.AddFile(L"kx012345.xml", Package("2.0"));
+    s.AddSimulator(Controller(1, "0x2f6", "1.0"));
+    const HostResult r = s.Host({L"--property", L"5", L"--install"});
+    EXPECT_EQ("install   result 0 (failure)  message \"Error\\r\\n\"", r.InstallLine()) << r.output;
+    EXPECT_TRUE(FlashCalls(s.SimulatorCalls()).empty());
+    const std::vector<std::string> log = {
+        "Attempting for firmware installation...",
+        "FW binary file: ",
+        "No firmware image (.bin) found in the package folder; nothing is flashed",
+        "FlashComponent::Installation completed.",
+    };
+    EXPECT_EQ(log, LogBetween(log.front(), log.back()));
+}
+
+// A tool of the same name in the host's own folder comes first in Windows'
+// search; the engine starts the package's copy, with the same command lines.
+TEST(Product, ThePackagesOwnToolIsStarted)
+{
+    const std::wstring hostFolder = L"C:\\tzr-e2e\\host_with_tool";
+    RemoveTree(hostFolder);
+    MakeDirs(hostFolder);
+    const std::wstring host = hostFolder + L"\\tzrhost.exe";
+    ASSERT_TRUE(CopyFileW(BuildFile(L"tools\\host\\tzrhost.exe").c_str(), host.c_str(), FALSE));
+    ASSERT_TRUE(CopyFileW(BuildFile(L"tools\\mnv-sim\\mnv_sim.exe").c_str(), (hostFolder + L"\\mnv_cli.exe").c_str(),
+                          FALSE));
+    WriteFileBytes(hostFolder + L"\\mnv_sim.ini", Controller(1, "0x310", "9.9") + Controller(2, "0x310", "9.9"));
+    const std::wstring hostCalls = hostFolder + L"\\mnv_sim.calls.log";
+
+    Scenario own("product_own_tool");
+    own.AddFile(L"kx012345.xml", Package("2.0"));
+    own.AddFile(L"fw.bin", "image");
+    own.AddSimulator(Controller(1, "0x2f6", "1.0"));
+    const HostResult r = own.HostFrom(host, {L"--property", L"5", L"--install"});
+    EXPECT_EQ(2u, StateOf(r)) << r.output;
+    EXPECT_NE(std::string::npos, r.InstallLine().find("result 2")) << r.output;
+    const std::vector<std::string> calls = {"mnv_cli.exe adapter --list", "mnv_cli.exe 1 info -o hba",
+                                            "mnv_cli.exe 1 flash -o hba -f fw.bin -c 1 -s 1"};
+    EXPECT_EQ(calls, own.SimulatorCalls());
+    EXPECT_EQ("", ReadFileBytes(hostCalls));
+    const std::vector<std::string> log = {"Command: mnv_cli.exe adapter --list ",
+                                          "readKeyFilesFromKXXML: kx012345.xml",
+                                          "Querying Boot Controller Device information ID: 1"};
+    EXPECT_EQ(log, LogBetween(log.front(), log.back()));
+
+    // Without a copy in the package folder the search is Windows' own, and
+    // finds the one beside the host.
+    Scenario none("product_no_own_tool");
+    none.AddFile(L"kx012345.xml", Package("2.0"));
+    const HostResult searched = none.HostFrom(host, {L"--property", L"5"});
+    EXPECT_EQ(3u, StateOf(searched)) << searched.output;  // the host folder's two controllers, both downgrades
+    EXPECT_EQ((std::vector<std::string>{"mnv_cli.exe adapter --list", "mnv_cli.exe 1 info -o hba",
+                                        "mnv_cli.exe 2 info -o hba"}),
+              SplitCrLf(ReadFileBytes(hostCalls)));
+    RemoveTree(hostFolder);
+}

@@ -69,7 +69,13 @@ std::vector<std::string> Scenario::SimulatorCalls() const
 HostResult Scenario::Host(const std::vector<std::wstring>& args,
                           const std::map<std::wstring, std::wstring>& env) const
 {
-    std::wstring commandLine = QuoteArg(BuildFile(L"tools\\host\\tzrhost.exe")) + L" " + QuoteArg(m_folder);
+    return HostFrom(BuildFile(L"tools\\host\\tzrhost.exe"), args, env);
+}
+
+HostResult Scenario::HostFrom(const std::wstring& hostExe, const std::vector<std::wstring>& args,
+                              const std::map<std::wstring, std::wstring>& env) const
+{
+    std::wstring commandLine = QuoteArg(hostExe) + L" " + QuoteArg(m_folder);
     for (const std::wstring& arg : args)
         commandLine += L" " + QuoteArg(arg);
     ProcessResult run = RunProcess(commandLine, m_folder, env);

@@ -39,6 +39,10 @@ public:
     // directory. env is set for the host process only.
     HostResult Host(const std::vector<std::wstring>& args,
                     const std::map<std::wstring, std::wstring>& env = {}) const;
+    // The same with the host program at hostExe (a copy of tzrhost.exe in a
+    // folder of the test's choosing).
+    HostResult HostFrom(const std::wstring& hostExe, const std::vector<std::wstring>& args,
+                        const std::map<std::wstring, std::wstring>& env = {}) const;
 
     static std::wstring LogFolder() { return L"C:\\tzrsystem\\log"; }
     static std::string ComponentLog() { return ReadFileBytes(LogFolder() + L"\\tzrsetup.log"); }

@@ -214,6 +214,28 @@ TEST_F(Engine, CountThatDoesNotFitIsNoCount)
               log.Lines());
 }
 
+// No machine holds more than 1024 controllers; a larger count is refused
+// like one that does not fit 32 bits, and nothing is queried.
+TEST_F(Engine, CountAbove1024IsNoCount)
+{
+    const struct {
+        const char* count;
+        int expected;
+    } cases[] = {{"1024", 1024}, {"1025", 0}, {"2147483647", 0}};
+    for (const auto& c : cases) {
+        ToolFolder tool(std::string("inventory_count_") + c.count, std::string("count_text=") + c.count + "\n");
+        const LogTail log;
+        EXPECT_EQ(c.expected, getControllerCount()) << c.count;
+        std::vector<std::string> expected = {"Command: mnv_cli.exe adapter --list "};
+        if (c.expected == 0)
+            expected.push_back(std::string("Controller count ") + c.count + " is out of range; no controller is queried");
+        EXPECT_EQ(expected, log.Lines()) << c.count;
+    }
+    ToolFolder tool("inventory_count_int_max", "count_text=2147483647\n1.sdid=0x2f6\n1.fw=1\n");
+    EXPECT_EQ(0, runDeviceInventory());
+    EXPECT_EQ(std::vector<std::string>{"mnv_cli.exe adapter --list"}, tool.Calls());
+}
+
 TEST_F(Engine, CheckSequenceMarksAllOnceAndThenAnswersFive)
 {
     ToolFolder tool("sequence_once", kThreeControllers);
@@ -368,6 +390,7 @@ TEST_F(Engine, InstallationAppendsOneLineAfterTheHostsText)
     EXPECT_STREQ(L"before\r\nError\r\n", message);
     EXPECT_EQ((std::vector<std::string>{"FlashComponent::Installation initiated.",
                                         "Attempting for firmware installation...", "FW binary file: ",
+                                        "No firmware image (.bin) found in the package folder; nothing is flashed",
                                         "FlashComponent::Installation completed."}),
               log.Lines());
 }

@@ -157,9 +157,43 @@ TEST_F(ProcessLogTest, ForwardedTextIsCutAt1023Bytes)
     const std::string text(5000, 'f');
     LogPrint(0x01, "%s", text.c_str());
     EXPECT_EQ(std::string(1023, 'f'), attached.Main());
-    // The verbose file of the process takes the whole text.
+    // The verbose file of the process takes up to a line's bound.
     LogPrint(0x42, "%s", text.c_str());
-    EXPECT_EQ(text, VerboseFile());
+    EXPECT_EQ(std::string(kLogLineBytes - 2, 'f') + "\r\n", VerboseFile());
+}
+
+// What the vendor tool prints reaches the files inside a line: a text that
+// fits the line's 4096 bytes (its terminator included) is written as it is,
+// a longer one is cut to what fits and still ends its line.
+TEST_F(ProcessLogTest, FileLinesAreBoundedAndEndTheirLine)
+{
+    const size_t fits = kLogLineBytes - 1;
+    const struct {
+        size_t digits;
+        std::string expected;  // what the verbose file holds after "count %s\n"
+    } cases[] = {
+        {fits - 7, "count " + std::string(fits - 7, '7') + "\r\n"},  // 4095 bytes with its line end
+        {fits - 6, "count " + std::string(fits - 7, '7') + "\r\n"},  // one more: the line end is kept
+        {10u << 20, "count " + std::string(fits - 7, '7') + "\r\n"},
+        {3, "count 777\r\n"},
+    };
+    LogSetFileName("bounded.log");
+    LogSetVerboseLevel(1);
+    for (const auto& c : cases) {
+        DeleteFileW(kVerbose);
+        DeleteFileW(L"bounded.log");
+        const std::string digits(c.digits, '7');
+        // Verbose file twice (0x02 and 0x20 at level 1), named file once.
+        LogPrint(0x72, "count %s\n", digits.c_str());
+        EXPECT_EQ(c.expected + c.expected, VerboseFile()) << c.digits;
+        EXPECT_EQ(c.expected, ReadFileBytes(L"bounded.log")) << c.digits;
+        LogPrint(0x02, "count %s\n", digits.c_str());
+        const std::string stamped = VerboseFile().substr(2 * c.expected.size());
+        EXPECT_TRUE(HasUtcStamp(stamped)) << c.digits;
+        EXPECT_EQ(c.expected, StripUtcStamp(stamped)) << c.digits;
+    }
+    DeleteFileW(L"bounded.log");
+    LogSetFileName(nullptr);
 }
 
 TEST_F(ProcessLogTest, NamedFileGetsTheTextWithoutStamp)

@@ -83,6 +83,43 @@ TEST(CXmlLoad, TextsFollowTheWhiteSpaceRules) {
     }
 }
 
+// A long blank run in a parent that then holds many children: every child
+// start trims the parent again. The texts must come out as for any other
+// document, whatever was learnt about the run at the earlier trims.
+TEST(CXmlLoad, LongBlankRunBeforeManyChildren) {
+    const std::string blanks(64 * 1024, ' ');
+    auto children = [](const std::string& between) {
+        std::string out;
+        for (int i = 0; i < 2000; ++i) out += "<c>" + std::to_string(i) + "</c>" + between;
+        return out;
+    };
+    const struct {
+        const char* label;
+        std::string doc;
+        std::string text;
+    } cases[] = {
+        {"one other byte at the end of the run", "<p>" + blanks + "x" + children("\n  ") + "</p>", blanks + "x"},
+        {"one other byte at its start", "<p>x" + blanks + children("") + "</p>", "x" + blanks},
+        {"the run alone goes at the first child", "<p>" + blanks + children("\n  ") + "</p>", ""},
+        {"a run in lines goes too", "<p>\n" + blanks + "\n\t" + children(" ") + "</p>", ""},
+        {"text between the children joins", "<p>" + blanks + "x" + children("y") + "</p>",
+         blanks + "x" + std::string(2000, 'y')},
+        {"text after the emptied run starts afresh", "<p>" + blanks + "<c/>z" + children("\n") + "</p>", "z"},
+    };
+    for (const auto& c : cases) {
+        C_XML xml;
+        xml.setTrimWhitespace(true);
+        ASSERT_TRUE(xml.load(WriteDoc("blank_run.xml", c.doc))) << c.label << ": " << xml.lastError();
+        const C_XML::C_Node* p = NodeAt(xml, {"p"});
+        ASSERT_NE(p, nullptr) << c.label;
+        EXPECT_EQ(c.text, std::string(p->text())) << c.label;
+        const C_XML::C_Node* last = C_XML::firstChild(p);
+        while (C_XML::nextSibling(last) != nullptr) last = C_XML::nextSibling(last);
+        EXPECT_EQ("1999", std::string(last->text())) << c.label;
+    }
+    RemoveDoc("blank_run.xml");
+}
+
 // A parent's text grows piece by piece while its children get texts of
 // their own in between: no piece may land in the wrong node.
 TEST(CXmlLoad, InterleavedTextsStayApart) {
@@ -459,4 +496,58 @@ TEST(CXmlLoad, DocumentsThatExpandFarBeyondTheirSizeAreRefused) {
         }
         RemoveDoc(file);
     }
+}
+
+// The protection is expat's own: its accounting must be compiled in.
+TEST(CXmlLoad, ExpatCountsEntityExpansion) {
+    bool dtd = false, limit = false;
+    for (const XML_Feature* f = XML_GetFeatureList(); f != nullptr && f->feature != XML_FEATURE_END; ++f) {
+        dtd = dtd || f->feature == XML_FEATURE_DTD;
+        limit = limit || f->feature == XML_FEATURE_BILLION_LAUGHS_ATTACK_PROTECTION_MAXIMUM_AMPLIFICATION_DEFAULT;
+    }
+    EXPECT_TRUE(dtd);
+    EXPECT_TRUE(limit);
+}
+
+// A package definition whose vendor name holds an ampersand, through an
+// entity: it loads, and the engine's queries see the name whole.
+TEST(CXmlLoad, EntityHoldingAnAmpersandIsRead) {
+    const std::string file =
+        WriteDoc("ampersand.xml",
+                 "<!DOCTYPE tzr_package [<!ENTITY co 'Smith &amp; Sons'>]>\n"
+                 "<tzr_package vendor='&co;'>\n  <version value='1.0.15'/>\n  <name>&co;</name>\n</tzr_package>\n");
+    C_XML xml;
+    xml.setTrimWhitespace(true);
+    ASSERT_TRUE(xml.load(file)) << xml.lastError();
+    std::string text, vendor, version;
+    EXPECT_TRUE(xml.selectText("/tzr_package/name", text));
+    EXPECT_EQ("Smith & Sons", text);
+    EXPECT_TRUE(xml.selectAttribute("/tzr_package", "vendor", vendor));
+    EXPECT_EQ("Smith & Sons", vendor);
+    EXPECT_TRUE(xml.selectAttribute("/tzr_package/version", "value", version));
+    EXPECT_EQ("1.0.15", version);
+    RemoveDoc(file);
+}
+
+// Nothing outside the document is ever read: external entities and
+// parameter entities are skipped, whatever they name.
+TEST(CXmlLoad, ExternalEntitiesAreNeverRead) {
+    WriteDoc("outside.txt", "OUTSIDE");
+    WriteDoc("outside.dtd", "<!ENTITY leak 'OUTSIDE'>");
+    const std::string cases[] = {
+        "<!DOCTYPE p [<!ENTITY x SYSTEM \"file:///C:/windows/win.ini\">]><p>&x;</p>",
+        "<!DOCTYPE p [<!ENTITY x SYSTEM \"outside.txt\">]><p>&x;</p>",
+        "<!DOCTYPE p [<!ENTITY % pe SYSTEM \"outside.dtd\"> %pe;]><p>&leak;</p>",
+        "<!DOCTYPE p SYSTEM \"outside.dtd\"><p>&leak;</p>",
+    };
+    for (const std::string& doc : cases) {
+        C_XML xml;
+        ASSERT_TRUE(xml.load(WriteDoc("external.xml", doc))) << doc << ": " << xml.lastError();
+        const C_XML::C_Node* p = NodeAt(xml, {"p"});
+        ASSERT_NE(p, nullptr) << doc;
+        EXPECT_EQ("", std::string(p->text())) << doc;
+    }
+    RemoveDoc("external.xml");
+    RemoveDoc("outside.txt");
+    RemoveDoc("outside.dtd");
 }

@@ -418,3 +418,38 @@ TEST(TzrXMLReader, CompareNoCaseFoldsAsciiOnly)
     EXPECT_EQ(0, TzrCompareNoCase(nullptr, nullptr));
     EXPECT_LT(TzrCompareNoCase(nullptr, L""), 0);
 }
+
+// An entity may hold a predefined entity: a vendor name with an ampersand.
+// The attribute arrives whole; the text follows the chunk rule (the parser
+// cuts at the reference, and the piece " Sons" begins with a blank).
+TEST(TzrXMLReader, EntityHoldingAnAmpersandIsRead)
+{
+    CTzrXMLReader r;
+    ASSERT_EQ(0u, Load(r, "<!DOCTYPE tzr_package [<!ENTITY co 'Smith &amp; Sons'>]>"
+                          "<tzr_package vendor='&co;'><name>&co;</name></tzr_package>"));
+    ASSERT_NE(nullptr, Root(r));
+    EXPECT_STREQ(L"Smith & Sons", Root(r)->GetAttribute(L"vendor"));
+    EXPECT_STREQ(L"Smith &", TzrElementText(r.FindChild(Root(r), L"name", nullptr, nullptr)));
+}
+
+// Nothing outside the document is ever read: external entities and
+// parameter entities are skipped, whatever they name.
+TEST(TzrXMLReader, ExternalEntitiesAreNeverRead)
+{
+    WriteFileBytes(L"outside.txt", "OUTSIDE");
+    WriteFileBytes(L"outside.dtd", "<!ENTITY leak 'OUTSIDE'>");
+    const std::string cases[] = {
+        "<!DOCTYPE p [<!ENTITY x SYSTEM \"file:///C:/windows/win.ini\">]><p>&x;</p>",
+        "<!DOCTYPE p [<!ENTITY x SYSTEM \"outside.txt\">]><p>&x;</p>",
+        "<!DOCTYPE p [<!ENTITY % pe SYSTEM \"outside.dtd\"> %pe;]><p>&leak;</p>",
+        "<!DOCTYPE p SYSTEM \"outside.dtd\"><p>&leak;</p>",
+    };
+    for (const std::string& doc : cases) {
+        CTzrXMLReader r;
+        ASSERT_EQ(0u, Load(r, doc)) << doc;
+        ASSERT_NE(nullptr, Root(r)) << doc;
+        EXPECT_EQ(nullptr, Root(r)->m_pFirstChild) << doc;  // no text at all
+    }
+    DeleteFileW(L"outside.txt");
+    DeleteFileW(L"outside.dtd");
+}
