@@ -229,55 +229,37 @@ TEST_F(InfTest, DestinationDirectoriesFromIdsAndText)
     }
 }
 
-TEST_F(InfTest, DirectoryIdTable)
+// Ids come from the environment of the moment; a variable that is not set,
+// or too long for a directory with its suffix, gives no directory.
+TEST_F(InfTest, DirectoryIdsFromTheEnvironment)
 {
     CInf inf(L"no-such.inf");
-    const std::wstring root = Env(L"SystemRoot"), users = Env(L"ALLUSERSPROFILE"), programs = Env(L"ProgramFiles");
+    const std::wstring programs = Env(L"ProgramFiles");
+    const std::wstring tooLong(MAX_PATH, L'p'), nearly(MAX_PATH - 5, L'p');
     const struct {
         int id;
+        const wchar_t* variable;  // set to value for this case
+        const std::wstring* value;
         std::wstring dir;
     } cases[] = {
-        {10, root},
-        {11, root + L"\\system32"},
-        {12, root + L"\\system32\\drivers"},
-        {17, root + L"\\inf"},
-        {18, root + L"\\help"},
-        {20, root + L"\\fonts"},
-        {24, m_folder},
-        {50, root + L"\\system"},
-        {16406, users},
-        {16407, users + L"\\Start Menu\\Programs"},
-        {16408, users + L"\\Start Menu\\Programs\\Startup"},
-        {16409, users + L"\\Desktop"},
-        {16415, users + L"\\Favorites"},
-        {16419, users + L"\\Application Data"},
-        {16422, programs},
-        {16427, programs + L"\\Common"},
-        {13, L""},
-        {-1, L""},
-        {16428, L""},
+        {24, nullptr, nullptr, m_folder},
+        {16427, nullptr, nullptr, programs + L"\\Common"},
+        {13, nullptr, nullptr, L""},
+        {16428, nullptr, nullptr, L""},
+        {24, L"SystemDrive", nullptr, L""},
+        {24, L"SystemDrive", &tooLong, L""},
+        {16422, L"ProgramFiles", &nearly, nearly},
+        {16427, L"ProgramFiles", &nearly, L""},  // fits alone, not with "\Common"
     };
     for (const auto& c : cases) {
+        if (c.variable)
+            SetEnvironmentVariableW(c.variable, c.value ? c.value->c_str() : nullptr);
         CStr dir(L"stale");
         inf.ResolveDirId(c.id, dir);
         EXPECT_EQ(c.dir, dir) << c.id;
+        SetEnvironmentVariableW(L"SystemDrive", m_folder.c_str());
+        SetEnvironmentVariableW(L"ProgramFiles", programs.c_str());
     }
-    // A variable that is not set, or too long for a directory, gives none.
-    const std::wstring tooLong(MAX_PATH, L'p');
-    for (const wchar_t* value : {static_cast<const wchar_t*>(nullptr), tooLong.c_str()}) {
-        SetEnvironmentVariableW(L"SystemDrive", value);
-        CStr dir(L"stale");
-        inf.ResolveDirId(24, dir);
-        EXPECT_EQ(L"", dir);
-    }
-    const std::wstring nearly(MAX_PATH - 5, L'p');
-    SetEnvironmentVariableW(L"ProgramFiles", nearly.c_str());
-    CStr dir(L"stale");
-    inf.ResolveDirId(16427, dir);  // fits alone, not with "\Common"
-    EXPECT_EQ(L"", dir);
-    inf.ResolveDirId(16422, dir);
-    EXPECT_EQ(nearly, dir);
-    SetEnvironmentVariableW(L"ProgramFiles", programs.c_str());
 }
 
 TEST_F(InfTest, CopyFlagsAndSourceNames)
@@ -316,7 +298,9 @@ TEST_F(InfTest, DestinationInUseIsReplacedAtRestart)
         UniqueHandle held(CreateFileW(Here(L"dest\\busy.sys").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0,
                                       nullptr));
         ASSERT_TRUE(held);
-        EXPECT_EQ(1, inf.ProcessCopyFiles(L"Install"));
+        int restart = -1;
+        EXPECT_EQ(1, inf.Install(&restart));
+        EXPECT_EQ(1, restart);
     }
     SetEnvironmentVariableW(L"TMP", tmp.c_str());
     EXPECT_EQ(1, inf.m_bRestart);
@@ -492,6 +476,8 @@ BOOL WINAPI InstallerAsksForRestart(DI_FUNCTION, HDEVINFO set, PSP_DEVINFO_DATA 
 const char kSeamInf[] =
     "[Version]\r\nSignature=\"$Windows NT$\"\r\nClass=System\r\n"
     "ClassGUID={4D36E97D-E325-11CE-BFC1-08002BE10318}\r\n"
+    "[DestinationDirs]\r\nDefaultDestDir=24,dest\r\n"
+    "[Install]\r\nDelFiles=Nothing\r\n[Nothing]\r\nnone.sys\r\n"
     "[Install.Services]\r\nAddService=tzrseam,0x2,Seam.Service\r\n"
     "[Seam.Service]\r\nServiceType=1\r\nStartType=3\r\nErrorControl=1\r\nServiceBinary=%12%\\tzrseam.sys\r\n";
 
@@ -564,6 +550,57 @@ TEST_F(InfTest, DirectoryTreesAreCreatedLevelByLevel)
     // A file where a directory should be.
     Write(L"plain", "x");
     EXPECT_EQ(0, inf.CreateDirectoryTree(Here(L"plain\\sub").c_str()));
+}
+
+// Counts the device installations it is asked for.
+class CountingInf : public CInf {
+public:
+    using CInf::CInf;
+    int devices = 0, ends = 0;
+    int InstallDevice(int* restart) override
+    {
+        ++devices;
+        if (restart)
+            *restart = 1;
+        return 1;
+    }
+    void EndInstall() override { ++ends; }
+};
+
+// Install asks for the node that fits the driver's kind; InstallSection
+// always for the legacy node.
+TEST_F(InfTest, DeviceStepAskedOnlyWhenItsNodeIsMissing)
+{
+    LegacyCleanup cleanup;
+    const struct {
+        bool section;
+        int virtualDevice;
+        const wchar_t* node;  // created before, or null
+        int devices;
+    } cases[] = {
+        {false, 0, nullptr, 1},           {false, 0, L"LEGACY_TZRSEAM", 0}, {false, 1, L"LEGACY_TZRSEAM", 1},
+        {false, 1, L"TZRSEAM", 0},        {true, 0, L"LEGACY_TZRSEAM", 0},  {true, 1, L"LEGACY_TZRSEAM", 0},
+        {true, 1, L"TZRSEAM", 1},         {true, 0, nullptr, 1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.section << c.virtualDevice << (c.node ? Narrow(c.node) : ""));
+        const std::wstring key = c.node ? std::wstring(kEnumRoot) + c.node : L"";
+        UniqueHkey created;
+        if (c.node)
+            ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_LOCAL_MACHINE, (key + L"\\0000").c_str(), 0, nullptr, 0,
+                                                     KEY_READ, nullptr, created.put(), nullptr));
+        created.reset();
+        CountingInf inf(WriteInf(L"seam.inf", kSeamInf).c_str());
+        inf.m_bVirtualDevice = c.virtualDevice;
+        int restart = -1;
+        EXPECT_EQ(1, c.section ? inf.InstallSection(L"Install", &restart) : inf.Install(&restart));
+        EXPECT_EQ(c.devices, inf.devices);
+        EXPECT_EQ(c.devices, restart);  // the device's restart request reaches the caller
+        EXPECT_EQ(1, inf.ends);
+        if (c.node)
+            RegDeleteTreeW(HKEY_LOCAL_MACHINE, key.c_str());
+        RemoveService(L"tzrseam");
+    }
 }
 
 TEST_F(InfTest, InstallingWithoutAnOpenInfDoesNothing)
