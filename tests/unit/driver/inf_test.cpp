@@ -347,17 +347,25 @@ TEST_F(InfTest, DeleteAndRenameLists)
     EXPECT_EQ(0, inf.ProcessRenFiles(L"Install"));
 }
 
-TEST_F(InfTest, DeletingAFileInUseWaitsForTheRestart)
+TEST_F(InfTest, DeletingOrRenamingAFileInUseWaitsForTheRestart)
 {
+    const struct {
+        const wchar_t* file;
+        int (CInf::*list)(const wchar_t*);
+        const wchar_t* section;
+    } cases[] = {{L"dest\\gone.sys", &CInf::DeleteFileList, L"Gone"}, {L"dest\\old.sys", &CInf::RenameFileList, L"Moved"}};
     CreateDirectoryW(Here(L"dest").c_str(), nullptr);
-    Write(L"dest\\gone.sys", "x");
-    CInf inf(UseInf(L"inf_delren.inf").c_str());
-    UniqueHandle held(
-        CreateFileW(Here(L"dest\\gone.sys").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
-    ASSERT_TRUE(held);
-    EXPECT_EQ(1, inf.DeleteFileList(L"Gone"));
-    EXPECT_EQ(1, inf.m_bRestart);
-    EXPECT_TRUE(PendingMentions(L"dest\\gone.sys"));
+    for (const auto& c : cases) {
+        SCOPED_TRACE(Narrow(c.section));
+        Write(c.file, "x");
+        CInf inf(UseInf(L"inf_delren.inf").c_str());
+        UniqueHandle held(CreateFileW(Here(c.file).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+        ASSERT_TRUE(held);
+        EXPECT_EQ(1, (inf.*c.list)(c.section));
+        EXPECT_EQ(1, inf.m_bRestart);
+        EXPECT_TRUE(PendingMentions(c.file));
+        EXPECT_TRUE(FileExists(Here(c.file)));
+    }
 }
 
 // Removes what an installation of the legacy INFs leaves on the machine.
