@@ -594,9 +594,10 @@ TEST_F(InfTest, DeviceStepAskedOnlyWhenItsNodeIsMissing)
         SCOPED_TRACE(testing::Message() << c.section << c.virtualDevice << (c.node ? Narrow(c.node) : ""));
         const std::wstring key = c.node ? std::wstring(kEnumRoot) + c.node : L"";
         UniqueHkey created;
-        if (c.node)
+        if (c.node) {
             ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_LOCAL_MACHINE, (key + L"\\0000").c_str(), 0, nullptr, 0,
                                                      KEY_READ, nullptr, created.put(), nullptr));
+        }
         created.reset();
         CountingInf inf(WriteInf(L"seam.inf", kSeamInf).c_str());
         inf.m_bVirtualDevice = c.virtualDevice;
