@@ -6,6 +6,7 @@
 #include "win_handle.h"
 
 #include <cstdarg>
+#include <string>
 
 namespace {
 const wchar_t kSource[] = L"basecomp";
@@ -14,12 +15,27 @@ const wchar_t kSource[] = L"basecomp";
 CBaseComponent::CBaseComponent()
 {
     m_pLog = new CCmpLog2();
+    driverapi::SetStubNotice(&CBaseComponent::OnDriverApiRefused, this);
 }
 
 CBaseComponent::~CBaseComponent()
 {
+    driverapi::SetStubNotice(nullptr, nullptr);
     // The base's own release, not a product's replacement of the slot.
     CBaseComponent::Uninitialize();
+}
+
+// A driver call that the system only stubs is answered as failed without
+// being made; the log says so once per call, since the answers built on it
+// (a device's driver parameters, say) then stay empty.
+void CBaseComponent::OnDriverApiRefused(void* context, const char* function)
+{
+    auto* component = static_cast<CBaseComponent*>(context);
+    std::wstring name;
+    for (const char* p = function ? function : ""; *p; ++p)
+        name += static_cast<wchar_t>(static_cast<unsigned char>(*p));
+    component->BASECOMP_LOG(CCmpLog2::kVerboseHeader,
+                            L"    - %ls is only a stub on this system (Wine); treated as failed.\r\n", name.c_str());
 }
 
 void CBaseComponent::LogLine(unsigned mode, int line, const wchar_t* format, ...)

@@ -117,6 +117,9 @@ public:
     int MatchSupportedOS(const RunningOS& current);
 
 protected:
+    // Hears of a driver API call refused because the system only stubs it.
+    static void OnDriverApiRefused(void* context, const char* function);
+
     // Writes one component-log line with the source name of this component.
     void LogLine(unsigned mode, int line, const wchar_t* format, ...);
 
