@@ -34,8 +34,17 @@ void CBaseComponent::OnDriverApiRefused(void* context, const char* function)
     std::wstring name;
     for (const char* p = function ? function : ""; *p; ++p)
         name += static_cast<wchar_t>(static_cast<unsigned char>(*p));
-    component->BASECOMP_LOG(CCmpLog2::kVerboseHeader,
-                            L"    - %ls is only a stub on this system (Wine); treated as failed.\r\n", name.c_str());
+    component->m_vDriverApiNotices.push_back(name);
+    if (!component->m_bDeferDriverApiNotices)
+        component->WriteDriverApiNotices();
+}
+
+void CBaseComponent::WriteDriverApiNotices()
+{
+    for (const std::wstring& name : m_vDriverApiNotices)
+        BASECOMP_LOG(CCmpLog2::kVerboseHeader, L"    - %ls is only a stub on this system (Wine); treated as failed.\r\n",
+                     name.c_str());
+    m_vDriverApiNotices.clear();
 }
 
 void CBaseComponent::LogLine(unsigned mode, int line, const wchar_t* format, ...)
@@ -105,7 +114,11 @@ int CBaseComponent::Initialize()
         return result;
 
     BASECOMP_LOG(CCmpLog2::kVerboseHeader, L"Building PnP device list... ");
-    BASECOMP_LOG(CCmpLog2::kVerboseContinue, BuildDeviceList(0) ? L"Done.\r\n" : L"Failed!\r\n");
+    m_bDeferDriverApiNotices = true;
+    const int built = BuildDeviceList(0);
+    BASECOMP_LOG(CCmpLog2::kVerboseContinue, built ? L"Done.\r\n" : L"Failed!\r\n");
+    m_bDeferDriverApiNotices = false;
+    WriteDriverApiNotices();
     return result;
 }
 

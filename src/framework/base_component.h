@@ -12,6 +12,7 @@
 
 #include <windows.h>
 
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -153,6 +154,13 @@ public:
 
 private:
     void ReleaseOwned();
+    // Writes the driver API refusals heard so far, each on its own line.
+    void WriteDriverApiNotices();
+
+    // Refusals heard while a progress line is open wait for its end, so
+    // that "... Done." stays on its header's line.
+    bool m_bDeferDriverApiNotices = false;
+    std::vector<std::wstring> m_vDriverApiNotices;
 };
 
 // Writes a component-log line tagged with the calling source line.

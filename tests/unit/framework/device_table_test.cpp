@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cwchar>
 #include <string>
 #include <vector>
 
@@ -119,6 +120,43 @@ TEST_F(DeviceTableAtLoad, BuiltAtLoadOnlyForSupportedDevicesElseOnFirstUse)
     EXPECT_EQ(std::vector<std::string>{"basecomp> Building PnP device list... Done."},
               VerboseLinesStartingWith("basecomp> Building PnP"));
     EXPECT_EQ(1, c.FindDevice(L"pci\\ven_1b4b&dev_2241&subsys_22411b4b", nullptr));
+}
+
+}  // namespace
+
+namespace {
+
+std::wstring Versioned(const std::wstring& name)
+{
+    return BuildFile(L"tests\\unit\\versioned\\versioned_" + name + L".dll");
+}
+
+TEST(InstalledVersion, TheTargetFilesVersionWithinTheCapacity)
+{
+    struct Case {
+        std::wstring target;
+        unsigned capacity;
+        int result;
+        const wchar_t* text;
+    } cases[] = {
+        {Versioned(L"5_2_3790_0"), 11, 1, L"5.2.3790.0"},
+        {Versioned(L"5_2_3790_0"), 10, 0, nullptr},  // no room for the terminator
+        {Versioned(L"65535_0_0_0"), 64, 1, L"65535.0.0.0"},
+        {Versioned(L"none"), 64, 0, nullptr},  // no version resource
+        {L"C:\\tzr-no-such-folder\\x.sys", 64, 0, nullptr},
+        {L"", 64, 0, nullptr},
+    };
+    for (const Case& c : cases) {
+        CBaseComponent component;
+        component.SetTargetFile(c.target.c_str());
+        wchar_t text[64];
+        wmemset(text, L'Z', 64);
+        EXPECT_EQ(c.result, component.GetCurrentVersion(text, c.capacity)) << Narrow(c.target);
+        if (c.text)
+            EXPECT_EQ(std::wstring(c.text), text);
+        else
+            EXPECT_EQ(L'Z', text[0]) << "nothing written";
+    }
 }
 
 }  // namespace
