@@ -32,7 +32,8 @@ bench: build
 	bash tools/bench/run-flash-bench.sh $(BUILD)
 	bash scripts/wineserver.sh start $(BUILD) && \
 	TZR_WORKDIR=$(abspath $(BUILD))/wineprefix/drive_c/tzr-bench \
-	bash scripts/wine-run.sh $(BUILD) $(abspath $(BUILD))/tests/bench/xml_bench.exe; \
+	bash scripts/wine-run.sh $(BUILD) $(abspath $(BUILD))/tests/bench/xml_bench.exe && \
+	bash scripts/wine-run.sh $(BUILD) $(abspath $(BUILD))/tests/bench/device_bench.exe; \
 	rc=$$?; bash scripts/wineserver.sh stop $(BUILD); exit $$rc
 
 clean:

@@ -36,6 +36,8 @@ int CBaseComponent::BuildDeviceList(int firstIdOnly)
     m_vDevices.clear();
     CWin2000DeviceList list;
     list.Enumerate(nullptr);
+    // Most devices give one kept id; a second growth is rare.
+    m_vDevices.reserve(list.GetCount());
     for (size_t index = 0; index < list.GetCount(); ++index) {
         BYTE ids[kHardwareIdBytes] = {};
         DWORD size = kHardwareIdBytes;
