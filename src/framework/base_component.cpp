@@ -10,17 +10,23 @@
 
 namespace {
 const wchar_t kSource[] = L"basecomp";
+// The component that hears of refused driver calls: the latest one made.
+CBaseComponent* g_pDriverApiListener = nullptr;
 }
 
 CBaseComponent::CBaseComponent()
 {
     m_pLog = new CCmpLog2();
     driverapi::SetStubNotice(&CBaseComponent::OnDriverApiRefused, this);
+    g_pDriverApiListener = this;
 }
 
 CBaseComponent::~CBaseComponent()
 {
-    driverapi::SetStubNotice(nullptr, nullptr);
+    if (g_pDriverApiListener == this) {
+        driverapi::SetStubNotice(nullptr, nullptr);
+        g_pDriverApiListener = nullptr;
+    }
     // The base's own release, not a product's replacement of the slot.
     CBaseComponent::Uninitialize();
 }

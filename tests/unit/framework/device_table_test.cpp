@@ -160,3 +160,26 @@ TEST(InstalledVersion, TheTargetFilesVersionWithinTheCapacity)
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(PackageTest, ARefusedDriverCallIsLoggedOnceByTheLatestComponent)
+{
+    CBaseComponent earlier;
+    {
+        CBaseComponent c;
+        OpenLog(c);
+        // Made for real on Wine, this call would end the test process.
+        for (int i = 0; i < 2; ++i)
+            EXPECT_FALSE(driverapi::SetupDiSetSelectedDriverW(nullptr, nullptr, nullptr));
+        EXPECT_EQ(std::vector<std::string>{"basecomp>     - SetupDiSetSelectedDriverW is only a stub on this system "
+                                           "(Wine); treated as failed."},
+                  VerboseLinesStartingWith("basecomp>     - SetupDiSetSelectedDriverW"));
+    }
+    // The component that went away no longer hears of refusals.
+    driverapi::OverrideForTest(driverapi::kSetupDiSetSelectedDriverW, nullptr);
+    EXPECT_FALSE(driverapi::SetupDiSetSelectedDriverW(nullptr, nullptr, nullptr));
+    driverapi::OverrideForTest(driverapi::kSetupDiSetSelectedDriverW, nullptr);
+}
+
+}  // namespace
