@@ -40,6 +40,18 @@ test: build native
 	cd $(BUILD) && ctest --output-on-failure --timeout 600
 	cd $(NATIVE) && ctest --output-on-failure
 
+demo: build
+	bash demo/run-demo.sh $(BUILD)
+
+# Benchmarks, by hand only (never part of `make test`).
+bench: build
+	bash tools/bench/run-flash-bench.sh $(BUILD)
+	bash scripts/wineserver.sh start $(BUILD) && \
+	TZR_WORKDIR=$(abspath $(BUILD))/wineprefix/drive_c/tzr-bench \
+	bash scripts/wine-run.sh $(BUILD) $(abspath $(BUILD))/tests/bench/xml_bench.exe && \
+	bash scripts/wine-run.sh $(BUILD) $(abspath $(BUILD))/tests/bench/device_bench.exe; \
+	rc=$$?; bash scripts/wineserver.sh stop $(BUILD); exit $$rc
+
 fuzz: native
 	cd $(NATIVE) && TZR_FUZZ_SECONDS=$(FUZZ_SECONDS) ctest --output-on-failure -R '^fuzz\.' --timeout 0
 

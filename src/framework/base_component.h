@@ -13,6 +13,7 @@
 
 #include <windows.h>
 
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -103,6 +104,9 @@ public:
     int MatchSupportedOS(const RunningOS& current);
 
 protected:
+    // Hears of a driver API call refused because the system only stubs it.
+    static void OnDriverApiRefused(void* context, const char* function);
+
     // Writes one component-log line with the source name of this component.
     void LogLine(unsigned mode, int line, const wchar_t* format, ...);
 
@@ -133,6 +137,15 @@ public:
     std::vector<CStr> m_vScsiDevices;
     int m_bOwnsLog = 1;
     CCmpLog2* m_pLog = nullptr;
+
+private:
+    // Writes the driver API refusals heard so far, each on its own line.
+    void WriteDriverApiNotices();
+
+    // Refusals heard while a progress line is open wait for its end, so
+    // that "... Done." stays on its header's line.
+    bool m_bDeferDriverApiNotices = false;
+    std::vector<std::wstring> m_vDriverApiNotices;
 };
 
 // Writes a component-log line tagged with the calling source line.
