@@ -48,6 +48,7 @@
     X(kSetupApi, SetupGetStringFieldW, FALSE, false)                                  \
     X(kSetupApi, SetupGetFieldCount, 0, false)                                        \
     X(kSetupApi, SetupGetIntField, FALSE, false)                                      \
+    X(kSetupApi, SetupGetLineCountW, -1, false)                                       \
     X(kSetupApi, SetupInstallFromInfSectionW, FALSE, false)                           \
     X(kSetupApi, SetupInstallServicesFromInfSectionW, FALSE, false)                   \
     /* device nodes and driver installation */                                       \

@@ -1,0 +1,203 @@
+#include "pnp_driver.h"
+
+#include "driver_api.h"
+#include "file_version.h"
+#include "inf.h"
+
+#include <cwchar>
+#include <memory>
+
+namespace {
+
+const wchar_t* const kCatalogKeys[] = {
+    L"CatalogFile", L"CatalogFile.nt", L"CatalogFile.ntx86", L"CatalogFile.ntia64", L"CatalogFile.ntamd64",
+};
+
+// A name from the INF that is not a bare file name would be copied from, or
+// to, somewhere outside the package and the staging folder.
+bool IsBareFileName(const std::wstring& name)
+{
+    return !name.empty() && name.find_first_of(L"\\/:") == std::wstring::npos && name != L"." && name != L"..";
+}
+
+// Field index of one INF line as text; false when it is missing or does not
+// fit kFieldChars.
+bool ReadField(INFCONTEXT* context, DWORD index, std::vector<wchar_t>& buffer, DWORD capacity,
+               std::wstring& text)
+{
+    buffer.assign(capacity, L'\0');
+    DWORD required = 0;
+    if (!driverapi::SetupGetStringFieldW(context, index, buffer.data(), capacity, &required))
+        return false;
+    text.assign(buffer.data(), wcsnlen(buffer.data(), capacity));
+    return true;
+}
+
+}  // namespace
+
+CWin2000PnPDriver::CWin2000PnPDriver(const wchar_t* infFile, int force)
+    : m_sInfFile(infFile ? infFile : L""), m_dwInstallFlags(force ? INSTALLFLAG_FORCE : 0)
+{
+}
+
+CWin2000PnPDriver::~CWin2000PnPDriver() = default;
+
+int CWin2000PnPDriver::AddHardwareId(const wchar_t* hardwareId)
+{
+    if (!hardwareId || wcsnlen(hardwareId, kMaxHardwareIdChars + 1) > kMaxHardwareIdChars) {
+        ++m_nRefusedIds;
+        return 0;
+    }
+    for (const CStr& id : m_vHardwareIds)
+        if (id == hardwareId)
+            return 1;
+    m_vHardwareIds.emplace_back(hardwareId);
+    return 1;
+}
+
+std::wstring CWin2000PnPDriver::CompressedName(const std::wstring& name)
+{
+    const size_t dot = name.rfind(L'.');
+    if (dot == std::wstring::npos)
+        return name + L"._";
+    if (name.size() - dot >= 4)
+        return name.substr(0, name.size() - 1) + L"_";
+    return name + L"_";
+}
+
+int CWin2000PnPDriver::AddFile(const wchar_t* name)
+{
+    if (!name || !name[0])
+        return 1;
+    const std::wstring plain(name);
+    if (m_FileNames.count(plain))
+        return 1;
+    const std::wstring compressed = CompressedName(plain);
+    m_vFiles.emplace_back(plain.c_str());
+    m_vFiles.emplace_back(compressed.c_str());
+    m_FileNames.insert(plain);
+    m_FileNames.insert(compressed);
+    return 1;
+}
+
+int CWin2000PnPDriver::StageFiles(const wchar_t* stagingFolder)
+{
+    AddFile(m_sInfFile.c_str());
+
+    // The INF is read where the plug-in lies; its files are copied from the
+    // current directory, the package folder the host runs us in.
+    const CStr folder = FrameworkFolder();
+    const CStr infPath = folder.empty() ? CStr() : JoinPath(folder.c_str(), m_sInfFile.c_str());
+    UniqueInf inf(infPath.empty() ? INVALID_HANDLE_VALUE
+                                  : driverapi::SetupOpenInfFileW(infPath.c_str(), nullptr, INF_STYLE_WIN4, nullptr));
+    std::vector<wchar_t> field;
+    std::wstring text;
+    if (inf.valid()) {
+        INFCONTEXT context;
+        for (const wchar_t* key : kCatalogKeys) {
+            if (!driverapi::SetupFindFirstLineW(inf.get(), L"Version", key, &context))
+                continue;
+            if (ReadField(&context, 1, field, kCatalogChars, text))
+                AddFile(text.c_str());
+            else
+                m_bListIncomplete = 1;
+        }
+
+        std::vector<wchar_t> names(kSectionNamesChars, L'\0');
+        const DWORD count = GetPrivateProfileSectionNamesW(names.data(), kSectionNamesChars, infPath.c_str());
+        // A list that filled the buffer ends in a cut name and leaves
+        // sections out: what is staged then is not the whole package.
+        if (count >= kSectionNamesChars - 2)
+            m_bListIncomplete = 1;
+        std::vector<std::wstring> fileLists;
+        for (DWORD at = 0; at < count && names[at];) {
+            const size_t length = wcsnlen(&names[at], count - at);
+            const std::wstring section(&names[at], length);
+            at += static_cast<DWORD>(length) + 1;
+            if (!driverapi::SetupFindFirstLineW(inf.get(), section.c_str(), L"CopyFiles", &context))
+                continue;
+            do {
+                const DWORD fields = driverapi::SetupGetFieldCount(&context);
+                for (DWORD index = 1; index <= fields; ++index) {
+                    if (!ReadField(&context, index, field, kFieldChars, text)) {
+                        m_bListIncomplete = 1;
+                        continue;
+                    }
+                    if (!text.empty() && text[0] == L'@')
+                        AddFile(text.c_str() + 1);
+                    else if (!text.empty() && driverapi::SetupGetLineCountW(inf.get(), text.c_str()) > 0)
+                        fileLists.push_back(text);
+                }
+            } while (driverapi::SetupFindNextMatchLineW(&context, L"CopyFiles", &context));
+        }
+
+        for (const std::wstring& list : fileLists) {
+            if (!driverapi::SetupFindFirstLineW(inf.get(), list.c_str(), nullptr, &context))
+                continue;
+            do {
+                // The source name on the medium, when the line gives one.
+                if (driverapi::SetupGetFieldCount(&context) >= 2 && ReadField(&context, 2, field, kFieldChars, text) &&
+                    !text.empty()) {
+                    AddFile(text.c_str());
+                } else if (ReadField(&context, 1, field, kFieldChars, text)) {
+                    AddFile(text.c_str());
+                } else {
+                    m_bListIncomplete = 1;
+                }
+            } while (driverapi::SetupFindNextLine(&context, &context));
+        }
+    }
+
+    // Only the last level: its parent is the log folder, made at start-up.
+    CreateDirectoryW(stagingFolder, nullptr);
+
+    int result = inf.valid() && !m_bListIncomplete ? 1 : 0;
+    for (const CStr& name : m_vFiles) {
+        if (!IsBareFileName(name.c_str())) {
+            result = 0;
+            continue;
+        }
+        const CStr target = JoinPath(stagingFolder, name.c_str());
+        // A read-only copy left by an earlier run is replaced, not kept.
+        SetFileAttributesW(target.c_str(), FILE_ATTRIBUTE_NORMAL);
+        if (!CopyFileW(name.c_str(), target.c_str(), FALSE))
+            result = 0;
+    }
+    return result;
+}
+
+CStr CWin2000PnPDriver::StagingFolder()
+{
+    wchar_t system[MAX_PATH] = L"";
+    const UINT length = GetSystemDirectoryW(system, MAX_PATH);
+    if (length < 2 || length >= MAX_PATH || system[1] != L':')
+        return CStr();
+    const wchar_t drive[] = {system[0], system[1], L'\0'};
+    CStr folder(drive);
+    folder += L"\\TZRSYSTEM\\pnpdrvs";
+    return folder;
+}
+
+int CWin2000PnPDriver::Install(int noOverwrite, int skipped)
+{
+    if (m_vHardwareIds.empty()) {
+        if (m_nRefusedIds)
+            return 4;
+        return noOverwrite && skipped ? 0 : 1;
+    }
+    const CStr folder = StagingFolder();
+    if (folder.empty())
+        return 4;
+    StageFiles(folder.c_str());
+    const CStr stagedInf = JoinPath(folder.c_str(), m_sInfFile.c_str());
+
+    BOOL all = TRUE;
+    for (const CStr& id : m_vHardwareIds) {
+        BOOL restart = FALSE;
+        const BOOL ok = driverapi::UpdateDriverForPlugAndPlayDevicesW(nullptr, id.c_str(), stagedInf.c_str(),
+                                                                       m_dwInstallFlags, &restart);
+        m_bRestart |= restart ? 1 : 0;
+        all = all && ok;
+    }
+    return all && !m_nRefusedIds ? 0 : 4;
+}
