@@ -148,5 +148,9 @@ private:
     std::vector<std::wstring> m_vDriverApiNotices;
 };
 
+// Characters, with the terminator, that the installation writes at most into
+// the host's message buffer.
+size_t InstallMessageCapacity();
+
 // Writes a component-log line tagged with the calling source line.
 #define BASECOMP_LOG(mode, ...) LogLine((mode), __LINE__, __VA_ARGS__)

@@ -1,28 +1,188 @@
-// The default INF installation path and the present-device table. The
-// installation is not built yet: it answers failure (0) without touching the
-// message.
+// The default INF installation path and the present-device table.
+//
+// The installation answers 0 (failure), 1 (installed) or 2 (installed, a
+// restart is needed) and leaves a localized reason in the host's message
+// buffer where the failure has one.
 #include "base_component.h"
 
 #include "device_list.h"
+#include "inf.h"
+#include "pnp_driver.h"
 
-unsigned CBaseComponent::Installation(unsigned, ULONG_PTR, wchar_t*, int, const wchar_t*)
+#include <shellapi.h>
+
+#include <cwchar>
+
+namespace {
+
+const wchar_t kLogSource[] = L"basecomp";
+
+// Room for the longest localized installation message with its terminator.
+// Install hands us the host's message buffer without a capacity: its fourth
+// argument is not a size in the host contract, and hosts pass what they
+// like there. So a host gives room for the longest message, and every copy
+// is cut at that length whatever a table holds.
+const size_t kInstallMessageChars = 246;
+
+// The installed driver came with Windows; mingw-w64's SetupAPI header
+// stops before this flag.
+#ifndef DNF_INBOX_DRIVER
+#define DNF_INBOX_DRIVER 0x00100000
+#endif
+
+// SetupAPI's limit for the service name an INF gives.
+const DWORD kServiceNameChars = 256;
+
+// Replaces the host's text with the message.
+void CopyMessage(wchar_t* message, const wchar_t* text)
 {
-    return 0;
+    if (!message || !text)
+        return;
+    const size_t length = wcsnlen(text, kInstallMessageChars - 1);
+    wmemcpy(message, text, length);
+    message[length] = L'\0';
+}
+
+// The service an INF installs; empty when it names none or cannot be read.
+CStr ServiceNameOf(const wchar_t* infFile)
+{
+    wchar_t name[kServiceNameChars] = L"";
+    CInf inf(infFile);
+    if (!inf.IsOpen() || !inf.GetServiceName(nullptr, name, kServiceNameChars))
+        name[0] = L'\0';
+    name[kServiceNameChars - 1] = L'\0';
+    return CStr(name);
+}
+
+}  // namespace
+
+size_t InstallMessageCapacity()
+{
+    return kInstallMessageChars;
+}
+
+unsigned CBaseComponent::Installation(unsigned first, ULONG_PTR second, wchar_t* message, int fourth,
+                                      const wchar_t* language)
+{
+    m_pLog->Write(CCmpLog2::kBothContinue, CCmpLog2::kPlain, nullptr, 0, L"Initiating installation... ");
+    unsigned result = 0;
+    switch (m_nInstallType) {
+    case kInstallLegacy:
+        m_pLog->Write(CCmpLog2::kMainOnly, CCmpLog2::kPlain, nullptr, 0, L"\r\n");
+        m_pLog->Write(CCmpLog2::kVerboseContinue, CCmpLog2::kPlain, nullptr, 0, L"Type=LEGACY\r\n");
+        result = InstallLegacy(first, second, message, fourth, language);
+        break;
+    case kInstallPnP:
+        m_pLog->Write(CCmpLog2::kMainOnly, CCmpLog2::kPlain, nullptr, 0, L"\r\n");
+        m_pLog->Write(CCmpLog2::kVerboseContinue, CCmpLog2::kPlain, nullptr, 0, L"Type=PNP\r\n");
+        result = InstallPnP(first, second, message, fourth, language);
+        break;
+    case kInstallVirtual:
+        // A virtual device is a legacy driver with a device node of its own.
+        m_pLog->Write(CCmpLog2::kMainOnly, CCmpLog2::kPlain, nullptr, 0, L"\r\n");
+        m_pLog->Write(CCmpLog2::kVerboseContinue, CCmpLog2::kPlain, nullptr, 0, L"Type=LEGACY\r\n");
+        result = InstallVirtual(first, second, message, fourth, language);
+        break;
+    default:
+        CopyMessage(message, GetLocalizedMessage(g_aszUnknownInfType, language));
+        m_pLog->Write(CCmpLog2::kBothContinue, CCmpLog2::kPlain, nullptr, 0, L"\r\n");
+        m_pLog->Write(CCmpLog2::kBothContinue, CCmpLog2::kError, nullptr, 0, L"%ls\r\n",
+                      g_aszUnknownInfType[kLangEnglish]);
+        result = 0;
+        break;
+    }
+
+    if (m_szShellExecuteFile[0]) {
+        m_pLog->Write(CCmpLog2::kVerboseHeader, CCmpLog2::kPlain, kLogSource, __LINE__,
+                      L"Executing ShellExecute command - open %ls... ", m_szShellExecuteFile);
+        const HINSTANCE opened = ShellExecuteW(nullptr, L"open", m_szShellExecuteFile, nullptr,
+                                               m_szShellExecuteDir[0] ? m_szShellExecuteDir : nullptr, SW_HIDE);
+        if (reinterpret_cast<INT_PTR>(opened) <= 32) {
+            CopyMessage(message, GetLocalizedMessage(g_aszShellExecuteError, language));
+            m_pLog->Write(CCmpLog2::kVerboseContinue, CCmpLog2::kPlain, nullptr, 0, L"Failed!\r\n");
+            return 0;
+        }
+        m_pLog->Write(CCmpLog2::kVerboseContinue, CCmpLog2::kPlain, nullptr, 0, L"Done.\r\n");
+    }
+    return result;
 }
 
 unsigned CBaseComponent::InstallLegacy(unsigned, ULONG_PTR, wchar_t*, int, const wchar_t*)
 {
-    return 0;
-}
-
-unsigned CBaseComponent::InstallPnP(unsigned, ULONG_PTR, wchar_t*, int, const wchar_t*)
-{
-    return 0;
+    CInf inf(m_sInfFile.c_str());
+    if (!inf.IsOpen())
+        return 0;
+    int restart = 0;
+    const int installed = m_sInfSection.empty() ? inf.Install(&restart)
+                                                : inf.InstallSection(m_sInfSection.c_str(), &restart);
+    if (!installed)
+        return 0;
+    return m_bRebootRequired || restart ? 2 : 1;
 }
 
 unsigned CBaseComponent::InstallVirtual(unsigned, ULONG_PTR, wchar_t*, int, const wchar_t*)
 {
-    return 0;
+    CInf inf(m_sInfFile.c_str());
+    if (!inf.IsOpen())
+        return 0;
+    inf.m_bVirtualDevice = 1;
+    int restart = 0;
+    const int installed = m_sInfSection.empty() ? inf.Install(&restart)
+                                                : inf.InstallSection(m_sInfSection.c_str(), &restart);
+    if (!installed)
+        return 0;
+    return m_bRebootRequired || restart ? 2 : 1;
+}
+
+unsigned CBaseComponent::InstallPnP(unsigned, ULONG_PTR, wchar_t* message, int, const wchar_t* language)
+{
+    if (m_vSupportedDevices.empty()) {
+        const wchar_t* text = GetLocalizedMessage(g_aszNoSupportedDevices, language);
+        CopyMessage(message, text);
+        m_pLog->Write(CCmpLog2::kBothContinue, CCmpLog2::kPlain, nullptr, 0, L"%ls\r\n", text);
+        return 0;
+    }
+
+    CWin2000PnPDriver driver(m_sInfFile.c_str(), 1);
+    int skipped = 0;
+    CStr packageService;
+    bool packageServiceRead = false;
+    for (const CStr& id : m_vSupportedDevices) {
+        W2KDEVINST* device = nullptr;
+        if (!FindDevice(id.c_str(), &device) || !device)
+            continue;
+        bool add = true;
+        if (m_bNoOverwrite && !device->TestDriverFlags(DNF_INBOX_DRIVER)) {
+            // Under the no-overwrite rule a device keeps another vendor's
+            // driver: only one installed from an INF with our service is
+            // ours to update.
+            if (!packageServiceRead) {
+                packageService = ServiceNameOf(m_sInfFile.c_str());
+                packageServiceRead = true;
+            }
+            const std::wstring current = device->InfFileName();
+            const CStr deviceService = current.empty() ? CStr() : ServiceNameOf(current.c_str());
+            add = deviceService.CompareNoCase(packageService.c_str()) == 0;
+            if (!add)
+                skipped = 1;
+        }
+        if (add && !driver.AddHardwareId(id.c_str())) {
+            m_pLog->Write(CCmpLog2::kBothContinue, CCmpLog2::kError, nullptr, 0,
+                          L"Hardware ID is longer than %u characters -- not installed: %.255ls...\r\n",
+                          static_cast<unsigned>(CWin2000PnPDriver::kMaxHardwareIdChars), id.c_str());
+        }
+    }
+
+    switch (driver.Install(m_bNoOverwrite, skipped)) {
+    case 0:
+        return m_bRebootRequired || driver.IsRebootNeeded() ? 2 : 1;
+    case 1:
+        CopyMessage(message, GetLocalizedMessage(g_aszNoDevicesToInstall, language));
+        return 0;
+    default:
+        CopyMessage(message, GetLocalizedMessage(g_aszInstallFailedOnDevice, language));
+        return 0;
+    }
 }
 
 namespace {
