@@ -4,14 +4,19 @@
 // left removed again afterwards.
 //
 // The install state is not asserted here: for these packages the base
-// checks still answer 8 (undetermined), before and after.
+// checks still answer 8 (undetermined), before the installation and in a
+// second host run after it.
 #include "driver_fixtures.h"
 #include "scenario.h"
 #include "win_handle.h"
 
 #include <gtest/gtest.h>
 
+#include <setupapi.h>
+#include <cfgmgr32.h>
+
 #include <string>
+#include <vector>
 
 using namespace tzrtest;
 
@@ -147,6 +152,136 @@ TEST_F(FrameworkPlugin, MissingInstallTypeStopsWithTheUnknownTypeMessage)
         << r.output;
     EXPECT_FALSE(ServiceExists(kLegacyService)) << "nothing is installed";
     EXPECT_FALSE(FileExists(LegacyPackageLeftovers::DriverFile()));
+}
+
+// A Plug and Play driver for the scenario's test device: a catalog, one
+// driver file and a service.
+const char kPnpInf[] =
+    "[Version]\r\n"
+    "Signature=\"$Windows NT$\"\r\n"
+    "Class=System\r\n"
+    "ClassGuid={4d36e97d-e325-11ce-bfc1-08002be10318}\r\n"
+    "Provider=%Tzr%\r\n"
+    "CatalogFile.ntamd64=tzre2epnp.cat\r\n"
+    "DriverVer=01/01/2020,1.0.0.0\r\n"
+    "[Manufacturer]\r\n"
+    "%Tzr%=Models,NTamd64\r\n"
+    "[Models]\r\n"
+    "%Device%=Drv_Install,PCI\\VEN_1234&DEV_5678&SUBSYS_00021234\r\n"
+    "[Models.NTamd64]\r\n"
+    "%Device%=Drv_Install,PCI\\VEN_1234&DEV_5678&SUBSYS_00021234\r\n"
+    "[DestinationDirs]\r\n"
+    "DefaultDestDir=12\r\n"
+    "[Drv_Install]\r\n"
+    "CopyFiles=Drv.Files\r\n"
+    "[Drv_Install.Services]\r\n"
+    "AddService=TzrE2ePnp,0x00000002,Drv.Service\r\n"
+    "[Drv.Files]\r\n"
+    "tzre2epnp.sys\r\n"
+    "[Drv.Service]\r\n"
+    "DisplayName=\"Tzr Plug and Play package\"\r\n"
+    "ServiceType=1\r\n"
+    "StartType=3\r\n"
+    "ErrorControl=1\r\n"
+    "ServiceBinary=%12%\\tzre2epnp.sys\r\n"
+    "[Strings]\r\n"
+    "Tzr=\"Tzr tests\"\r\n"
+    "Device=\"Tzr test device\"\r\n";
+
+const char kPnpPackageDefinition[] =
+    "<?xml version=\"1.0\"?>\r\n<tzr_package><prerequisites><supported_devices><supported_devices_and>"
+    "<supported_device type=\"pci\">"
+    "<supported_device_data name=\"ven\">1234</supported_device_data>"
+    "<supported_device_data name=\"dev\">5678</supported_device_data>"
+    "<supported_device_data name=\"subven\">1234</supported_device_data>"
+    "<supported_device_data name=\"subdev\">0002</supported_device_data>"
+    "</supported_device></supported_devices_and></supported_devices></prerequisites></tzr_package>\r\n";
+
+const wchar_t kPnpService[] = L"TzrE2ePnp";
+const wchar_t kPnpId[] = L"PCI\\VEN_1234&DEV_5678&SUBSYS_00021234";
+
+std::wstring StagedFile(const std::wstring& name)
+{
+    return SystemRoot().substr(0, 2) + L"\\TZRSYSTEM\\pnpdrvs\\" + name;
+}
+
+// The driver key of a device (Control\Class\{guid}\NNNN), empty without one.
+std::wstring DriverKeyOf(const std::wstring& instanceId)
+{
+    UniqueDevInfoSet set(driverapi::SetupDiGetClassDevsW(nullptr, nullptr, nullptr, DIGCF_ALLCLASSES));
+    if (!set)
+        return std::wstring();
+    SP_DEVINFO_DATA device{};
+    device.cbSize = sizeof device;
+    for (DWORD i = 0; driverapi::SetupDiEnumDeviceInfo(set.get(), i, &device); ++i) {
+        wchar_t id[MAX_DEVICE_ID_LEN] = L"";
+        if (!SetupDiGetDeviceInstanceIdW(set.get(), &device, id, MAX_DEVICE_ID_LEN, nullptr) ||
+            _wcsicmp(id, instanceId.c_str()) != 0)
+            continue;
+        wchar_t key[256] = L"";
+        if (!driverapi::SetupDiGetDeviceRegistryPropertyW(set.get(), &device, SPDRP_DRIVER, nullptr,
+                                                          reinterpret_cast<BYTE*>(key), sizeof key - 2, nullptr))
+            return std::wstring();
+        return L"System\\CurrentControlSet\\Control\\Class\\" + std::wstring(key);
+    }
+    return std::wstring();
+}
+
+// Removes what the Plug and Play package installs (the device goes with
+// its holder), before and after the test.
+struct PnpPackageLeftovers {
+    PnpPackageLeftovers() { Remove(); }
+    ~PnpPackageLeftovers() { Remove(); }
+    static std::wstring DriverFile() { return SystemRoot() + L"\\system32\\drivers\\tzre2epnp.sys"; }
+    void Remove() const
+    {
+        DeleteServiceNamed(kPnpService);
+        DeleteFileW(DriverFile().c_str());
+        DeleteFileW((SystemRoot() + L"\\inf\\tzre2epnp.inf").c_str());
+        DeleteFileW((SystemRoot() + L"\\inf\\tzre2epnp.pnf").c_str());
+        for (const wchar_t* name : {L"tzre2epnp.inf", L"tzre2epnp.in_", L"tzre2epnp.cat", L"tzre2epnp.ca_",
+                                    L"tzre2epnp.sys", L"tzre2epnp.sy_"})
+            DeleteFileW(StagedFile(name).c_str());
+        if (!driverKey.empty())
+            RegDeleteTreeW(HKEY_LOCAL_MACHINE, driverKey.c_str());
+    }
+    std::wstring driverKey;
+};
+
+TEST_F(FrameworkPlugin, PlugAndPlayPackageStagesAndBindsTheTestDevice)
+{
+    PnpPackageLeftovers leftovers;
+    TestDevice device(L"TZRE2EPNP", std::vector<std::wstring>{kPnpId});
+    ASSERT_TRUE(device.Created());
+    Scenario s("fw_pnp");
+    UseFrameworkPlugin(s);
+    s.AddFile(L"kxframework.xml", kPnpPackageDefinition);
+    s.AddFile(L"install.xml", InstallXml("filename=\"tzre2epnp.inf\" type=\"PNP\""));
+    s.AddFile(L"tzre2epnp.inf", kPnpInf);
+    s.AddFile(L"tzre2epnp.cat", "catalog");
+    s.AddFile(L"tzre2epnp.sys", "pnp driver bytes");
+
+    const HostResult r = s.Host({L"/verbose_log", L"--install"});
+    leftovers.driverKey = DriverKeyOf(device.InstanceId());
+    ASSERT_TRUE(r.started);
+    EXPECT_EQ(0u, r.exitCode) << r.output;
+    EXPECT_EQ("install   result 1 (success, no restart needed)  message \"\"", r.InstallLine()) << r.output;
+    EXPECT_NE(std::string::npos, Scenario::ComponentVerboseLog().find("Initiating installation... Type=PNP\r\n"));
+    // Staged under the system drive, each file as the package has it.
+    EXPECT_EQ(kPnpInf, ReadFileBytes(StagedFile(L"tzre2epnp.inf")));
+    EXPECT_EQ("catalog", ReadFileBytes(StagedFile(L"tzre2epnp.cat")));
+    EXPECT_EQ("pnp driver bytes", ReadFileBytes(StagedFile(L"tzre2epnp.sys")));
+    // Windows installed the staged package on the device.
+    EXPECT_TRUE(ServiceExists(kPnpService));
+    EXPECT_EQ("pnp driver bytes", ReadFileBytes(PnpPackageLeftovers::DriverFile()));
+    ASSERT_FALSE(leftovers.driverKey.empty()) << "the device has a driver key";
+    const std::string infPath = RegistryString(leftovers.driverKey.c_str(), L"InfPath");
+    // The driver names its INF in the system's INF folder, where Windows
+    // copied it from the staging folder (Wine keeps the file name; Windows
+    // would give it an oemN.inf name).
+    EXPECT_EQ("tzre2epnp.inf", infPath);
+    EXPECT_EQ(kPnpInf, ReadFileBytes(SystemRoot() + L"\\inf\\" + Widen(infPath)));
+    EXPECT_EQ("Drv_Install", RegistryString(leftovers.driverKey.c_str(), L"InfSection"));
 }
 
 }  // namespace
