@@ -160,8 +160,12 @@ int CWin2000PnPDriver::StageFiles(const wchar_t* stagingFolder)
         const CStr target = JoinPath(stagingFolder, name.c_str());
         // A read-only copy left by an earlier run is replaced, not kept.
         SetFileAttributesW(target.c_str(), FILE_ATTRIBUTE_NORMAL);
-        if (!CopyFileW(name.c_str(), target.c_str(), FALSE))
+        if (!CopyFileW(name.c_str(), target.c_str(), FALSE)) {
+            // What an earlier run left under this name is not this package's:
+            // it goes, so Windows cannot install an old file as if new.
+            DeleteFileW(target.c_str());
             result = 0;
+        }
     }
     return result;
 }
@@ -188,8 +192,16 @@ int CWin2000PnPDriver::Install(int noOverwrite, int skipped)
     const CStr folder = StagingFolder();
     if (folder.empty())
         return 4;
+    // The parent is normally the component log's folder; with the log on
+    // another drive (%systemdrive% set apart) it may not be there yet.
+    const std::wstring parent(folder.c_str());
+    CreateDirectoryW(parent.substr(0, parent.find_last_of(L'\\')).c_str(), nullptr);
     StageFiles(folder.c_str());
     const CStr stagedInf = JoinPath(folder.c_str(), m_sInfFile.c_str());
+    // Without its INF in the staging folder there is nothing Windows could
+    // install; no call is made, so no answer can claim otherwise.
+    if (GetFileAttributesW(stagedInf.c_str()) == INVALID_FILE_ATTRIBUTES)
+        return 4;
 
     BOOL all = TRUE;
     for (const CStr& id : m_vHardwareIds) {

@@ -154,9 +154,10 @@ TEST_F(PnPDriverStaging, InfCatalogAndCopyFilesInOrder)
     for (const std::wstring& name : expected)
         EXPECT_EQ(ReadFileBytes(Package(name)), ReadFileBytes(Staged(name))) << Narrow(name);
 
-    // One file missing: the answer is failure, the others are still copied.
+    // One file missing: the answer is failure, the others are still copied,
+    // and the copy an earlier run left under its name is gone.
     DeleteFileW(Package(L"drv64.ca_").c_str());
-    RemoveTree(kStaging);
+    ASSERT_TRUE(FileExists(Staged(L"drv64.ca_")));
     CWin2000PnPDriver again(L"driver.inf", 1);
     EXPECT_EQ(0, again.StageFiles(kStaging));
     EXPECT_FALSE(FileExists(Staged(L"drv64.ca_")));
@@ -227,9 +228,6 @@ protected:
     void SetUp() override
     {
         PnPDriverStaging::SetUp();
-        // The staging folder's parent is the component log's, there before
-        // any installation.
-        MakeDirs(L"C:\\TZRSYSTEM");
         g_calls.clear();
         driverapi::OverrideForTest(driverapi::kUpdateDriverForPlugAndPlayDevicesW,
                                    reinterpret_cast<void*>(&FakeUpdateDriver));
@@ -273,6 +271,21 @@ TEST_F(PnPDriverInstall, OneOfTwoIdsFailingKeepsTheOthersRestartRequest)
     EXPECT_EQ(0u, g_calls[0].flags);
 }
 
+TEST_F(PnPDriverInstall, AnInfThatCannotBeStagedIsNeverOffered)
+{
+    // The INF is readable where the plug-in lies but missing from the
+    // package folder, and an earlier run left one of that name staged.
+    WriteInf(L"driver.inf", kStagingInf);
+    DeleteFileW(Package(L"driver.inf").c_str());
+    const std::wstring stale = std::wstring(CWin2000PnPDriver::StagingFolder().c_str()) + L"\\driver.inf";
+    WriteFileBytes(stale, "an older package");
+    CWin2000PnPDriver driver(L"driver.inf", 1);
+    driver.AddHardwareId(L"TZR\\FINE");
+    EXPECT_EQ(4, driver.Install(0, 0));
+    EXPECT_TRUE(g_calls.empty());
+    EXPECT_FALSE(FileExists(stale));
+}
+
 TEST_F(PnPDriverInstall, WithoutIdsNothingIsStagedOrCalled)
 {
     const struct {
@@ -288,6 +301,7 @@ TEST_F(PnPDriverInstall, WithoutIdsNothingIsStagedOrCalled)
 
 TEST_F(PnPDriverInstall, AnIdLongerThanNewdevTakesIsRefusedAndCountsAsFailed)
 {
+    WriteInf(L"driver.inf", kStagingInf);
     CWin2000PnPDriver driver(L"driver.inf", 1);
     EXPECT_EQ(1, driver.AddHardwareId(std::wstring(255, L'A').c_str()));
     EXPECT_EQ(0, driver.AddHardwareId(std::wstring(256, L'B').c_str()));
