@@ -1,59 +1,28 @@
-// The library's entry point and its three exports. One component lives from
-// process attach to process detach; no exception leaves this file.
-#include "exports.h"
-#include "file_version.h"
+// The flash product's plug-in: its component is a FlashComponent, whose
+// engine state is reset at process detach and which answers two properties
+// itself. The entry point and the exports are plugin_core.cpp's.
 #include "flash_component.h"
 #include "flash_engine.h"
-#include "process_log.h"
+#include "plugin_core.h"
 
 #include <cstring>
 
 FlashComponent* g_pFlashComponent = nullptr;
 
-namespace {
-
-void OnProcessAttach(HINSTANCE module)
+CBaseComponent* CreatePluginComponent(HINSTANCE module)
 {
-    g_hFrameworkModule = module;
     g_pFlashComponent = new FlashComponent(module);
-    // A component whose package files are missing still answers queries.
-    g_pFlashComponent->Initialize();
-    LogSetComponentLog(g_pFlashComponent->m_pLog);
+    return g_pFlashComponent;
 }
 
-void OnProcessDetach()
+void ResetPluginState()
 {
     resetEngineState();
-    if (g_pFlashComponent) {
-        LogSetComponentLog(nullptr);
-        delete g_pFlashComponent;
-    }
 }
 
-}  // namespace
-
-extern "C" BOOL WINAPI DllMain(HINSTANCE module, DWORD reason, LPVOID)
-{
-    try {
-        if (reason == DLL_PROCESS_ATTACH)
-            OnProcessAttach(module);
-        else if (reason == DLL_PROCESS_DETACH)
-            OnProcessDetach();
-    } catch (...) {
-        // The loader learns nothing; the exports answer failure without a component.
-    }
-    return TRUE;
-}
-
-extern "C" int WINAPI GetInterfaceVersion(unsigned* version)
-{
-    if (!version)
-        return 0;
-    *version = kTzrInterfaceVersion;
-    return 1;
-}
-
-extern "C" int WINAPI GetProperty(unsigned id, void* buffer, unsigned size, const wchar_t* language)
+// The flash product answers the install state and the current version from
+// its engine, over the base answers.
+int AnswerProperty(CBaseComponent&, unsigned id, void* buffer, unsigned size, const wchar_t* language)
 {
     try {
         if (!g_pFlashComponent || !buffer)
@@ -73,18 +42,6 @@ extern "C" int WINAPI GetProperty(unsigned id, void* buffer, unsigned size, cons
             return g_pFlashComponent->GetCurrentVersion(shifted, size - 2) ? 1 : 0;
         }
         return result ? 1 : 0;
-    } catch (...) {
-        return 0;
-    }
-}
-
-extern "C" unsigned WINAPI Install(unsigned first, ULONG_PTR second, wchar_t* message, int fourth,
-                                   const wchar_t* language)
-{
-    try {
-        if (!g_pFlashComponent)
-            return 0;
-        return g_pFlashComponent->Installation(first, second, message, fourth, language);
     } catch (...) {
         return 0;
     }
