@@ -57,3 +57,51 @@ section "Verbose component log C:\\tzrsystem\\log\\tzrsetup.verbose.log"
 [ -f "$logs/tzrsetup.verbose.log" ] && tr -d '\r' < "$logs/tzrsetup.verbose.log" || echo "(none)"
 section "Process log C:\\tzrsystem\\log\\Verbose.log"
 [ -f "$logs/Verbose.log" ] && tr -d '\r' < "$logs/Verbose.log" || echo "(none)"
+
+# The framework's road: a driver package that the framework's own plug-in
+# installs with no product code at all, from its install.xml and INF.
+drv="$drive_c/tzr-demo-driver"
+rm -rf "$drv"
+mkdir -p "$drv"
+cp "$build/src/plugin/framework_setup.dll" "$drv/setup.dll"
+cp -r "$root/demo/driver-package/." "$drv/"
+rm -f "$logs"/tzrsetup.log "$logs"/tzrsetup.verbose.log
+# What an earlier demo run installed goes first, so this one starts clean.
+remove_demo_driver() {
+  "$WINE" sc delete TzrDemoDriver >/dev/null 2>&1 || true
+  "$WINE" reg delete 'HKLM\Software\TzrDemoDriver' /f >/dev/null 2>&1 || true
+  rm -f "$drive_c/windows/system32/drivers/tzrdemo.sys"
+}
+remove_demo_driver
+
+host_driver() {
+  echo
+  echo "\$ tzrhost.exe C:\\tzr-demo-driver $*"
+  local code=0
+  "$WINE" "$build/tools/host/tzrhost.exe" 'C:\tzr-demo-driver' "$@" || code=$?
+  [ $code -ne 0 ] && echo "(tzrhost exit code $code)"
+  return 0
+}
+
+section "The framework's road: driver package C:\\tzr-demo-driver (framework_setup.dll as setup.dll)"
+ls -l "$drv"
+section "install.xml"
+tr -d '\r' < "$drv/install.xml"
+section "Install state before, then the installation"
+host_driver --property 5
+host_driver /verbose_log --install
+section "Install state after"
+host_driver --property 5
+section "The service it left"
+"$WINE" sc query TzrDemoDriver | tr -d '\r'
+"$WINE" reg query 'HKLM\System\CurrentControlSet\Services\TzrDemoDriver' | tr -d '\r'
+section "The files and registry value it left"
+ls -l "$drive_c/windows/system32/drivers/tzrdemo.sys"
+"$WINE" reg query 'HKLM\Software\TzrDemoDriver' | tr -d '\r'
+section "Component log C:\\tzrsystem\\log\\tzrsetup.log"
+[ -f "$logs/tzrsetup.log" ] && tr -d '\r' < "$logs/tzrsetup.log" || echo "(none)"
+section "Verbose component log C:\\tzrsystem\\log\\tzrsetup.verbose.log (the installation run)"
+[ -f "$logs/tzrsetup.verbose.log" ] && tr -d '\r' < "$logs/tzrsetup.verbose.log" || echo "(none)"
+section "Removing the demo driver again"
+remove_demo_driver
+echo "service, file and registry value removed"
