@@ -123,20 +123,6 @@ TEST(PnPDriver, FilesAndIdsAreKeptOnceWithExactComparison)
     EXPECT_EQ(0, driver.m_nRefusedIds);
 }
 
-TEST(PnPDriver, InstallFlagsFollowTheForceFlag)
-{
-    EXPECT_EQ(static_cast<DWORD>(INSTALLFLAG_FORCE), CWin2000PnPDriver(L"a.inf", 7).m_dwInstallFlags);
-    EXPECT_EQ(0u, CWin2000PnPDriver(L"a.inf", 0).m_dwInstallFlags);
-}
-
-TEST(PnPDriver, StagingFolderIsOnTheSystemDrive)
-{
-    wchar_t system[MAX_PATH] = L"";
-    ASSERT_GT(GetSystemDirectoryW(system, MAX_PATH), 2u);
-    EXPECT_EQ(std::wstring(system, 2) + L"\\TZRSYSTEM\\pnpdrvs",
-              std::wstring(CWin2000PnPDriver::StagingFolder().c_str()));
-}
-
 TEST_F(PnPDriverStaging, InfCatalogAndCopyFilesInOrder)
 {
     WriteInf(L"driver.inf", kStagingInf);
