@@ -1,0 +1,390 @@
+// The install-state query: the order of its checks and their log lines, how
+// the answers become a state code and a message, the disk-space and
+// dependency checks against the real drive, files and WMI (which reports the
+// model "Wine"), and the bounds of every buffer on the way.
+#include "install_checks.h"
+#include "package_fixture.h"
+
+#include <cstdint>
+#include <cstring>
+
+using namespace tzrtest;
+
+namespace {
+
+// A record of the given size with guard bytes after it.
+struct Record {
+    explicit Record(unsigned size = 2052) : size(size), bytes(size + 16, 0xCC) {}
+    unsigned State() const { return InstallStateRecord::StateOf(bytes.data(), size); }
+    std::wstring Message() const
+    {
+        std::wstring text;
+        for (unsigned at = 4; at + 1 < size; at += 2) {
+            wchar_t unit;
+            memcpy(&unit, &bytes[at], 2);
+            if (!unit)
+                break;
+            text += unit;
+        }
+        return text;
+    }
+    bool GuardIntact() const
+    {
+        for (size_t i = size; i < bytes.size(); ++i)
+            if (bytes[i] != 0xCC)
+                return false;
+        return true;
+    }
+    unsigned size;
+    std::vector<unsigned char> bytes;
+};
+
+SupportedOS UnmatchedOS()
+{
+    SupportedOS e;
+    wcscpy(e.szPlatform, L"nt_x86-64");
+    e.dwMajor = 99;
+    return e;
+}
+
+std::string Dependencies(const std::string& platforms)
+{
+    return "<?xml version=\"1.0\"?>\r\n<componentdependencies><dependent_hardware><platforms>" + platforms +
+           "</platforms></dependent_hardware></componentdependencies>\r\n";
+}
+
+const std::string kCheck = "basecomp>     - ";
+
+}  // namespace
+
+TEST_F(PackageTest, EmptyPackageCanBeInstalledAndLogsEveryCheck)
+{
+    CBaseComponent c;
+    OpenLog(c);
+    Record r;
+    ASSERT_EQ(1, c.GetInstallState(r.bytes.data(), r.size, L"en"));
+    EXPECT_EQ(5u, r.State());
+    EXPECT_EQ(L"", r.Message());
+    EXPECT_EQ(1, c.m_bDependenciesChecked);
+    EXPECT_EQ(1, c.m_bDependenciesMet);
+
+    const std::vector<std::string> expected = {
+        "Is operating system supported...Yes",   "Is necessary disk space available...Yes",
+        "Is hardware present...Yes",             "Is component already installed...No",
+        "Is component marked for removal...No",  "Installed component version status...Older",
+        "Checking dependency list...Done.",
+    };
+    std::vector<std::string> verbose;
+    for (const std::string& line : VerboseLinesStartingWith(kCheck))
+        verbose.push_back(line.substr(kCheck.size()));
+    EXPECT_EQ(expected, verbose);
+    // The main log has the same lines, without headers, the last one
+    // followed by an empty line.
+    std::string main;
+    for (const std::string& line : expected)
+        main += "    - " + line + "\r\n";
+    main += "\r\n";
+    EXPECT_NE(std::string::npos, ReadFileBytes(c.m_pLog->MainPath()).find(main));
+}
+
+TEST_F(PackageTest, UnsupportedOsStopsWithTheTextOfTheLanguage)
+{
+    struct Case {
+        const wchar_t* language;
+        const wchar_t* text;
+    } cases[] = {
+        {L"en", L"The OS is not supported.\r\n"},
+        {L"fr", L"Le syst\u00e8me d'exploitation n'est pas pris en charge\r\n"},
+        {L"it", L"The OS is not supported.\r\n"},
+        {L"es", L"El sistema operativo no es compatible.\r\n"},
+    };
+    for (const Case& k : cases) {
+        CBaseComponent c;
+        OpenLog(c);
+        c.AddSupportedOS(UnmatchedOS());
+        c.SetRequiredDiskSpace(0xFFFFFFFF);  // never reached
+        Record r;
+        ASSERT_EQ(1, c.GetInstallState(r.bytes.data(), r.size, k.language));
+        EXPECT_EQ(7u, r.State());
+        EXPECT_EQ(std::wstring(k.text), r.Message()) << Narrow(k.language);
+    }
+    const std::vector<std::string> checks = VerboseLinesStartingWith(kCheck);
+    ASSERT_EQ(4u, checks.size());
+    EXPECT_EQ(kCheck + "Is operating system supported...No", checks[0]);
+}
+
+TEST_F(PackageTest, MissingDiskSpaceStopsWithTheTextOfTheLanguage)
+{
+    CBaseComponent c;
+    OpenLog(c);
+    c.SetRequiredDiskSpace(0xFFFFFFFF);  // 4 TB
+    Record r;
+    ASSERT_EQ(1, c.GetInstallState(r.bytes.data(), r.size, L"de"));
+    EXPECT_EQ(7u, r.State());
+    EXPECT_EQ(L"F\u00fcr die Installation dieser Komponente steht nicht gen\u00fcgend freier "
+              L"Festplattenspeicherplatz zur Verf\u00fcgung.\r\n",
+              r.Message());
+    const std::vector<std::string> checks = VerboseLinesStartingWith(kCheck);
+    ASSERT_EQ(2u, checks.size());
+    EXPECT_EQ(kCheck + "Is necessary disk space available...No", checks[1]);
+}
+
+TEST_F(PackageTest, RecordBelowTheMinimumIsLeftUntouched)
+{
+    CBaseComponent c;
+    Record r(2051);
+    EXPECT_EQ(0, c.GetInstallState(r.bytes.data(), r.size, L"en"));
+    EXPECT_EQ(std::vector<unsigned char>(r.bytes.size(), 0xCC), r.bytes);
+    EXPECT_EQ(0, c.GetInstallState(nullptr, 4096, L"en"));
+}
+
+namespace {
+
+// The checks answer as told, so every combination of answers can be put to
+// the decision; the product message fills its whole buffer when asked to.
+class ScriptedChecks : public CBaseComponent {
+public:
+    int hardware = 1, installed = 0, removal = 0, version = 1, custom = 1, dependencies = 1;
+    std::wstring customText, dependencyText;
+    bool customFillsAll = false;
+    int IsHardwarePresent() override { return hardware; }
+    int IsComponentInstalled() override { return installed; }
+    int IsMarkedForRemoval() override { return removal; }
+    int GetInstalledVersionStatus() override { return version; }
+    int CheckCustomPrerequisites(wchar_t* message, unsigned capacity, const wchar_t*) override
+    {
+        EXPECT_EQ(kCheckMessageUnits, capacity);
+        EXPECT_EQ(L'\0', message[0]);
+        if (customFillsAll)
+            wmemset(message, L'x', capacity);  // no terminator at all
+        else
+            wcscpy(message, customText.c_str());
+        return custom;
+    }
+    int CheckDependencies(wchar_t* message, unsigned capacity, const wchar_t*) override
+    {
+        EXPECT_EQ(kCheckMessageUnits, capacity);
+        EXPECT_EQ(L'\0', message[0]);
+        wcscpy(message, dependencyText.c_str());
+        return dependencies;
+    }
+};
+
+}  // namespace
+
+TEST_F(PackageTest, AnswersBecomeStateAndMessage)
+{
+    const std::wstring removalFr =
+        L"Le composant sera supprim\u00e9 au prochain d\u00e9marrage.  L'installation ne peut pas continuer.\r\n";
+    struct Case {
+        const char* name;
+        int hardware, installed, removal, version, custom, dependencies;
+        const wchar_t* customText;
+        const wchar_t* dependencyText;
+        unsigned state;
+        std::wstring message;
+    } cases[] = {
+        {"absent, installed, older", 0, 1, 0, 0, 1, 1, L"", L"", 4, L""},
+        {"absent, not installed", 0, 0, 1, 1, 0, 1, L"custom", L"", 6, L""},
+        {"custom refusal with text", 1, 1, 0, 1, 0, 1, L"needs more", L"", 7, L"needs more"},
+        {"custom refusal without text", 1, 0, 0, 1, 0, 1, L"", L"", 7, L""},
+        {"custom refusal and removal", 1, 1, 1, 1, 0, 1, L"needs more", L"", 7, removalFr},
+        {"removal", 1, 1, 1, 1, 1, 1, L"", L"", 7, removalFr},
+        {"not installed", 1, 0, 0, 2, 1, 1, L"", L"", 5, L""},
+        {"older", 1, 1, 0, 0, 1, 1, L"", L"", 2, L""},
+        {"same", 1, 1, 0, 1, 1, 1, L"", L"", 1, L""},
+        {"newer", 1, 1, 0, 2, 1, 1, L"", L"", 3, L""},
+        {"version status unknown", 1, 1, 0, 7, 1, 1, L"", L"", 8, L""},
+        {"dependencies replace a message", 1, 1, 1, 1, 1, 0, L"", L"model", 6, L"model"},
+        {"dependencies without text keep it", 1, 1, 0, 1, 0, 0, L"needs more", L"", 6, L"needs more"},
+        {"dependencies with hardware absent", 0, 1, 0, 1, 1, 0, L"", L"model", 6, L"model"},
+    };
+    for (const Case& k : cases) {
+        ScriptedChecks c;
+        c.hardware = k.hardware;
+        c.installed = k.installed;
+        c.removal = k.removal;
+        c.version = k.version;
+        c.custom = k.custom;
+        c.dependencies = k.dependencies;
+        c.customText = k.customText;
+        c.dependencyText = k.dependencyText;
+        Record r;
+        ASSERT_EQ(1, c.GetInstallState(r.bytes.data(), r.size, L"fr")) << k.name;
+        EXPECT_EQ(k.state, r.State()) << k.name;
+        EXPECT_EQ(k.message, r.Message()) << k.name;
+    }
+}
+
+TEST_F(PackageTest, MessageIsCutToTheRecord)
+{
+    // 2052 bytes hold 1023 units of message and the terminator.
+    for (unsigned size : {2052u, 2053u, 2054u, 9000u}) {
+        ScriptedChecks c;
+        c.custom = 0;
+        c.customFillsAll = true;
+        Record r(size);
+        ASSERT_EQ(1, c.GetInstallState(r.bytes.data(), r.size, L"en"));
+        EXPECT_EQ(7u, r.State());
+        const size_t fits = (size - 4) / 2 - 1;
+        EXPECT_EQ(std::wstring(fits < kCheckMessageUnits - 1 ? fits : kCheckMessageUnits - 1, L'x'), r.Message())
+            << size;
+        EXPECT_TRUE(r.GuardIntact()) << size;
+    }
+}
+
+namespace {
+
+struct FreeSpaceProbe {
+    static int calls;
+    static std::wstring directory;
+    static ULONGLONG available;
+    static BOOL ok;
+    static BOOL WINAPI Query(LPCWSTR path, PULARGE_INTEGER caller, PULARGE_INTEGER, PULARGE_INTEGER)
+    {
+        ++calls;
+        directory = path;
+        caller->QuadPart = available;
+        return ok;
+    }
+};
+int FreeSpaceProbe::calls = 0;
+std::wstring FreeSpaceProbe::directory;
+ULONGLONG FreeSpaceProbe::available = 0;
+BOOL FreeSpaceProbe::ok = TRUE;
+
+class DiskSpace : public PackageTest {
+protected:
+    void SetUp() override
+    {
+        PackageTest::SetUp();
+        FreeSpaceProbe::calls = 0;
+        FreeSpaceProbe::ok = TRUE;
+        g_pfnDiskFreeSpace = FreeSpaceProbe::Query;
+    }
+    void TearDown() override
+    {
+        g_pfnDiskFreeSpace = GetDiskFreeSpaceExW;
+        PackageTest::TearDown();
+    }
+};
+
+}  // namespace
+
+TEST_F(DiskSpace, BoundaryAndDirectory)
+{
+    struct Case {
+        DWORD requiredKB;
+        ULONGLONG available;
+        BOOL ok;
+        int result;
+        int calls;
+    } cases[] = {
+        {0, 0, FALSE, 1, 0},  // no requirement: the drive is not asked
+        {10, 10 * 1024, TRUE, 1, 1},
+        {10, 10 * 1024 - 1, TRUE, 0, 1},  // a part of a KB does not count
+        {0xFFFFFFFF, 0xFFFFFFFFull * 1024, TRUE, 1, 1},
+        {1, 1ull << 62, FALSE, 0, 1},  // a failed query counts as no space
+    };
+    for (const Case& k : cases) {
+        CBaseComponent c;
+        c.SetRequiredDiskSpace(k.requiredKB);
+        FreeSpaceProbe::calls = 0;
+        FreeSpaceProbe::available = k.available;
+        FreeSpaceProbe::ok = k.ok;
+        EXPECT_EQ(k.result, c.IsDiskSpaceAvailable(L"D:\\data")) << k.requiredKB << " " << k.available;
+        EXPECT_EQ(k.calls, FreeSpaceProbe::calls);
+    }
+    CBaseComponent c;
+    c.SetRequiredDiskSpace(1);
+    FreeSpaceProbe::available = 1024;
+    FreeSpaceProbe::ok = TRUE;
+    EXPECT_EQ(1, c.IsDiskSpaceAvailable(L"D:\\data"));
+    EXPECT_EQ(L"D:\\data\\", FreeSpaceProbe::directory);
+    EXPECT_EQ(1, c.IsDiskSpaceAvailable(nullptr));
+    wchar_t system[MAX_PATH];
+    ASSERT_LT(3u, GetSystemDirectoryW(system, MAX_PATH));
+    EXPECT_EQ(std::wstring(system, 3), FreeSpaceProbe::directory);
+    // An overlong directory is passed whole, never cut into another one.
+    const std::wstring longPath = L"C:\\" + std::wstring(300, L'd');
+    c.IsDiskSpaceAvailable(longPath.c_str());
+    EXPECT_EQ(longPath + L"\\", FreeSpaceProbe::directory);
+}
+
+TEST_F(PackageTest, DiskSpaceOfTheRealDrive)
+{
+    ULARGE_INTEGER available{};
+    ASSERT_TRUE(GetDiskFreeSpaceExW(L"C:\\", &available, nullptr, nullptr));
+    const ULONGLONG freeKB = available.QuadPart / 1024;
+    ASSERT_LT(64u * 1024u, freeKB);
+    ASSERT_GT(0xFFFFFFFFull, freeKB);
+    // Other programs write to the same drive meanwhile: 32 MB either side.
+    struct Case {
+        ULONGLONG requiredKB;
+        int result;
+    } cases[] = {{freeKB - 32 * 1024, 1}, {freeKB + 32 * 1024, 0}};
+    for (const Case& k : cases) {
+        CBaseComponent c;
+        c.SetRequiredDiskSpace(static_cast<DWORD>(k.requiredKB));
+        EXPECT_EQ(k.result, c.IsDiskSpaceAvailable(nullptr)) << k.requiredKB;
+        EXPECT_EQ(k.result, c.IsDiskSpaceAvailable(L"C:\\windows")) << k.requiredKB;
+    }
+}
+
+TEST_F(PackageTest, DependencyFileDecides)
+{
+    const std::string longModel(5000, 'W');
+    std::string manyPlatforms;
+    for (int i = 0; i < 10000; ++i)
+        manyPlatforms += "<platform model='Model " + std::to_string(i) + "'/>";
+    const std::string bigComment = "<!--" + std::string(10 * 1024 * 1024, 'c') + "-->";
+    const std::string wine = "<platform model='wine  '/>";
+    struct Case {
+        const char* name;
+        std::string bytes;  // empty: no file
+        int met;
+    } cases[] = {
+        {"no file", "", 1},
+        {"only another model", Dependencies("<platform model='Contoso 1000'/>"), 0},
+        {"the model among others", Dependencies("<platform model='A'/><platform/><platform model='B'/>" + wine), 1},
+        {"siblings of any name are walked", Dependencies("<platform model='A'/><other model='Wine'/>"), 1},
+        {"no platform at all", Dependencies("<other model='Wine'/>"), 0},
+        {"another root",
+         "<dependencies><dependent_hardware><platforms>" + wine + "</platforms></dependent_hardware></dependencies>",
+         0},
+        {"no platforms element", "<componentdependencies><dependent_hardware/></componentdependencies>", 0},
+        {"truncated", Dependencies(wine).substr(0, 90), 0},
+        {"UTF-16", Utf16LeFile(Dependencies("<platform model='A'/>" + wine)), 1},
+        {"10 MB", Dependencies("<platform model='A'/>" + wine) + bigComment, 1},
+        {"10,000 other platforms", Dependencies(manyPlatforms), 0},
+        {"10,000 platforms and the model", Dependencies(manyPlatforms + wine), 1},
+        {"a model of 5,000 characters", Dependencies("<platform model='" + longModel + "'/>"), 0},
+    };
+    for (const Case& k : cases) {
+        DeleteFileW(L"dependency.xml");
+        if (!k.bytes.empty())
+            AddFile(L"dependency.xml", k.bytes);
+        CBaseComponent c;
+        wchar_t message[kCheckMessageUnits] = L"";
+        EXPECT_EQ(k.met, c.CheckDependencies(message, kCheckMessageUnits, L"ja")) << k.name;
+        EXPECT_EQ(1, c.m_bDependenciesChecked);
+        EXPECT_EQ(k.met, c.m_bDependenciesMet) << k.name;
+        EXPECT_STREQ(k.met ? L"" : L"System model not supported.", message) << k.name;
+        // Through the whole query: only the unmet dependency changes the answer.
+        Record r;
+        ASSERT_EQ(1, c.GetInstallState(r.bytes.data(), r.size, L"ja"));
+        EXPECT_EQ(k.met ? 5u : 6u, r.State()) << k.name;
+        EXPECT_EQ(k.met ? L"" : L"System model not supported.", r.Message()) << k.name;
+    }
+}
+
+TEST_F(PackageTest, DependencyMessageIsBounded)
+{
+    AddFile(L"dependency.xml", Dependencies("<platform model='A'/>"));
+    CBaseComponent c;
+    wchar_t message[8];
+    wmemset(message, L'#', 8);
+    EXPECT_EQ(0, c.CheckDependencies(message, 5, L"en"));
+    EXPECT_STREQ(L"Syst", message);
+    EXPECT_EQ(L'#', message[5]);
+}
