@@ -43,5 +43,17 @@ test: build native
 fuzz: native
 	cd $(NATIVE) && TZR_FUZZ_SECONDS=$(FUZZ_SECONDS) ctest --output-on-failure -R '^fuzz\.' --timeout 0
 
+demo: build
+	bash demo/run-demo.sh $(BUILD)
+
+# Benchmarks, by hand only (never part of `make test`).
+bench: build
+	bash tools/bench/run-flash-bench.sh $(BUILD)
+	bash scripts/wineserver.sh start $(BUILD) && \
+	TZR_WORKDIR=$(abspath $(BUILD))/wineprefix/drive_c/tzr-bench \
+	bash scripts/wine-run.sh $(BUILD) $(abspath $(BUILD))/tests/bench/xml_bench.exe && \
+	bash scripts/wine-run.sh $(BUILD) $(abspath $(BUILD))/tests/bench/device_bench.exe; \
+	rc=$$?; bash scripts/wineserver.sh stop $(BUILD); exit $$rc
+
 clean:
 	rm -rf $(BUILD) $(NATIVE)

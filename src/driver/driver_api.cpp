@@ -104,8 +104,11 @@ void SetStubNotice(StubNotice notice, void* context)
 
 void OverrideForTest(Function f, void* replacement)
 {
-    if (f >= 0 && f < kFunctionCount)
+    if (f >= 0 && f < kFunctionCount) {
         g_pOverride[f] = replacement;
+        if (!replacement)
+            g_bNoticeGiven[f] = false;
+    }
 }
 
 }  // namespace driverapi

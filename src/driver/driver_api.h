@@ -86,7 +86,8 @@ using StubNotice = void (*)(void* context, const char* function);
 void SetStubNotice(StubNotice notice, void* context);
 
 // Tests only: replaces a function by one of the test's own (null restores
-// the real one), so logic around a call Wine cannot make is still tested.
+// the real one as at start, its notice not yet given), so logic around a
+// call Wine cannot make is still tested.
 void OverrideForTest(Function f, void* replacement);
 
 #define TZR_DRIVER_API_WRAPPER(dll, name, failure, stub)                                  \

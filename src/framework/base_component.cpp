@@ -6,20 +6,51 @@
 #include "win_handle.h"
 
 #include <cstdarg>
+#include <string>
 
 namespace {
 const wchar_t kSource[] = L"basecomp";
+// The component that hears of refused driver calls: the latest one made.
+CBaseComponent* g_pDriverApiListener = nullptr;
 }
 
 CBaseComponent::CBaseComponent()
 {
     m_pLog = new CCmpLog2();
+    driverapi::SetStubNotice(&CBaseComponent::OnDriverApiRefused, this);
+    g_pDriverApiListener = this;
 }
 
 CBaseComponent::~CBaseComponent()
 {
+    if (g_pDriverApiListener == this) {
+        driverapi::SetStubNotice(nullptr, nullptr);
+        g_pDriverApiListener = nullptr;
+    }
     // The base's own release, not a product's replacement of the slot.
     CBaseComponent::Uninitialize();
+}
+
+// A driver call that the system only stubs is answered as failed without
+// being made; the log says so once per call, since the answers built on it
+// (a device's driver parameters, say) then stay empty.
+void CBaseComponent::OnDriverApiRefused(void* context, const char* function)
+{
+    auto* component = static_cast<CBaseComponent*>(context);
+    std::wstring name;
+    for (const char* p = function ? function : ""; *p; ++p)
+        name += static_cast<wchar_t>(static_cast<unsigned char>(*p));
+    component->m_vDriverApiNotices.push_back(name);
+    if (!component->m_bDeferDriverApiNotices)
+        component->WriteDriverApiNotices();
+}
+
+void CBaseComponent::WriteDriverApiNotices()
+{
+    for (const std::wstring& name : m_vDriverApiNotices)
+        BASECOMP_LOG(CCmpLog2::kVerboseHeader, L"    - %ls is only a stub on this system (Wine); treated as failed.\r\n",
+                     name.c_str());
+    m_vDriverApiNotices.clear();
 }
 
 void CBaseComponent::LogLine(unsigned mode, int line, const wchar_t* format, ...)
@@ -89,7 +120,11 @@ int CBaseComponent::Initialize()
         return result;
 
     BASECOMP_LOG(CCmpLog2::kVerboseHeader, L"Building PnP device list... ");
-    BASECOMP_LOG(CCmpLog2::kVerboseContinue, BuildDeviceList(0) ? L"Done.\r\n" : L"Failed!\r\n");
+    m_bDeferDriverApiNotices = true;
+    const int built = BuildDeviceList(0);
+    BASECOMP_LOG(CCmpLog2::kVerboseContinue, built ? L"Done.\r\n" : L"Failed!\r\n");
+    m_bDeferDriverApiNotices = false;
+    WriteDriverApiNotices();
     return result;
 }
 

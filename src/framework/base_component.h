@@ -13,6 +13,7 @@
 
 #include <windows.h>
 
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -115,6 +116,9 @@ public:
     int MatchSupportedOS(const RunningOS& current);
 
 protected:
+    // Hears of a driver API call refused because the system only stubs it.
+    static void OnDriverApiRefused(void* context, const char* function);
+
     // Writes one component-log line with the source name of this component.
     void LogLine(unsigned mode, int line, const wchar_t* format, ...);
 
@@ -145,6 +149,16 @@ public:
     std::vector<CStr> m_vScsiDevices;
     int m_bOwnsLog = 1;
     CCmpLog2* m_pLog = nullptr;
+
+private:
+    void ReleaseOwned();
+    // Writes the driver API refusals heard so far, each on its own line.
+    void WriteDriverApiNotices();
+
+    // Refusals heard while a progress line is open wait for its end, so
+    // that "... Done." stays on its header's line.
+    bool m_bDeferDriverApiNotices = false;
+    std::vector<std::wstring> m_vDriverApiNotices;
 };
 
 // Writes a component-log line tagged with the calling source line.

@@ -8,6 +8,7 @@
 // exactly that order, so it is kept as is.
 #include "base_component.h"
 
+#include "service_manager.h"
 #include "text_util.h"
 #include "win_handle.h"
 
@@ -65,11 +66,11 @@ bool IsYes(const wchar_t* value)
 
 // The service database's view of an installed driver file: the image path of
 // the first installed service whose image path contains the file name and
-// exists on disk. The framework's service classes do not exist yet, so the
-// database knows no file and every key falls back to its expected path.
-int FindDriverFileInServiceDatabase(const wchar_t* /*fileName*/, CStr& /*path*/)
+// exists on disk.
+int FindDriverFileInServiceDatabase(const wchar_t* fileName, CStr& path)
 {
-    return 0;
+    CServiceManager manager;
+    return manager.FindDriverFile(fileName, path);
 }
 
 SupportedOS ReadSupportedOS(const CTzrXMLNode* element)

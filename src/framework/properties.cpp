@@ -1,6 +1,8 @@
 // The property queries: the dispatch and the base answers.
 #include "base_component.h"
 
+#include "file_version.h"
+
 #include <cstring>
 #include <cwchar>
 
@@ -100,11 +102,15 @@ int CBaseComponent::GetDescription(wchar_t* message, unsigned capacity, const wc
     return AnswerText(section->GetText() ? section->GetText() : L"", message, capacity);
 }
 
-// The installed version is that of the target file's version record, which
-// the framework cannot read yet: not known.
-int CBaseComponent::GetCurrentVersion(wchar_t*, unsigned)
+// The installed version is the file version of the target file; a relative
+// target is read from the plug-in's folder.
+int CBaseComponent::GetCurrentVersion(wchar_t* message, unsigned capacity)
 {
-    return 0;
+    const CFileVersionInfo info(m_sTargetFile.c_str());
+    const CStr text = info.GetFileVersionText();
+    if (text.empty())
+        return 0;
+    return AnswerText(text.c_str(), message, capacity);
 }
 
 int CBaseComponent::GetNewVersion(wchar_t* message, unsigned capacity)

@@ -1,6 +1,7 @@
 // The library's entry point and its three exports. One component lives from
 // process attach to process detach; no exception leaves this file.
 #include "exports.h"
+#include "file_version.h"
 #include "flash_component.h"
 #include "flash_engine.h"
 #include "process_log.h"
@@ -8,7 +9,6 @@
 #include <cstring>
 
 FlashComponent* g_pFlashComponent = nullptr;
-HINSTANCE g_hFrameworkModule = nullptr;
 
 namespace {
 

@@ -171,10 +171,10 @@ TEST_F(PackageTest, TargetFileFallsBackToTheFirstExpectedPath)
 {
     SetEnvironmentVariableW(L"TZR_PKG_DIR", m_folder.c_str());
     AddFile(L"kxkeys.xml", Package("<sw_keys>\r\n"
-                                   "  <sw_keys_and><sw_key name='a.sys'>"
+                                   "  <sw_keys_and><sw_key name='tzrnone-a.sys'>"
                                    "<sw_key_expectedpath>%TZR_PKG_DIR%\\missing1</sw_key_expectedpath>"
                                    "</sw_key></sw_keys_and>\r\n"
-                                   "  <sw_keys_and><sw_key name='b.sys'>"
+                                   "  <sw_keys_and><sw_key name='tzrnone-b.sys'>"
                                    "<sw_key_expectedpath>%TZR_PKG_DIR%\\missing2\\</sw_key_expectedpath>"
                                    "</sw_key></sw_keys_and>\r\n"
                                    "</sw_keys>"));
@@ -182,16 +182,16 @@ TEST_F(PackageTest, TargetFileFallsBackToTheFirstExpectedPath)
     OpenLog(c);
     ASSERT_EQ(0u, c.ReadPackageDefinition(L"kxkeys.xml"));
     const std::string dir = Narrow(m_folder);
-    EXPECT_EQ(WideOf(dir) + L"\\missing1\\a.sys", c.m_sTargetFile);
+    EXPECT_EQ(WideOf(dir) + L"\\missing1\\tzrnone-a.sys", c.m_sTargetFile);
     const std::vector<std::string> expected = {
-        "pkgdef>     - filename a.sys",
-        "pkgdef>     - sw_key_expectedpath " + dir + "\\missing1\\a.sys",
-        "pkgdef>     - Driver path from component xml " + dir + "\\missing1\\a.sys",
-        "pkgdef>     - Driver path not found in service control manager database " + dir + "\\missing1\\a.sys",
-        "pkgdef>     - filename b.sys",
-        "pkgdef>     - sw_key_expectedpath " + dir + "\\missing2\\b.sys",
-        "pkgdef>     - Driver path from component xml " + dir + "\\missing2\\b.sys",
-        "pkgdef>     - Driver path not found in service control manager database " + dir + "\\missing1\\a.sys",
+        "pkgdef>     - filename tzrnone-a.sys",
+        "pkgdef>     - sw_key_expectedpath " + dir + "\\missing1\\tzrnone-a.sys",
+        "pkgdef>     - Driver path from component xml " + dir + "\\missing1\\tzrnone-a.sys",
+        "pkgdef>     - Driver path not found in service control manager database " + dir + "\\missing1\\tzrnone-a.sys",
+        "pkgdef>     - filename tzrnone-b.sys",
+        "pkgdef>     - sw_key_expectedpath " + dir + "\\missing2\\tzrnone-b.sys",
+        "pkgdef>     - Driver path from component xml " + dir + "\\missing2\\tzrnone-b.sys",
+        "pkgdef>     - Driver path not found in service control manager database " + dir + "\\missing1\\tzrnone-a.sys",
     };
     EXPECT_EQ(expected, VerboseLines());
     SetEnvironmentVariableW(L"TZR_PKG_DIR", nullptr);
@@ -243,16 +243,16 @@ TEST_F(PackageTest, TargetFileFromAPathTooLongToExpandIsSkipped)
     const std::string longDir = "C:\\" + std::string(300, 'd');
     AddFile(L"kxkeys.xml", Package("<sw_keys><sw_keys_and><sw_key name='x.sys'><sw_key_expectedpath>" + longDir +
                                    "</sw_key_expectedpath></sw_key></sw_keys_and>"
-                                   "<sw_keys_and><sw_key name='y.sys'><sw_key_expectedpath>C:\\short"
+                                   "<sw_keys_and><sw_key name='tzrnone-y.sys'><sw_key_expectedpath>C:\\short"
                                    "</sw_key_expectedpath></sw_key></sw_keys_and></sw_keys>"));
     CBaseComponent c;
     OpenLog(c);
     ASSERT_EQ(0u, c.ReadPackageDefinition(L"kxkeys.xml"));
-    EXPECT_EQ(L"C:\\short\\y.sys", c.m_sTargetFile);
+    EXPECT_EQ(L"C:\\short\\tzrnone-y.sys", c.m_sTargetFile);
     const std::vector<std::string> lines = VerboseLines();
     ASSERT_GE(lines.size(), 3u);
     EXPECT_EQ("pkgdef>     - sw_key_expectedpath longer than 259 characters: " + longDir + "\\x.sys", lines[1]);
-    EXPECT_EQ("pkgdef>     - filename y.sys", lines[2]);
+    EXPECT_EQ("pkgdef>     - filename tzrnone-y.sys", lines[2]);
 }
 
 TEST_F(PackageTest, SupportedDevicesByType)

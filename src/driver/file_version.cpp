@@ -1,0 +1,144 @@
+#include "file_version.h"
+
+#include "driver_api.h"
+#include "win_handle.h"
+
+#include <cstdio>
+#include <memory>
+#include <new>
+#include <string>
+
+HINSTANCE g_hFrameworkModule = nullptr;
+
+namespace {
+
+// Module file names longer than this are not a folder a file is read from.
+const DWORD kModulePathCapacity = 32768;
+
+// Before the attach handler ran (a test program linking the framework), the
+// module holding this code stands in for the plug-in.
+HMODULE FrameworkModule()
+{
+    if (g_hFrameworkModule)
+        return g_hFrameworkModule;
+    HMODULE self = nullptr;
+    GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                       reinterpret_cast<LPCWSTR>(&FrameworkModule), &self);
+    return self;
+}
+
+}  // namespace
+
+CStr FrameworkFolder()
+{
+    std::unique_ptr<wchar_t[]> path(new wchar_t[kModulePathCapacity]);
+    const DWORD length = GetModuleFileNameW(FrameworkModule(), path.get(), kModulePathCapacity);
+    if (length == 0 || length >= kModulePathCapacity)
+        return CStr();
+    std::wstring folder(path.get(), length);
+    const size_t slash = folder.find_last_of(L"\\/");
+    if (slash == std::wstring::npos)
+        return CStr();
+    folder.resize(slash);
+    return CStr(folder.c_str());
+}
+
+CFileVersionInfo::CFileVersionInfo(const wchar_t* path)
+{
+    if (path && path[0]) {
+        if (path[1] != L':') {
+            const CStr folder = FrameworkFolder();
+            // Without the plug-in's folder the file is not looked for at
+            // all: the current directory is never the answer.
+            if (!folder.empty()) {
+                m_sPath = folder;
+                m_sPath += L"\\";
+                m_sPath += path;
+            }
+        } else {
+            m_sPath = path;
+        }
+    }
+    Read();
+}
+
+CFileVersionInfo::CFileVersionInfo(DWORD productVersionMS, DWORD productVersionLS, DWORD fileVersionMS,
+                                   DWORD fileVersionLS, DWORD timeHigh, DWORD timeLow, DWORD size)
+    : m_dwFileVersionMS(fileVersionMS),
+      m_dwFileVersionLS(fileVersionLS),
+      m_dwProductVersionMS(productVersionMS),
+      m_dwProductVersionLS(productVersionLS),
+      m_dwTimeHigh(timeHigh),
+      m_dwTimeLow(timeLow),
+      m_dwSize(size)
+{
+}
+
+int CFileVersionInfo::Read()
+{
+    if (m_sPath.empty())
+        return 0;
+    {
+        UniqueHandle file(CreateFileW(m_sPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (file) {
+            m_dwSize = SetFilePointer(file.get(), 0, nullptr, FILE_END);
+            if (m_dwSize == INVALID_SET_FILE_POINTER && GetLastError() != NO_ERROR)
+                m_dwSize = 0;
+            FILETIME written{};
+            FILETIME local{};
+            if (GetFileTime(file.get(), nullptr, nullptr, &written) && FileTimeToLocalFileTime(&written, &local)) {
+                m_dwTimeHigh = local.dwHighDateTime;
+                m_dwTimeLow = local.dwLowDateTime;
+            }
+        }
+    }
+    DWORD ignored = 0;
+    const DWORD blockSize = driverapi::GetFileVersionInfoSizeW(m_sPath.c_str(), &ignored);
+    if (blockSize == 0)
+        return 0;
+    std::unique_ptr<BYTE[]> block(new (std::nothrow) BYTE[blockSize]);
+    if (!block)
+        return 1;
+    VS_FIXEDFILEINFO* fixed = nullptr;
+    UINT fixedSize = 0;
+    if (!driverapi::GetFileVersionInfoW(m_sPath.c_str(), 0, blockSize, block.get()) ||
+        !driverapi::VerQueryValueW(block.get(), L"\\", reinterpret_cast<void**>(&fixed), &fixedSize) || !fixed ||
+        fixedSize < sizeof(VS_FIXEDFILEINFO))
+        return 1;
+    m_dwFileVersionMS = fixed->dwFileVersionMS;
+    m_dwFileVersionLS = fixed->dwFileVersionLS;
+    m_dwProductVersionMS = fixed->dwProductVersionMS;
+    m_dwProductVersionLS = fixed->dwProductVersionLS;
+    // Four 16-bit parts: at most 23 characters and the terminator.
+    wchar_t text[32];
+    swprintf(text, sizeof text / sizeof text[0], L"%u.%u.%u.%u", HIWORD(m_dwFileVersionMS),
+             LOWORD(m_dwFileVersionMS), HIWORD(m_dwFileVersionLS), LOWORD(m_dwFileVersionLS));
+    m_sFileVersion = text;
+    return 1;
+}
+
+int CFileVersionInfo::HasVersion() const
+{
+    return m_dwProductVersionMS || m_dwProductVersionLS || m_dwFileVersionMS || m_dwFileVersionLS || m_dwTimeHigh ||
+                   m_dwTimeLow
+               ? 1
+               : 0;
+}
+
+CStr CFileVersionInfo::GetFileVersionText() const
+{
+    return HasVersion() ? m_sFileVersion : CStr();
+}
+
+int CFileVersionInfo::IsSameVersion(const CFileVersionInfo& other) const
+{
+    return m_dwFileVersionMS == other.m_dwFileVersionMS && m_dwFileVersionLS == other.m_dwFileVersionLS ? 1 : 0;
+}
+
+int CFileVersionInfo::IsNewerThan(const CFileVersionInfo& other) const
+{
+    if (m_dwFileVersionMS != other.m_dwFileVersionMS)
+        return m_dwFileVersionMS > other.m_dwFileVersionMS ? 1 : 0;
+    return m_dwFileVersionLS > other.m_dwFileVersionLS ? 1 : 0;
+}

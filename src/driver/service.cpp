@@ -1,0 +1,126 @@
+#include "service.h"
+
+#include "reg_key.h"
+
+namespace {
+
+const wchar_t kServicesKey[] = L"System\\CurrentControlSet\\Services\\";
+const wchar_t kRootEnumKey[] = L"System\\CurrentControlSet\\Enum\\Root\\";
+const DWORD kStartDisabled = 4;
+
+CStr Upper(const wchar_t* text)
+{
+    CStr upper(text ? text : L"");
+    upper.MakeUpper();
+    return upper;
+}
+
+int DeviceKeyExists(const CStr& path)
+{
+    CRegKey key(path.c_str());
+    key.m_dwAccess = KEY_READ;
+    return key.Exists();
+}
+
+}  // namespace
+
+CStr LegacyDeviceKeyPath(const wchar_t* serviceName)
+{
+    CStr path(kRootEnumKey);
+    path += L"LEGACY_";
+    path += serviceName ? serviceName : L"";
+    path += L"\\0000";
+    return path;
+}
+
+CStr RootDeviceKeyPath(const wchar_t* serviceName)
+{
+    CStr path(kRootEnumKey);
+    path += serviceName ? serviceName : L"";
+    path += L"\\0000";
+    return path;
+}
+
+int LegacyDeviceKeyExists(const wchar_t* serviceName)
+{
+    return DeviceKeyExists(LegacyDeviceKeyPath(Upper(serviceName).c_str()));
+}
+
+int RootDeviceKeyExists(const wchar_t* serviceName)
+{
+    return DeviceKeyExists(RootDeviceKeyPath(Upper(serviceName).c_str()));
+}
+
+CService::CService(const wchar_t* serviceName) : m_sServiceName(serviceName ? serviceName : L"")
+{
+    m_Manager.Open();
+    m_hManagerCopy = m_Manager.Handle();
+}
+
+CService::~CService()
+{
+    CloseService();
+}
+
+CStr CService::ServiceKeyPath() const
+{
+    CStr path(kServicesKey);
+    path += m_sServiceName;
+    return path;
+}
+
+int CService::OpenService()
+{
+    if (m_hService)
+        return 1;
+    m_Manager.Open();
+    m_hManagerCopy = m_Manager.Handle();
+    if (!m_hManagerCopy || m_sServiceName.empty())
+        return 0;
+    m_hService.reset(::OpenServiceW(m_hManagerCopy, m_sServiceName.c_str(), SERVICE_ALL_ACCESS));
+    return m_hService ? 1 : 0;
+}
+
+int CService::CloseService()
+{
+    m_hService.reset();
+    m_Manager.Close();
+    m_hManagerCopy = nullptr;
+    return 1;
+}
+
+int CService::Exists()
+{
+    const int opened = OpenService();
+    CloseService();
+    if (!opened)
+        return 0;
+    CRegKey key(m_sMachine.c_str(), ServiceKeyPath().c_str());
+    return key.Exists();
+}
+
+int CService::IsDisabled()
+{
+    if (!Exists())
+        return 0;
+    CRegKey key(m_sMachine.c_str(), ServiceKeyPath().c_str());
+    DWORD start = 0;
+    return key.QueryDword(L"Start", &start) && start == kStartDisabled ? 1 : 0;
+}
+
+int CService::IsMarkedForDeletion()
+{
+    if (Exists()) {
+        CRegKey key(m_sMachine.c_str(), ServiceKeyPath().c_str());
+        DWORD flag = 0;
+        if (key.QueryDword(L"DeleteFlag", &flag) && flag == 1)
+            return 1;
+        if (m_sServiceName.empty())
+            return 0;
+    }
+    // The name as stored: the registry does not mind the letter case.
+    CRegKey node(LegacyDeviceKeyPath(m_sServiceName.c_str()).c_str());
+    node.m_dwAccess = KEY_READ;
+    DWORD status = 0;
+    return node.QueryDword(L"StatusFlags", &status) && status == kLegacyStatusMarkedForDeletion ? 1 : 0;
+}

@@ -1,0 +1,40 @@
+// A connection to the service control manager, and the search of the
+// installed services for a driver file.
+#pragma once
+
+#include "CStr.h"
+#include "win_handle.h"
+
+#include <windows.h>
+
+class CServiceManager {
+public:
+    // Service types searched for a driver file: kernel, file-system and
+    // recognizer drivers and both kinds of Win32 services.
+    static const DWORD kSearchedServiceTypes = 0x3B;
+
+    explicit CServiceManager(const wchar_t* machine = nullptr);
+    ~CServiceManager();
+    CServiceManager(const CServiceManager&) = delete;
+    CServiceManager& operator=(const CServiceManager&) = delete;
+
+    // Connects unless connected; 1 when a handle is held afterwards.
+    int Open();
+    void Close();
+    SC_HANDLE Handle() const { return m_hManager.get(); }
+
+    // The service's image path with a leading \SystemRoot given as
+    // %systemroot%, not yet expanded; 1/0.
+    int GetServiceImagePath(const wchar_t* serviceName, CStr& path);
+    // The expanded image path of the first installed service whose image
+    // path contains text and names an existing file; 1 when found.
+    int FindDriverFile(const wchar_t* text, CStr& path);
+
+    UniqueScHandle m_hManager;
+    CStr m_sMachine;
+};
+
+// The form a kernel driver's image path takes in the service database
+// ("\SystemRoot\..." in any letter case) rewritten for
+// ExpandEnvironmentStringsW; any other path is returned as it is.
+CStr SystemRootImagePath(const wchar_t* imagePath);

@@ -1,0 +1,81 @@
+// The framework's view of the machine as a loaded plug-in shows it: the
+// service database for a driver file and the present-device table, on
+// services and devices the test makes and removes.
+#include "driver_fixtures.h"
+#include "scenario.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <regex>
+
+using namespace tzrtest;
+
+namespace {
+
+// The verbose log's entries of one source, without their header.
+std::vector<std::string> Entries(const std::string& source)
+{
+    std::vector<std::string> entries;
+    static const std::regex header(R"(^\[\d{1,2}:\d{2}:\d{2}\]::(\w+)\[\d+\] (.*)$)");
+    for (const std::string& line : SplitCrLf(Scenario::ComponentVerboseLog())) {
+        std::smatch m;
+        if (std::regex_match(line, m, header) && m[1] == source)
+            entries.push_back(m[2]);
+    }
+    return entries;
+}
+
+size_t Count(const std::vector<std::string>& lines, const std::string& text)
+{
+    return static_cast<size_t>(std::count(lines.begin(), lines.end(), text));
+}
+
+class Machine : public MachineTest {};
+
+TEST_F(Machine, DriverPathFromTheServiceDatabase)
+{
+    const std::wstring driver = SystemRoot() + L"\\System32\\drivers\\tzre2edrv.sys";
+    TestFile file(driver, "driver");
+    TestService service(L"TzrE2eDrv", L"\\SystemRoot\\System32\\drivers\\tzre2edrv.sys");
+    ASSERT_TRUE(service.Created());
+    Scenario s("drv_service_database");
+    s.AddFile(L"kxdrv.xml", "<?xml version=\"1.0\"?>\r\n<tzr_package><sw_keys><sw_keys_and>"
+                            "<sw_key name=\"tzre2edrv.sys\"><sw_key_expectedpath>C:\\tzr-e2e-none"
+                            "</sw_key_expectedpath></sw_key></sw_keys_and></sw_keys></tzr_package>\r\n");
+    const HostResult r = s.Host({L"/verbose_log", L"--property", L"6"});
+    EXPECT_EQ(0u, r.exitCode) << r.output;
+    const std::vector<std::string> pkgdef = Entries("pkgdef");
+    EXPECT_EQ(1u, Count(pkgdef, "    - Driver path from component xml C:\\tzr-e2e-none\\tzre2edrv.sys"));
+    EXPECT_EQ(1u, Count(pkgdef, "    - Driver path from service control manager database " + Narrow(driver)))
+        << Scenario::ComponentVerboseLog();
+}
+
+TEST_F(Machine, APackageListingAPresentDeviceBuildsTheTableAndLoads)
+{
+    // The device has a compatible driver, so the snapshot reaches the
+    // install-parameter call that Wine only stubs: refused, logged once.
+    TestDriverInf inf(L"tzre2edev", L"PCI\\VEN_1234&DEV_0001&SUBSYS_00011234");
+    TestDevice device(L"TZRE2EDEV", std::vector<std::wstring>{L"PCI\\VEN_1234&DEV_0001&SUBSYS_00011234&REV_02",
+                                                              L"PCI\\VEN_1234&DEV_0001&SUBSYS_00011234"});
+    ASSERT_TRUE(device.Created());
+    Scenario s("drv_device_table");
+    s.AddFile(L"kxdev.xml",
+              "<?xml version=\"1.0\"?>\r\n<tzr_package><prerequisites><supported_devices><supported_devices_and>"
+              "<supported_device type=\"pci\">"
+              "<supported_device_data name=\"ven\">1234</supported_device_data>"
+              "<supported_device_data name=\"dev\">0001</supported_device_data>"
+              "<supported_device_data name=\"subven\">1234</supported_device_data>"
+              "<supported_device_data name=\"subdev\">0001</supported_device_data>"
+              "</supported_device></supported_devices_and></supported_devices></prerequisites></tzr_package>\r\n");
+    const HostResult r = s.Host({L"/verbose_log", L"--property", L"6"});
+    EXPECT_EQ(0u, r.exitCode) << r.output;
+    EXPECT_EQ("[6] silent install   result 1  value 1", r.PropertyLine(6)) << r.output;
+    const std::vector<std::string> basecomp = Entries("basecomp");
+    EXPECT_EQ(1u, Count(basecomp, "Building PnP device list... Done.")) << Scenario::ComponentVerboseLog();
+    EXPECT_EQ(1u, Count(basecomp, "    - SetupDiGetDriverInstallParamsW is only a stub on this system (Wine); "
+                                  "treated as failed."))
+        << Scenario::ComponentVerboseLog();
+}
+
+}  // namespace
