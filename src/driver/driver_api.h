@@ -41,6 +41,15 @@
     /* INF files */                                                                  \
     X(kSetupApi, SetupOpenInfFileW, INVALID_HANDLE_VALUE, false)                      \
     X(kSetupApi, SetupCloseInfFile, 0, false)                                         \
+    X(kSetupApi, SetupFindFirstLineW, FALSE, false)                                   \
+    X(kSetupApi, SetupFindNextLine, FALSE, false)                                     \
+    X(kSetupApi, SetupFindNextMatchLineW, FALSE, false)                               \
+    X(kSetupApi, SetupGetLineTextW, FALSE, false)                                     \
+    X(kSetupApi, SetupGetStringFieldW, FALSE, false)                                  \
+    X(kSetupApi, SetupGetFieldCount, 0, false)                                        \
+    X(kSetupApi, SetupGetIntField, FALSE, false)                                      \
+    X(kSetupApi, SetupInstallFromInfSectionW, FALSE, false)                           \
+    X(kSetupApi, SetupInstallServicesFromInfSectionW, FALSE, false)                   \
     /* device nodes and driver installation */                                       \
     X(kSetupApi, SetupDiSetSelectedDriverW, FALSE, true)                              \
     X(kSetupApi, SetupDiChangeState, FALSE, true)                                     \
@@ -51,6 +60,12 @@
     X(kNewDev, DiInstallDevice, FALSE, true)                                          \
     X(kNewDev, DiUninstallDevice, FALSE, true)                                        \
     X(kNewDev, DiRollbackDriver, FALSE, true)                                         \
+    X(kSetupApi, SetupDiClassGuidsFromNameW, FALSE, false)                            \
+    X(kSetupApi, SetupDiCreateDeviceInfoList, INVALID_HANDLE_VALUE, false)            \
+    X(kSetupApi, SetupDiCreateDeviceInfoW, FALSE, false)                              \
+    X(kSetupApi, SetupDiRegisterDeviceInfo, FALSE, false)                             \
+    X(kSetupApi, SetupDiCallClassInstaller, FALSE, false)                             \
+    X(kSetupApi, SetupDiRemoveDevice, FALSE, false)                                   \
     /* file versions */                                                              \
     X(kVersion, GetFileVersionInfoSizeW, 0, false)                                    \
     X(kVersion, GetFileVersionInfoW, FALSE, false)                                    \

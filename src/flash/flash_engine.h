@@ -71,7 +71,8 @@ std::string findFirstFileContaining(const std::string& text);
 // host's folder comes before the current directory).
 std::wstring packageToolPath();
 // Runs a command line of the vendor tool (see runCommand), the package's
-// own copy when there is one.
+// own copy when there is one, and writes the process-log line of a run
+// that failed.
 int runTool(const char* command, std::string& output);
 // Reads the package's firmware version into packageVersion and returns it.
 std::string readKeyFilesFromKXXML(const std::string& fileName);

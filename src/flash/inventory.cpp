@@ -112,7 +112,13 @@ std::wstring packageToolPath()
 int runTool(const char* command, std::string& output)
 {
     const std::wstring tool = packageToolPath();
-    return runCommand(tool.empty() ? nullptr : tool.c_str(), command, output);
+    RunStatus status = kRunOk;
+    const int result = runCommand(tool.empty() ? nullptr : tool.c_str(), command, output, &status);
+    if (status == kRunOutputLost)
+        LogPrint(kLogVerbose, "%s: %s\n", runStatusText(status), command ? command : "");
+    else if (status != kRunOk)
+        LogPrint(kLogVerbose, "%s\n", runStatusText(status));
+    return result;
 }
 
 std::string getModelName(const std::string& subDeviceId)

@@ -29,18 +29,6 @@ enum TzrProperty : unsigned {
     TZRPROP_SUPPORTDOWNGRADE = 8,
 };
 
-// Install-state codes at offset 0 of the install-state record.
-enum TzrInstallState : unsigned {
-    kStateSameVersion = 1,
-    kStateOlderInstalled = 2,
-    kStateNewerInstalled = 3,
-    kStateHardwareMissing = 4,
-    kStateNotInstalled = 5,
-    kStateNotApplicable = 6,
-    kStateCannotInstall = 7,
-    kStateUndetermined = 8,
-};
-
 enum TzrInstallType : int { kInstallNone = -1, kInstallLegacy = 1, kInstallPnP = 2, kInstallVirtual = 3 };
 
 class CBaseComponent {

@@ -275,10 +275,3 @@ unsigned CBaseComponent::ReadPackageDefinition(const wchar_t* path)
 
     return 0;
 }
-
-// The installer description is read by its own reader, which is not built
-// yet: asked anyway, it answers failure.
-unsigned CBaseComponent::ReadInstallerXml(const wchar_t*)
-{
-    return 1;
-}

@@ -7,6 +7,18 @@
 #include <cstring>
 #include <cwchar>
 
+// Install-state codes at offset 0 of the install-state record.
+enum TzrInstallState : unsigned {
+    kStateSameVersion = 1,
+    kStateOlderInstalled = 2,
+    kStateNewerInstalled = 3,
+    kStateHardwareMissing = 4,
+    kStateNotInstalled = 5,
+    kStateNotApplicable = 6,
+    kStateCannotInstall = 7,
+    kStateUndetermined = 8,
+};
+
 class InstallStateRecord {
 public:
     static constexpr unsigned kStateBytes = 4;

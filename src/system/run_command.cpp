@@ -1,6 +1,5 @@
 #include "run_command.h"
 
-#include "process_log.h"
 #include "win_handle.h"
 
 #include <windows.h>
@@ -13,19 +12,41 @@ namespace {
 const size_t kCommandChars = 1024;
 const DWORD kChunk = 4096;
 
-}  // namespace
-
-int runCommand(const char* command, std::string& output)
+// Records what failed and answers -1.
+int Failed(RunStatus* status, RunStatus what)
 {
-    return runCommand(nullptr, command, output);
+    if (status)
+        *status = what;
+    return -1;
 }
 
-int runCommand(const wchar_t* application, const char* command, std::string& output)
+}  // namespace
+
+const char* runStatusText(RunStatus status)
 {
-    if (!command) {
-        LogPrint(kLogVerbose, "cannot create process.\n");
-        return -1;
+    switch (status) {
+    case kRunOk: return "";
+    case kRunNoCommand: return "cannot create process.";
+    case kRunNoPipe: return "cannot create pipe.";
+    case kRunCommandTooLong: return "cannot convert command.";
+    case kRunNotStarted: return "cannot create process.";
+    case kRunPipeNotClosed: return "cannot close handle.";
+    case kRunOutputLost: return "cannot keep the output of command";
     }
+    return "";
+}
+
+int runCommand(const char* command, std::string& output, RunStatus* status)
+{
+    return runCommand(nullptr, command, output, status);
+}
+
+int runCommand(const wchar_t* application, const char* command, std::string& output, RunStatus* status)
+{
+    if (status)
+        *status = kRunOk;
+    if (!command)
+        return Failed(status, kRunNoCommand);
 
     // Both ends inheritable: the child gets the write end as its standard
     // output and standard error.
@@ -34,10 +55,8 @@ int runCommand(const wchar_t* application, const char* command, std::string& out
     sa.lpSecurityDescriptor = nullptr;
     sa.bInheritHandle = TRUE;
     UniqueHandle readEnd, writeEnd;
-    if (!CreatePipe(readEnd.put(), writeEnd.put(), &sa, 0)) {
-        LogPrint(kLogVerbose, "cannot create pipe.\n");
-        return -1;
-    }
+    if (!CreatePipe(readEnd.put(), writeEnd.put(), &sa, 0))
+        return Failed(status, kRunNoPipe);
 
     STARTUPINFOW si;
     ZeroMemory(&si, sizeof si);
@@ -53,26 +72,20 @@ int runCommand(const wchar_t* application, const char* command, std::string& out
     // terminator, is refused rather than started cut short.
     wchar_t commandLine[kCommandChars];
     const size_t converted = mbstowcs(commandLine, command, kCommandChars);
-    if (converted == static_cast<size_t>(-1) || converted >= kCommandChars) {
-        LogPrint(kLogVerbose, "cannot convert command.\n");
-        return -1;
-    }
+    if (converted == static_cast<size_t>(-1) || converted >= kCommandChars)
+        return Failed(status, kRunCommandTooLong);
 
     PROCESS_INFORMATION pi;
     ZeroMemory(&pi, sizeof pi);
     if (!CreateProcessW(application, commandLine, nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, nullptr, &si,
-                        &pi)) {
-        LogPrint(kLogVerbose, "cannot create process.\n");
-        return -1;
-    }
+                        &pi))
+        return Failed(status, kRunNotStarted);
     UniqueHandle process(pi.hProcess);
     UniqueHandle thread(pi.hThread);
 
     // Our copy of the write end must go, or the pipe never reports its end.
-    if (!writeEnd.reset()) {
-        LogPrint(kLogVerbose, "cannot close handle.\n");
-        return -1;
-    }
+    if (!writeEnd.reset())
+        return Failed(status, kRunPipeNotClosed);
 
     // Read to the end before waiting: a child that prints more than the
     // pipe holds would otherwise block against us for ever. When the text
@@ -95,8 +108,7 @@ int runCommand(const wchar_t* application, const char* command, std::string& out
     WaitForSingleObject(process.get(), INFINITE);
     if (!kept) {
         output.resize(before);
-        LogPrint(kLogVerbose, "cannot keep the output of command: %s\n", command);
-        return -1;
+        return Failed(status, kRunOutputLost);
     }
     return 0;
 }

@@ -5,18 +5,33 @@
 
 #include <string>
 
+// What became of a run. The runner writes no log of its own (it sits below
+// the logs); its callers tell what failed with runStatusText.
+enum RunStatus {
+    kRunOk = 0,
+    kRunNoCommand,        // no command line given
+    kRunNoPipe,           // the output pipe could not be made
+    kRunCommandTooLong,   // the text does not convert or does not fit 1023 characters
+    kRunNotStarted,       // CreateProcess failed
+    kRunPipeNotClosed,    // our copy of the pipe's write end would not close
+    kRunOutputLost,       // the output could not be kept (memory exhausted)
+};
+
+// The process-log text of a failed run, without its line end; for
+// kRunOutputLost it is followed by ": " and the command.
+const char* runStatusText(RunStatus status);
+
 // Runs command (the whole command line, at most 1023 bytes, ANSI) with the
-// caller's environment and current directory. Standard output and standard
-// error share one pipe, so their texts arrive interleaved as the child wrote
-// them; every byte is appended to output. The exit code is not looked at.
+// caller's environment and current directory, starting the program
+// application (a full path) when one is given, else the one Windows' search
+// finds for the command line's first word; the command line, the program's
+// argument 0 included, stays as given. Standard output and standard error
+// share one pipe, so their texts arrive interleaved as the child wrote them;
+// every byte is appended to output. The exit code is not looked at.
 //
 // Returns 0 when the process ran and its output was read to the end, -1 when
-// it could not be started or its output could not be kept (each failure is
-// one process-log line). Never throws.
-int runCommand(const char* command, std::string& output);
-
-// The same, starting the program application (a full path) rather than the
-// one Windows' search finds for the command line's first word; the command
-// line, the program's argument 0 included, stays as given. A null
-// application is the search.
-int runCommand(const wchar_t* application, const char* command, std::string& output);
+// it could not be started or its output could not be kept; status, when
+// given, says which. Never throws.
+int runCommand(const wchar_t* application, const char* command, std::string& output, RunStatus* status = nullptr);
+// The same with Windows' search.
+int runCommand(const char* command, std::string& output, RunStatus* status = nullptr);

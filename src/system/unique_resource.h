@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdio>
+#include <cstdlib>
 #include <utility>
 
 // Traits whose closing cannot disturb anything a caller reads afterwards.
@@ -70,3 +71,17 @@ struct StdFileTraits {
     static bool close(handle_type f) { return std::fclose(f) == 0; }
 };
 using UniqueFile = UniqueResource<StdFileTraits>;
+
+// A wide string the C runtime allocated for its caller (_wtempnam, _wcsdup).
+struct CrtWideStringTraits {
+    using handle_type = wchar_t*;
+    using keeper = NothingToKeep;
+    static handle_type invalid() { return nullptr; }
+    static bool valid(handle_type p) { return p != nullptr; }
+    static bool close(handle_type p)
+    {
+        std::free(p);
+        return true;
+    }
+};
+using UniqueCrtWideString = UniqueResource<CrtWideStringTraits>;

@@ -1,5 +1,6 @@
 // The product's whole road with a package definition: install states from
 // package and controller versions, flashing with the tool, discovery report.
+#include "install_state_record.h"
 #include "scenario.h"
 
 #include <gtest/gtest.h>
@@ -63,10 +64,10 @@ TEST(Product, InstallStateFollowsThePackageVersion)
         unsigned state;
     } cases[] = {
         // 2.4.9 and 1.10 are older than 2.4.10 only when parts compare by value.
-        {"two_upgrades", Controller(1, "0x2f6", "2.4.9") + Controller(2, "0x310", "1.10"), 2},
+        {"two_upgrades", Controller(1, "0x2f6", "2.4.9") + Controller(2, "0x310", "1.10"), kStateOlderInstalled},
         {"one_up_two_down",
-         Controller(1, "0x2f6", "2.4.9") + Controller(2, "0x310", "2.5") + Controller(3, "0x30e", "10.0"), 3},
-        {"rewrites", Controller(1, "0x2f6", "2.4.10") + Controller(2, "0x380", "2.4.10"), 1},
+         Controller(1, "0x2f6", "2.4.9") + Controller(2, "0x310", "2.5") + Controller(3, "0x30e", "10.0"), kStateNewerInstalled},
+        {"rewrites", Controller(1, "0x2f6", "2.4.10") + Controller(2, "0x380", "2.4.10"), kStateSameVersion},
     };
     for (const Case& c : cases) {
         Scenario s(std::string("product_state_") + c.name);
@@ -161,7 +162,7 @@ TEST(Product, DiscoveryWritesTheExactReportAndFlashesNothing)
     const HostResult r = s.Host({L"--property", L"5", L"--install", L"-d", report});
     EXPECT_EQ("install   result 3 (discovery report written)  message \"Discovery Successful\\r\\n\"", r.InstallLine())
         << r.output;
-    EXPECT_EQ(1u, StateOf(r));
+    EXPECT_EQ(kStateSameVersion, StateOf(r));
     EXPECT_TRUE(FlashCalls(s.SimulatorCalls()).empty());
     const std::string expected =
         "<qx_rom_discovery version=\"2.0.2.0\">\r\n"
@@ -251,16 +252,16 @@ TEST(Product, PackageDefinitionThatDoesNotParseGivesNoPackageVersion)
         unsigned state;
         bool parseFails;
     } cases[] = {
-        {"well_formed", good, 2, false},
-        {"empty", "", 3, true},
-        {"malformed", "<tzr_package><version value=\"2.0\"/></tzr_pack>", 3, true},
-        {"truncated", good.substr(0, good.size() / 2), 3, true},
-        {"nul_bytes", std::string("<tzr_package>\0\0<version value=\"2.0\"/></tzr_package>", 50), 3, true},
-        {"utf16_declared", Utf16LeFile("<?xml version=\"1.0\" encoding=\"UTF-16\"?>" + good), 2, false},
-        {"utf16_by_byte_order_mark", Utf16LeFile(good), 2, false},
-        {"utf16_declared_as_utf8", Utf16LeFile("<?xml version=\"1.0\" encoding=\"UTF-8\"?>" + good), 3, true},
-        {"version_without_value", "<tzr_package><version/></tzr_package>", 3, false},
-        {"ten_megabytes", tenMegabytes, 2, false},
+        {"well_formed", good, kStateOlderInstalled, false},
+        {"empty", "", kStateNewerInstalled, true},
+        {"malformed", "<tzr_package><version value=\"2.0\"/></tzr_pack>", kStateNewerInstalled, true},
+        {"truncated", good.substr(0, good.size() / 2), kStateNewerInstalled, true},
+        {"nul_bytes", std::string("<tzr_package>\0\0<version value=\"2.0\"/></tzr_package>", 50), kStateNewerInstalled, true},
+        {"utf16_declared", Utf16LeFile("<?xml version=\"1.0\" encoding=\"UTF-16\"?>" + good), kStateOlderInstalled, false},
+        {"utf16_by_byte_order_mark", Utf16LeFile(good), kStateOlderInstalled, false},
+        {"utf16_declared_as_utf8", Utf16LeFile("<?xml version=\"1.0\" encoding=\"UTF-8\"?>" + good), kStateNewerInstalled, true},
+        {"version_without_value", "<tzr_package><version/></tzr_package>", kStateNewerInstalled, false},
+        {"ten_megabytes", tenMegabytes, kStateOlderInstalled, false},
     };
     for (const Case& c : cases) {
         Scenario s(std::string("product_package_") + c.name);
@@ -341,7 +342,7 @@ TEST(Product, ThePackagesOwnToolIsStarted)
     own.AddFile(L"fw.bin", "image");
     own.AddSimulator(Controller(1, "0x2f6", "1.0"));
     const HostResult r = own.HostFrom(host, {L"--property", L"5", L"--install"});
-    EXPECT_EQ(2u, StateOf(r)) << r.output;
+    EXPECT_EQ(kStateOlderInstalled, StateOf(r)) << r.output;
     EXPECT_NE(std::string::npos, r.InstallLine().find("result 2")) << r.output;
     const std::vector<std::string> calls = {"mnv_cli.exe adapter --list", "mnv_cli.exe 1 info -o hba",
                                             "mnv_cli.exe 1 flash -o hba -f fw.bin -c 1 -s 1"};
@@ -357,7 +358,7 @@ TEST(Product, ThePackagesOwnToolIsStarted)
     Scenario none("product_no_own_tool");
     none.AddFile(L"kx012345.xml", Package("2.0"));
     const HostResult searched = none.HostFrom(host, {L"--property", L"5"});
-    EXPECT_EQ(3u, StateOf(searched)) << searched.output;  // the host folder's two controllers, both downgrades
+    EXPECT_EQ(kStateNewerInstalled, StateOf(searched)) << searched.output;  // the host folder's two controllers, both downgrades
     EXPECT_EQ((std::vector<std::string>{"mnv_cli.exe adapter --list", "mnv_cli.exe 1 info -o hba",
                                         "mnv_cli.exe 2 info -o hba"}),
               SplitCrLf(ReadFileBytes(hostCalls)));

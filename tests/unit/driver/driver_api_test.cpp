@@ -34,12 +34,12 @@ TEST(DriverApi, AStubbedCallIsRefusedOnWineWithOneNoticeAndNeverMade)
 TEST(DriverApi, ACallWineImplementsIsMadeForReal)
 {
     EXPECT_FALSE(driverapi::IsWineStub(driverapi::kSetupDiGetClassDevsW));
-    HDEVINFO set = driverapi::SetupDiGetClassDevsW(nullptr, nullptr, nullptr, DIGCF_PRESENT | DIGCF_ALLCLASSES);
-    ASSERT_NE(INVALID_HANDLE_VALUE, set);
+    UniqueDevInfoSet set(driverapi::SetupDiGetClassDevsW(nullptr, nullptr, nullptr, DIGCF_PRESENT | DIGCF_ALLCLASSES));
+    ASSERT_TRUE(set.valid());
     SP_DEVINFO_DATA device{};
     device.cbSize = sizeof device;
-    EXPECT_TRUE(driverapi::SetupDiEnumDeviceInfo(set, 0, &device)) << "a fresh prefix has devices";
-    EXPECT_TRUE(driverapi::SetupDiDestroyDeviceInfoList(set));
+    EXPECT_TRUE(driverapi::SetupDiEnumDeviceInfo(set.get(), 0, &device)) << "a fresh prefix has devices";
+    EXPECT_TRUE(set.reset());
     // version.dll too: a file without a version resource.
     DWORD handle = 0;
     EXPECT_LAST_ERROR(ERROR_FILE_NOT_FOUND, EXPECT_EQ(0u, driverapi::GetFileVersionInfoSizeW(L"no-such.dll", &handle)));

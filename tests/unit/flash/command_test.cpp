@@ -1,5 +1,6 @@
 // The command runner on real child processes: the simulated vendor tool and
 // cmd.exe.
+#include "flash_engine.h"
 #include "flash_test_util.h"
 #include "run_command.h"
 
@@ -68,7 +69,10 @@ TEST(RunCommand, MissingProgramFailsAndSaysSo)
     ToolFolder tool("run_missing", "", false);
     const LogTail log;
     std::string output = "unchanged";
-    EXPECT_EQ(-1, runCommand("mnv_cli.exe adapter --list", output));
+    RunStatus status = kRunOk;
+    EXPECT_EQ(-1, runCommand("mnv_cli.exe adapter --list", output, &status));
+    EXPECT_EQ(kRunNotStarted, status);
+    EXPECT_EQ(-1, runTool("mnv_cli.exe adapter --list", output));
     EXPECT_EQ("unchanged", output);
     EXPECT_EQ(std::vector<std::string>{"cannot create process."}, log.Lines());
 }
@@ -79,7 +83,7 @@ TEST(RunCommand, CommandTooLongForItsBufferIsRefused)
     const LogTail log;
     const std::string command = "mnv_cli.exe " + std::string(1100, 'a');
     std::string output;
-    EXPECT_EQ(-1, runCommand(command.c_str(), output));
+    EXPECT_EQ(-1, runTool(command.c_str(), output));
     EXPECT_EQ(std::vector<std::string>{"cannot convert command."}, log.Lines());
     EXPECT_TRUE(tool.Calls().empty());
 }
@@ -92,7 +96,7 @@ TEST(RunCommand, OutputThatCannotBeKeptFailsWithoutBlockingTheChild)
     int result = 0;
     {
         const AllocationLimit limit(64 * 1024);
-        result = runCommand("mnv_cli.exe adapter --list", output);
+        result = runTool("mnv_cli.exe adapter --list", output);
     }
     EXPECT_EQ(-1, result);
     EXPECT_EQ("before", output);

@@ -2,6 +2,7 @@
 // with their trace, and the whole check on several Windows versions that
 // Wine reports in fresh processes.
 #include "package_fixture.h"
+#include "wine_version.h"
 #include "win_handle.h"
 
 #include <algorithm>
@@ -241,42 +242,6 @@ namespace {
 
 const wchar_t kProbePackage[] = L"TZR_OS_PROBE_PACKAGE";
 
-// The current user's Wine version value, restored when the test ends.
-class WineVersion {
-public:
-    WineVersion()
-    {
-        RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Wine", 0, nullptr, 0, KEY_QUERY_VALUE | KEY_SET_VALUE,
-                        nullptr, m_key.put(), nullptr);
-        wchar_t value[64] = L"";
-        DWORD size = sizeof value - sizeof(wchar_t);
-        DWORD type = 0;
-        m_had = m_key && RegQueryValueExW(m_key.get(), L"Version", nullptr, &type, reinterpret_cast<BYTE*>(value),
-                                          &size) == ERROR_SUCCESS;
-        if (m_had)
-            m_saved = value;
-    }
-    ~WineVersion()
-    {
-        if (!m_key)
-            return;
-        if (m_had)
-            Set(m_saved);
-        else
-            RegDeleteValueW(m_key.get(), L"Version");
-    }
-    bool Set(const std::wstring& version)
-    {
-        return m_key && RegSetValueExW(m_key.get(), L"Version", 0, REG_SZ, reinterpret_cast<const BYTE*>(version.c_str()),
-                                       static_cast<DWORD>((version.size() + 1) * sizeof(wchar_t))) == ERROR_SUCCESS;
-    }
-
-private:
-    UniqueHkey m_key;
-    bool m_had = false;
-    std::wstring m_saved;
-};
-
 struct ProbeResult {
     int result = -1;
     std::vector<std::string> trace;  // the IsOSSupported lines, without kTrace
@@ -369,7 +334,7 @@ TEST_F(OsVersions, CheckMatchesTheVersionWineReports)
         {L"win2008r2", 6, 1, 1, "6.1"},
         {L"win2003", 5, 2, 2, "5.2"},
     };
-    WineVersion wine;
+    tzrtest::ScopedWineVersion wine;
     for (const Version& v : versions) {
         SCOPED_TRACE(Narrow(v.name));
         ASSERT_TRUE(wine.Set(v.name));

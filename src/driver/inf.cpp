@@ -1,0 +1,533 @@
+// CInf: opening and reading the INF, its directories, and the installation
+// steps. The file-list operations are in inf_files.cpp.
+#include "inf.h"
+
+#include "device_keys.h"
+
+#include <cstdlib>
+#include <cwchar>
+
+namespace {
+
+bool FindLine(HINF inf, const wchar_t* section, const wchar_t* key, INFCONTEXT* context)
+{
+    return section && driverapi::SetupFindFirstLineW(inf, section, key, context) != FALSE;
+}
+
+// A field that is all decimal digits (or 0x and hex digits) is a directory id.
+bool ReadsAsInteger(const wchar_t* text, int* value)
+{
+    if (!text[0])
+        return false;
+    wchar_t* end = nullptr;
+    const long n = wcstol(text, &end, 0);
+    if (*end != L'\0' || n < 0 || n > 0x7fffffff)
+        return false;
+    *value = static_cast<int>(n);
+    return true;
+}
+
+void UpperCase(wchar_t* text)
+{
+    const size_t length = wcslen(text);
+    if (length)
+        CharUpperBuffW(text, static_cast<DWORD>(length));
+}
+
+struct DirIdEntry {
+    int id;
+    const wchar_t* variable;
+    const wchar_t* suffix;
+};
+const DirIdEntry kDirIds[] = {
+    {10, L"SystemRoot", L""},
+    {11, L"SystemRoot", L"\\system32"},
+    {12, L"SystemRoot", L"\\system32\\drivers"},
+    {17, L"SystemRoot", L"\\inf"},
+    {18, L"SystemRoot", L"\\help"},
+    {20, L"SystemRoot", L"\\fonts"},
+    {24, L"SystemDrive", L""},
+    {50, L"SystemRoot", L"\\system"},
+    {16406, L"ALLUSERSPROFILE", L""},
+    {16407, L"ALLUSERSPROFILE", L"\\Start Menu\\Programs"},
+    {16408, L"ALLUSERSPROFILE", L"\\Start Menu\\Programs\\Startup"},
+    {16409, L"ALLUSERSPROFILE", L"\\Desktop"},
+    {16415, L"ALLUSERSPROFILE", L"\\Favorites"},
+    {16419, L"ALLUSERSPROFILE", L"\\Application Data"},
+    {16422, L"ProgramFiles", L""},
+    {16427, L"ProgramFiles", L"\\Common"},
+};
+
+const wchar_t kServicesKey[] = L"System\\CurrentControlSet\\Services\\";
+
+}  // namespace
+
+CStr JoinPath(const wchar_t* dir, const wchar_t* name)
+{
+    CStr joined(dir);
+    if (!joined.empty() && joined.back() != L'\\' && name[0] != L'\\')
+        joined += L'\\';
+    joined += name;
+    return joined;
+}
+
+CInf::CInf(const wchar_t* fileName)
+{
+    wchar_t full[kDirChars];
+    if (fileName && _wfullpath(full, fileName, kDirChars)) {
+        m_sInfPath = full;
+        const size_t cut = m_sInfPath.find_last_of(L"\\/");
+        if (cut != std::wstring::npos)
+            m_sSourceRoot = m_sInfPath.substr(0, cut + 1).c_str();
+        m_hInf.reset(driverapi::SetupOpenInfFileW(full, nullptr, INF_STYLE_WIN4, nullptr));
+    }
+    ReadVersion();
+}
+
+CInf::~CInf() = default;
+
+int CInf::IsOpen()
+{
+    return m_hInf ? 1 : 0;
+}
+
+const wchar_t* CInf::GetSignature()
+{
+    return m_sSignature.empty() ? nullptr : m_sSignature.c_str();
+}
+
+const wchar_t* CInf::GetClass()
+{
+    return m_sClass.empty() ? nullptr : m_sClass.c_str();
+}
+
+const wchar_t* CInf::GetClassGuid()
+{
+    return m_sClassGuid.empty() ? nullptr : m_sClassGuid.c_str();
+}
+
+int CInf::ReadVersion()
+{
+    if (!IsOpen())
+        return 0;
+    wchar_t text[kLineTextChars];
+    auto read = [&](const wchar_t* key, CStr& into) {
+        if (!driverapi::SetupGetLineTextW(nullptr, m_hInf.get(), L"Version", key, text, kLineTextChars, nullptr))
+            return 0;
+        into = text;
+        return 1;
+    };
+    const int result = read(L"Signature", m_sSignature) && read(L"Class", m_sClass) && read(L"ClassGUID", m_sClassGuid);
+    CollectCopyFilesSections();
+    CollectAddServiceSections();
+    CollectSoftwareSettingsSections();
+    return result;
+}
+
+std::vector<CStr> CInf::SectionNames() const
+{
+    std::vector<CStr> names;
+    if (m_sInfPath.empty())
+        return names;
+    std::vector<wchar_t> list(kSectionListChars, L'\0');
+    const DWORD n = GetPrivateProfileSectionNamesW(list.data(), kSectionListChars, m_sInfPath.c_str());
+    // A list that filled the buffer ends in a cut name, which could match a
+    // section the file does not have: it is left out.
+    const bool cut = n >= kSectionListChars - 2;
+    for (DWORD at = 0; at < n && list[at];) {
+        const size_t length = wcsnlen(&list[at], n - at);
+        if (at + length >= n && cut)
+            break;
+        names.emplace_back(std::wstring(&list[at], length).c_str());
+        at += static_cast<DWORD>(length) + 1;
+    }
+    return names;
+}
+
+void CInf::CollectCopyFilesSections()
+{
+    INFCONTEXT context;
+    for (const CStr& name : SectionNames())
+        if (FindLine(m_hInf.get(), name.c_str(), L"CopyFiles", &context))
+            m_vCopyFilesSections.push_back(name);
+}
+
+void CInf::CollectAddServiceSections()
+{
+    INFCONTEXT context;
+    for (const CStr& name : SectionNames())
+        if (FindLine(m_hInf.get(), name.c_str(), L"AddService", &context))
+            m_vAddServiceSections.push_back(name);
+}
+
+void CInf::CollectSoftwareSettingsSections()
+{
+    for (const CStr& name : SectionNames())
+        if (name.FindNoCase(L".SoftwareSettings") >= 0)
+            m_vSoftwareSettingsSections.push_back(name);
+}
+
+int CInf::GetServiceName(const wchar_t* section, wchar_t* buffer, DWORD capacity)
+{
+    if (!buffer || capacity == 0)
+        return 0;
+    buffer[0] = L'\0';
+    if (!section) {
+        if (m_vAddServiceSections.empty())
+            return 0;
+        section = m_vAddServiceSections.front().c_str();
+    }
+    INFCONTEXT context;
+    if (!FindLine(m_hInf.get(), section, L"AddService", &context))
+        return 0;
+    if (!driverapi::SetupGetStringFieldW(&context, 1, buffer, capacity, nullptr)) {
+        buffer[0] = L'\0';
+        return 0;
+    }
+    return 1;
+}
+
+int CInf::GetServiceStartType(const wchar_t* section, DWORD* startType)
+{
+    if (!startType)
+        return 0;
+    if (!section) {
+        if (m_vAddServiceSections.empty())
+            return 0;
+        section = m_vAddServiceSections.front().c_str();
+    }
+    INFCONTEXT context;
+    wchar_t serviceSection[kServiceSectionChars];
+    if (!FindLine(m_hInf.get(), section, L"AddService", &context) ||
+        !driverapi::SetupGetStringFieldW(&context, 3, serviceSection, kServiceSectionChars, nullptr))
+        return 0;
+    INT value = 0;
+    if (!FindLine(m_hInf.get(), serviceSection, L"StartType", &context) ||
+        !driverapi::SetupGetIntField(&context, 1, &value))
+        return 0;
+    *startType = static_cast<DWORD>(value);
+    return 1;
+}
+
+void CInf::ResolveDirId(int id, CStr& dir)
+{
+    dir.clear();
+    for (const DirIdEntry& entry : kDirIds) {
+        if (entry.id != id)
+            continue;
+        wchar_t value[kDirChars];
+        const DWORD n = GetEnvironmentVariableW(entry.variable, value, kDirChars);
+        // Not set, or longer than a directory may be: no directory.
+        if (n == 0 || n >= kDirChars || n + wcslen(entry.suffix) >= kDirChars)
+            return;
+        dir = value;
+        dir += entry.suffix;
+        return;
+    }
+}
+
+int CInf::ReadDestinationDirs()
+{
+    if (!m_vDestinationDirs.empty())
+        return 1;
+    INFCONTEXT context;
+    for (bool more = FindLine(m_hInf.get(), L"DestinationDirs", nullptr, &context); more;
+         more = driverapi::SetupFindNextLine(&context, &context) != FALSE) {
+        wchar_t entry[kEntryChars];
+        if (!driverapi::SetupGetStringFieldW(&context, 0, entry, kEntryChars, nullptr))
+            continue;
+        const DWORD fields = driverapi::SetupGetFieldCount(&context);
+        CStr dir;
+        bool usable = true;
+        for (DWORD i = 1; i <= fields && usable; ++i) {
+            wchar_t piece[kDirChars];
+            if (!driverapi::SetupGetStringFieldW(&context, i, piece, kDirChars, nullptr)) {
+                usable = false;
+                break;
+            }
+            int id = 0;
+            if (ReadsAsInteger(piece, &id)) {
+                CStr resolved;
+                ResolveDirId(id, resolved);
+                // An id we do not know names no directory; a subfolder of it
+                // must not land below the drive's root instead.
+                if (resolved.empty()) {
+                    usable = false;
+                    break;
+                }
+                dir = dir.empty() ? resolved : JoinPath(dir.c_str(), resolved.c_str());
+            } else if (piece[0]) {
+                dir = dir.empty() ? CStr(piece) : JoinPath(dir.c_str(), piece);
+            }
+        }
+        if (usable && !dir.empty()) {
+            m_vDestinationDirs.push_back(CStr(entry));
+            m_vDestinationDirs.push_back(dir);
+        }
+    }
+    return m_vDestinationDirs.empty() ? 0 : 1;
+}
+
+int CInf::GetDestinationDir(const wchar_t* section, CStr& dir)
+{
+    dir.clear();
+    // The list operations may be called on their own: the list is read on
+    // the first of them, whichever it is.
+    if (!ReadDestinationDirs())
+        return 0;
+    if (m_vDestinationDirs.size() == 2) {
+        dir = m_vDestinationDirs[1];
+        return 1;
+    }
+    if (!section)
+        return 0;
+    for (const wchar_t* name : {section, L"DefaultDestDir"}) {
+        for (size_t i = 0; i + 1 < m_vDestinationDirs.size(); i += 2) {
+            if (m_vDestinationDirs[i] == name) {
+                dir = m_vDestinationDirs[i + 1];
+                return 1;
+            }
+        }
+    }
+    return 0;
+}
+
+int CInf::CreateFileDirectory(const wchar_t* filePath)
+{
+    if (!filePath)
+        return 0;
+    const wchar_t* const slash = wcsrchr(filePath, L'\\');
+    if (!slash)
+        return 1;  // a bare name lands in the current directory
+    return CreateDirectoryTree(std::wstring(filePath, slash - filePath + 1).c_str());
+}
+
+int CInf::CreateDirectoryTree(const wchar_t* dirPath)
+{
+    if (!dirPath)
+        return 0;
+    const size_t length = wcsnlen(dirPath, kTreePathChars);
+    if (length >= kTreePathChars)
+        return 0;
+    if (CreateDirectoryW(dirPath, nullptr) || GetLastError() == ERROR_ALREADY_EXISTS)
+        return 1;
+    if (GetLastError() != ERROR_PATH_NOT_FOUND)
+        return 0;
+    std::wstring parent(dirPath, length);
+    if (!parent.empty() && parent.back() == L'\\')
+        parent.pop_back();
+    const size_t cut = parent.rfind(L'\\');
+    if (cut == std::wstring::npos)
+        return 1;
+    parent.resize(cut);
+    if (!CreateDirectoryTree(parent.c_str()))
+        return 0;
+    return CreateDirectoryW(dirPath, nullptr) || GetLastError() == ERROR_ALREADY_EXISTS ? 1 : 0;
+}
+
+int CInf::ProcessSection(const wchar_t* section, HKEY root)
+{
+    if (!section || !root)
+        return 0;
+    if (!ProcessCopyFiles(section) || !ProcessDelFiles(section) || !ProcessRenFiles(section))
+        return 0;
+    // Files were handled above with our own rules for files in use.
+    const UINT flags = SPINST_LOGCONFIG | SPINST_INIFILES | SPINST_REGISTRY | SPINST_INI2REG | SPINST_PROFILEITEMS;
+    return driverapi::SetupInstallFromInfSectionW(nullptr, m_hInf.get(), section, flags, root, m_sSourceRoot.c_str(),
+                                                  0, nullptr, nullptr, nullptr, nullptr)
+               ? 1
+               : 0;
+}
+
+int CInf::InstallServices(const wchar_t* section)
+{
+    if (!IsOpen() || !section)
+        return 0;
+    if (driverapi::SetupInstallServicesFromInfSectionW(m_hInf.get(), section, 0))
+        return 1;
+    const DWORD error = GetLastError();
+    return error == ERROR_SERVICE_EXISTS || error == ERROR_DUPLICATE_SERVICE_NAME ? 1 : 0;
+}
+
+int CInf::InstallSoftwareSettings(const wchar_t* section)
+{
+    if (!IsOpen() || !section)
+        return 0;
+    wchar_t service[kSettingsServiceChars];
+    if (!GetServiceName(nullptr, service, kSettingsServiceChars) || !service[0])
+        return 0;
+    CStr path(kServicesKey);
+    path += service;
+    path += L"\\Device0";
+    UniqueHkey key;
+    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_READ | KEY_WRITE, nullptr, key.put(),
+                        nullptr) != ERROR_SUCCESS)
+        return 0;
+    return driverapi::SetupInstallFromInfSectionW(nullptr, m_hInf.get(), section, SPINST_REGISTRY, key.get(), nullptr,
+                                                  0, nullptr, nullptr, nullptr, nullptr)
+               ? 1
+               : 0;
+}
+
+int CInf::CreateDeviceInfo(UniqueDevInfoSet& set, SP_DEVINFO_DATA* device, const wchar_t* deviceName)
+{
+    if (!device || !deviceName || !GetClass())
+        return 0;
+    GUID classGuid;
+    DWORD count = 0;
+    if (!driverapi::SetupDiClassGuidsFromNameW(GetClass(), &classGuid, 1, &count) || count == 0)
+        return 0;
+    set.reset(driverapi::SetupDiCreateDeviceInfoList(&classGuid, nullptr));
+    if (!set)
+        return 0;
+    device->cbSize = sizeof *device;
+    if (!driverapi::SetupDiCreateDeviceInfoW(set.get(), deviceName, &classGuid, nullptr, nullptr,
+                                             DICD_GENERATE_ID | DICD_INHERIT_CLASSDRVS, device))
+        return 0;
+    if (!driverapi::SetupDiRegisterDeviceInfo(set.get(), device, SPRDI_FIND_DUPS, nullptr, nullptr, nullptr))
+        return 0;
+
+    // From here the node is registered: a failure must not leave it behind,
+    // or the next installation would take the device as installed.
+    auto fail = [&] {
+        driverapi::SetupDiRemoveDevice(set.get(), device);
+        return 0;
+    };
+    SP_DEVINSTALL_PARAMS_W params{};
+    params.cbSize = sizeof params;
+    if (!driverapi::SetupDiGetDeviceInstallParamsW(set.get(), device, &params) ||
+        m_sInfPath.size() >= sizeof params.DriverPath / sizeof params.DriverPath[0])
+        return fail();
+    wmemcpy(params.DriverPath, m_sInfPath.c_str(), m_sInfPath.size() + 1);
+    params.Flags |= DI_ENUMSINGLEINF | DI_DONOTCALLCONFIGMG | DI_NOFILECOPY;
+    if (!driverapi::SetupDiSetDeviceInstallParamsW(set.get(), device, &params) ||
+        !driverapi::SetupDiBuildDriverInfoList(set.get(), device, SPDIT_CLASSDRIVER))
+        return fail();
+    // Selecting every entry in turn leaves the last one selected.
+    SP_DRVINFO_DATA_V1_W driver{};
+    driver.cbSize = sizeof driver;
+    for (DWORD i = 0;; ++i) {
+        if (!driverapi::SetupDiEnumDriverInfoW(set.get(), device, SPDIT_CLASSDRIVER, i,
+                                               reinterpret_cast<SP_DRVINFO_DATA_W*>(&driver)))
+            return GetLastError() == ERROR_NO_MORE_ITEMS ? 1 : fail();
+        if (!driverapi::SetupDiSetSelectedDriverW(set.get(), device, reinterpret_cast<SP_DRVINFO_DATA_W*>(&driver)))
+            return fail();
+    }
+}
+
+int CInf::InstallDevice(int* restart)
+{
+    if (restart)
+        *restart = 0;
+    wchar_t service[kServiceNameChars];
+    if (!GetServiceName(nullptr, service, kServiceNameChars) || !service[0])
+        return 0;
+    UpperCase(service);
+    CStr name(m_bVirtualDevice ? L"" : L"LEGACY_");
+    name += service;
+
+    UniqueDevInfoSet set;
+    SP_DEVINFO_DATA device{};
+    device.cbSize = sizeof device;
+    if (!CreateDeviceInfo(set, &device, name.c_str()))
+        return 0;
+    int result = driverapi::SetupDiCallClassInstaller(DIF_INSTALLDEVICE, set.get(), &device) ? 1 : 0;
+    if (result && m_bVirtualDevice) {
+        // A multi-string: room is kept for its two terminators.
+        wchar_t ids[kHardwareIdBytes / sizeof(wchar_t)] = {};
+        result = driverapi::SetupDiGetDeviceRegistryPropertyW(set.get(), &device, SPDRP_HARDWAREID, nullptr,
+                                                              reinterpret_cast<BYTE*>(ids),
+                                                              sizeof ids - 2 * sizeof(wchar_t), nullptr) &&
+                         driverapi::UpdateDriverForPlugAndPlayDevicesW(nullptr, ids, m_sInfPath.c_str(), 0, nullptr)
+                     ? 1
+                     : 0;
+    }
+    if (restart) {
+        SP_DEVINSTALL_PARAMS_W params{};
+        params.cbSize = sizeof params;
+        if (driverapi::SetupDiGetDeviceInstallParamsW(set.get(), &device, &params) &&
+            (params.Flags & (DI_NEEDRESTART | DI_NEEDREBOOT)))
+            *restart = 1;
+    }
+    // The node was made by this call: one that is not installed goes again,
+    // so the next installation does not take the device for installed.
+    if (!result)
+        driverapi::SetupDiRemoveDevice(set.get(), &device);
+    return result;
+}
+
+void CInf::EndInstall() {}
+
+int CInf::Install(int* restart)
+{
+    if (!IsOpen())
+        return 0;
+    if (restart)
+        *restart = 0;
+    int result = 1;
+    for (size_t i = 0; i < m_vCopyFilesSections.size(); ++i)
+        if (!ProcessSection(m_vCopyFilesSections[i].c_str(), HKEY_LOCAL_MACHINE))
+            result = 0;
+
+    wchar_t service[kServiceNameChars];
+    GetServiceName(nullptr, service, kServiceNameChars);
+    const int exists = m_bVirtualDevice ? RootDeviceKeyExists(service) : LegacyDeviceKeyExists(service);
+    if (!exists && GetClass() && GetClassGuid() && !InstallDevice(restart))
+        result = 0;
+
+    for (size_t i = 0; i < m_vAddServiceSections.size(); ++i)
+        if (!InstallServices(m_vAddServiceSections[i].c_str()))
+            result = 0;
+    for (size_t i = 0; i < m_vSoftwareSettingsSections.size(); ++i)
+        if (!InstallSoftwareSettings(m_vSoftwareSettingsSections[i].c_str()))
+            result = 0;
+
+    EndInstall();
+    if (result == 1 && m_bRestart && restart)
+        *restart = 1;
+    return result;
+}
+
+int CInf::InstallSection(const wchar_t* section, int* restart)
+{
+    if (!IsOpen())
+        return 0;
+    if (restart)
+        *restart = 0;
+    if (!section)
+        return 0;
+    int result = ProcessSection(section, HKEY_LOCAL_MACHINE);
+
+    wchar_t service[kServiceNameChars];
+    GetServiceName(nullptr, service, kServiceNameChars);
+    if (!LegacyDeviceKeyExists(service) && GetClass() && GetClassGuid() && !InstallDevice(restart))
+        result = 0;
+
+    CStr services(section);
+    services += L".Services";
+    INFCONTEXT context;
+    for (const CStr& name : SectionNames()) {
+        if (name.CompareNoCase(services.c_str()) == 0 &&
+            (FindLine(m_hInf.get(), name.c_str(), L"AddService", &context) ||
+             FindLine(m_hInf.get(), name.c_str(), L"DelService", &context))) {
+            if (!InstallServices(name.c_str()))
+                result = 0;
+            break;
+        }
+    }
+
+    CStr settings(section);
+    settings += L".SoftwareSettings";
+    for (size_t i = 0; i < m_vSoftwareSettingsSections.size(); ++i) {
+        if (m_vSoftwareSettingsSections[i].FindNoCase(settings.c_str()) >= 0) {
+            if (!InstallSoftwareSettings(settings.c_str()))
+                result = 0;
+            break;
+        }
+    }
+
+    EndInstall();
+    if (result == 1 && m_bRestart && restart)
+        *restart = 1;
+    return result;
+}

@@ -1,0 +1,95 @@
+// One driver INF file, opened through SetupAPI and installed without the
+// device-installation wizard: files copied, deleted and renamed with our own
+// rules for files in use, registry and INI parts applied by SetupAPI,
+// services created, and a root-enumerated device node made for a legacy or
+// virtual driver that has none.
+//
+// Every operation is virtual and calls the others through the virtual table,
+// so a product that replaces one step gets it used by every step above it.
+// The slot order below is part of the contract with those products.
+#pragma once
+
+#include "CStr.h"
+#include "driver_api.h"
+
+#include <windows.h>
+#include <setupapi.h>
+
+#include <vector>
+
+class CInf {
+public:
+    // Buffers of the INF reading, in characters with the terminator.
+    static constexpr DWORD kDirChars = MAX_PATH;          // directory parts
+    static constexpr DWORD kFileNameChars = 256;          // file names
+    static constexpr DWORD kEntryChars = 512;             // list entries and section names
+    static constexpr DWORD kLineTextChars = 4096;         // [Version] values
+    static constexpr DWORD kSectionListChars = 16384;     // all section names of the file
+    static constexpr DWORD kTreePathChars = 16384;        // a directory tree being created
+    static constexpr DWORD kServiceNameChars = 254;       // the service a device node is named after
+    static constexpr DWORD kServiceSectionChars = 255;    // the service-install section of an AddService line
+    static constexpr DWORD kSettingsServiceChars = 2048;  // the service whose key gets the software settings
+    static constexpr DWORD kHardwareIdBytes = 512;        // a virtual device's hardware id list
+
+    explicit CInf(const wchar_t* fileName);
+    virtual ~CInf();                                                               // 0
+    CInf(const CInf&) = delete;
+    CInf& operator=(const CInf&) = delete;
+
+    virtual int IsOpen();                                                          // 1
+    virtual int Install(int* restart);                                             // 2
+    virtual int InstallSection(const wchar_t* section, int* restart);              // 3
+    virtual int InstallDevice(int* restart);                                       // 4
+    virtual int ProcessSection(const wchar_t* section, HKEY root);                 // 5
+    virtual int InstallServices(const wchar_t* section);                           // 6
+    virtual int InstallSoftwareSettings(const wchar_t* section);                   // 7
+    virtual int CopyFileList(const wchar_t* section);                              // 8
+    virtual void EndInstall();                                                     // 9
+    virtual const wchar_t* GetSignature();                                         // 10
+    virtual const wchar_t* GetClass();                                             // 11
+    virtual const wchar_t* GetClassGuid();                                         // 12
+    virtual int GetServiceName(const wchar_t* section, wchar_t* buffer, DWORD capacity);  // 13
+    virtual int GetServiceStartType(const wchar_t* section, DWORD* startType);     // 14
+    virtual int ProcessCopyFiles(const wchar_t* section);                          // 15
+    virtual int ProcessDelFiles(const wchar_t* section);                           // 16
+    virtual int ProcessRenFiles(const wchar_t* section);                           // 17
+    virtual int DeleteFileList(const wchar_t* section);                            // 18
+    virtual int RenameFileList(const wchar_t* section);                            // 19
+    // On success set holds the new information set and device its node.
+    virtual int CreateDeviceInfo(UniqueDevInfoSet& set, SP_DEVINFO_DATA* device,
+                                 const wchar_t* deviceName);                       // 20
+    virtual int ReadVersion();                                                     // 21
+    virtual void CollectCopyFilesSections();                                       // 22
+    virtual void CollectAddServiceSections();                                      // 23
+    virtual void CollectSoftwareSettingsSections();                                // 24
+    virtual int ReadDestinationDirs();                                             // 25
+    virtual int CreateFileDirectory(const wchar_t* filePath);                      // 26
+    virtual int CreateDirectoryTree(const wchar_t* dirPath);                       // 27
+    virtual int CopyToTempFile(const wchar_t* source, CStr& tempName);             // 28
+    virtual int GetDestinationDir(const wchar_t* section, CStr& dir);              // 29
+    virtual void ResolveDirId(int id, CStr& dir);                                  // 30
+
+    int m_bVirtualDevice = 0;
+    UniqueInf m_hInf;
+    int m_bRestart = 0;
+    CStr m_sSignature;
+    CStr m_sClass;
+    CStr m_sClassGuid;
+    CStr m_sInfPath;
+    CStr m_sSourceRoot;
+    std::vector<CStr> m_vCopyFilesSections;
+    std::vector<CStr> m_vAddServiceSections;
+    std::vector<CStr> m_vSoftwareSettingsSections;
+    // [DestinationDirs]: entry name at even positions, its directory after it.
+    std::vector<CStr> m_vDestinationDirs;
+
+protected:
+    // The section names of the file in file order; empty when there are none
+    // or the file cannot be read as one.
+    std::vector<CStr> SectionNames() const;
+    // The file operations of one kind over every list the section names.
+    int ProcessFileLists(const wchar_t* section, const wchar_t* key, int (CInf::*list)(const wchar_t*));
+};
+
+// Joins a directory and a name with one backslash between them.
+CStr JoinPath(const wchar_t* dir, const wchar_t* name);
