@@ -7,6 +7,11 @@
 // product's prerequisite check and to the dependency check.
 const unsigned kCheckMessageUnits = 4096;
 
+// Characters of a service name an INF names, terminator included.
+const unsigned kServiceNameUnits = MAX_PATH;
+// Characters of the package version that is compared, terminator included.
+const unsigned kPackageVersionUnits = 256;
+
 // The dependency file, read from the current directory.
 extern const wchar_t kDependencyFileName[];
 // The dependency check's message, the same in every language.

@@ -3,8 +3,12 @@
 // condensed into a state code with a localized message.
 #include "base_component.h"
 
+#include "file_version.h"
+#include "inf.h"
 #include "install_checks.h"
 #include "package_version_parts.h"
+#include "reg_key.h"
+#include "service.h"
 #include "text_util.h"
 #include "wmi_query.h"
 
@@ -138,29 +142,107 @@ int CBaseComponent::IsHardwarePresent()
     // A package without supported devices does not depend on hardware.
     if (m_vSupportedDevices.empty())
         return 1;
-    // The present-device table cannot be searched yet: no supported device
-    // counts as found.
-    BASECOMP_LOG(CCmpLog2::kVerboseHeader, L"IsHardwarePresent: device search not built, hardware not found\r\n");
+    for (const CStr& id : m_vSupportedDevices)
+        if (FindDevice(id.c_str(), nullptr))
+            return 1;
     return 0;
 }
 
+namespace {
+
+// The file that stands for the installed component, found where its
+// version record reads it (a path without a drive letter lies in the
+// plug-in's folder), so "installed" and "which version" speak of one file.
+int TargetFileExists(const CStr& target)
+{
+    const CFileVersionInfo where(target.c_str());
+    if (where.m_sPath.empty())
+        return 0;
+    const DWORD attributes = GetFileAttributesW(where.m_sPath.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY) ? 1 : 0;
+}
+
+// The service the INF's first section with an AddService line adds; empty
+// when there is none or its name does not fit.
+CStr InfServiceName(CInf& inf)
+{
+    wchar_t name[kServiceNameUnits] = L"";
+    if (!inf.IsOpen() || !inf.GetServiceName(nullptr, name, kServiceNameUnits))
+        return CStr();
+    name[kServiceNameUnits - 1] = L'\0';
+    return CStr(name);
+}
+
+}  // namespace
+
 int CBaseComponent::IsComponentInstalled()
 {
-    // Without the INF model the installed state rests on the target file.
-    BASECOMP_LOG(CCmpLog2::kVerboseHeader, L"IsComponentInstalled: service test not built, not installed\r\n");
-    return 0;
+    if (m_sInfFile.empty())
+        return TargetFileExists(m_sTargetFile);
+    CInf inf(m_sInfFile.c_str());
+    if (!inf.IsOpen())
+        return TargetFileExists(m_sTargetFile);
+    const CStr service = m_sServiceName.empty() ? InfServiceName(inf) : m_sServiceName;
+    if (service.empty())
+        return TargetFileExists(m_sTargetFile);
+    // Only a Plug and Play driver that runs on the package's devices counts:
+    // a legacy or virtual driver's service alone says nothing about them.
+    CService driver(service.c_str());
+    return driver.Exists() && !driver.IsDisabled() && !driver.IsMarkedForDeletion() && inf.GetClass() &&
+                   inf.GetClassGuid() && m_nInstallType == kInstallPnP && IsServiceEnumComplete(service.c_str())
+               ? 1
+               : 0;
+}
+
+int CBaseComponent::IsServiceEnumComplete(const wchar_t* serviceName)
+{
+    if (m_vSupportedDevices.empty())
+        return 1;
+    if (!serviceName)
+        return 0;
+    CStr path(L"SYSTEM\\CurrentControlSet\\Services\\");
+    path += serviceName;
+    path += L"\\Enum";
+    CRegKey key(path.c_str());
+    key.m_dwAccess = KEY_READ;
+    DWORD count = 0;
+    if (!key.QueryDword(L"Count", &count))
+        return 0;
+    // The driver's one device is its own legacy root node, not a package device.
+    CStr first;
+    if (count == 1 && key.QueryString(L"0", first) && first.Find(L"LEGACY_"))
+        return 0;
+    DWORD present = 0;
+    for (const CStr& id : m_vSupportedDevices)
+        if (FindDevice(id.c_str(), nullptr))
+            ++present;
+    return count >= present ? 1 : 0;
 }
 
 int CBaseComponent::IsMarkedForRemoval()
 {
-    BASECOMP_LOG(CCmpLog2::kVerboseHeader, L"IsMarkedForRemoval: service test not built, not marked\r\n");
-    return 0;
+    if (m_sInfFile.empty())
+        return 0;
+    CInf inf(m_sInfFile.c_str());
+    const CStr service = InfServiceName(inf);
+    if (service.empty())
+        return 0;
+    CService driver(service.c_str());
+    return driver.IsMarkedForDeletion() ? 1 : 0;
 }
 
 int CBaseComponent::GetInstalledVersionStatus()
 {
-    BASECOMP_LOG(CCmpLog2::kVerboseHeader, L"GetInstalledVersionStatus: file version not built, older\r\n");
-    return 0;
+    const CFileVersionInfo installed(m_sTargetFile.c_str());
+    wchar_t text[kPackageVersionUnits] = L"";
+    if (!installed.HasVersion() || !GetNewVersion(text, kPackageVersionUnits))
+        return 0;
+    text[kPackageVersionUnits - 1] = L'\0';
+    const PackageVersionParts parts = SplitPackageVersion(text);
+    const CFileVersionInfo package(0, 0, parts.high, parts.low, 0, 0, 0);
+    if (installed.IsSameVersion(package))
+        return 1;
+    return installed.IsNewerThan(package) ? 2 : 0;
 }
 
 // A hook for products: the base has no prerequisites of its own.

@@ -3,10 +3,12 @@
 // dependency checks against the real drive, files and WMI (which reports the
 // model "Wine"), and the bounds of every buffer on the way.
 #include "install_checks.h"
+#include "driver_fixtures.h"
 #include "package_fixture.h"
 
 #include <cstdint>
 #include <cstring>
+#include <memory>
 
 using namespace tzrtest;
 
@@ -387,4 +389,264 @@ TEST_F(PackageTest, DependencyMessageIsBounded)
     EXPECT_EQ(0, c.CheckDependencies(message, 5, L"en"));
     EXPECT_STREQ(L"Syst", message);
     EXPECT_EQ(L'#', message[5]);
+}
+
+namespace {
+
+const wchar_t kDeviceId[] = L"ROOT\\TZRSTATE_DEV";
+const wchar_t kService[] = L"tzrstate";
+const std::wstring kServiceKey = L"SYSTEM\\CurrentControlSet\\Services\\tzrstate";
+
+// A Plug and Play driver package: Class and ClassGUID, and the service its
+// first AddService section adds.
+std::string DriverInf(bool withClassGuid = true)
+{
+    return std::string("[Version]\r\nSignature=\"$Windows NT$\"\r\nClass=System\r\n") +
+           (withClassGuid ? "ClassGUID={4d36e97d-e325-11ce-bfc1-08002be10318}\r\n" : "") +
+           "\r\n[Drv.Install]\r\nCopyFiles=Drv.Files\r\n\r\n[Drv.Install.Services]\r\n"
+           "AddService=tzrstate,0x00000002,Drv.Service\r\n\r\n[Drv.Files]\r\ntzrstate.sys\r\n\r\n"
+           "[Drv.Service]\r\nServiceType=1\r\nStartType=3\r\nErrorControl=1\r\n"
+           "ServiceBinary=%12%\\tzrstate.sys\r\n";
+}
+
+std::wstring Versioned(const std::wstring& name)
+{
+    return BuildFile(L"tests\\unit\\versioned\\versioned_" + name + L".dll");
+}
+
+// A package folder of its own that also leaves the prefix's devices,
+// services and device nodes as it found them.
+class MachineInstallState : public PackageTest {
+protected:
+    void SetUp() override
+    {
+        PackageTest::SetUp();
+        m_before = CaptureMachineState();
+    }
+    void TearDown() override
+    {
+        const MachineState after = CaptureMachineState();
+        EXPECT_EQ(m_before.devices, after.devices);
+        EXPECT_EQ(m_before.services, after.services);
+        EXPECT_EQ(m_before.rootNodes, after.rootNodes);
+        PackageTest::TearDown();
+    }
+
+    // A component for the driver package in this folder at the given
+    // package version, installed as a PnP driver of the test device.
+    void Prepare(CBaseComponent& c, const std::string& version)
+    {
+        AddFile(L"kxstate.xml", Package("<version value='" + version + "'/>"));
+        ASSERT_EQ(0u, c.ReadPackageDefinition(L"kxstate.xml"));
+        c.SetInfFile((m_folder + L"\\tzrstate.inf").c_str(), kInstallPnP);
+        c.SetTargetFile(Versioned(L"2_10_0_0").c_str());
+        c.AddSupportedDevice(kDeviceId);
+    }
+
+    MachineState m_before;
+};
+
+}  // namespace
+
+TEST_F(MachineInstallState, InstalledDriverOnItsDevice)
+{
+    TestDevice device(L"TZRSTATE_DEV", {kDeviceId});
+    ASSERT_TRUE(device.Created());
+    TestService service(kService, L"C:\\windows\\system32\\drivers\\tzrstate.sys");
+    ASSERT_TRUE(service.Created());
+    // The Plug and Play manager lists the devices a driver runs in its
+    // service's Enum key; Wine never writes it, so the test does.
+    TestRegistryKey enumKey(kServiceKey + L"\\Enum");
+    ASSERT_TRUE(enumKey.Created());
+    ASSERT_TRUE(enumKey.SetDword(L"Count", 1));
+    ASSERT_TRUE(enumKey.SetString(L"0", device.InstanceId()));
+    AddFile(L"tzrstate.inf", DriverInf());
+
+    struct Case {
+        const char* name;
+        std::string version;
+        std::string dependencies;  // empty: no file
+        unsigned state;
+        const wchar_t* message;
+        const char* versionLine;
+    } cases[] = {
+        {"same", "2.10", "", 1, L"", "Same"},
+        {"installed file newer", "2.9", "", 3, L"", "Newer"},
+        {"installed file older", "3.0", "", 2, L"", "Older"},
+        {"same, another model", "2.10", Dependencies("<platform model='Contoso 1000'/>"), 6,
+         L"System model not supported.", "Same"},
+        {"same, this model", "2.10", Dependencies("<platform model='Wine'/>"), 1, L"", "Same"},
+    };
+    for (const Case& k : cases) {
+        DeleteFileW(L"dependency.xml");
+        if (!k.dependencies.empty())
+            AddFile(L"dependency.xml", k.dependencies);
+        CBaseComponent c;
+        Prepare(c, k.version);
+        OpenLog(c);
+        Record r;
+        ASSERT_EQ(1, c.GetInstallState(r.bytes.data(), r.size, L"en")) << k.name;
+        EXPECT_EQ(k.state, r.State()) << k.name;
+        EXPECT_EQ(std::wstring(k.message), r.Message()) << k.name;
+        EXPECT_EQ(1, c.IsHardwarePresent()) << k.name;
+        EXPECT_EQ(1, c.IsComponentInstalled()) << k.name;
+        const std::vector<std::string> lines = VerboseLinesStartingWith(kCheck + "Installed component");
+        ASSERT_FALSE(lines.empty());
+        EXPECT_EQ(kCheck + "Installed component version status..." + k.versionLine, lines.back()) << k.name;
+    }
+}
+
+TEST_F(MachineInstallState, WhatMakesTheDriverNotInstalled)
+{
+    TestDevice device(L"TZRSTATE_DEV", {kDeviceId});
+    ASSERT_TRUE(device.Created());
+    struct Case {
+        const char* name;
+        bool service;
+        DWORD start;  // 0: as created
+        DWORD enumCount;
+        std::wstring enumFirst;
+        bool classGuid;
+        int installType;
+        int installed;
+    } cases[] = {
+        {"everything in place", true, 0, 1, device.InstanceId(), true, kInstallPnP, 1},
+        {"no service", false, 0, 1, device.InstanceId(), true, kInstallPnP, 0},
+        {"service disabled", true, 4, 1, device.InstanceId(), true, kInstallPnP, 0},
+        {"no ClassGUID", true, 0, 1, device.InstanceId(), false, kInstallPnP, 0},
+        {"legacy install type", true, 0, 1, device.InstanceId(), true, kInstallLegacy, 0},
+        {"only its legacy node", true, 0, 1, L"Root\\LEGACY_TZRSTATE\\0000", true, kInstallPnP, 0},
+        {"fewer devices than present", true, 0, 0, L"", true, kInstallPnP, 0},
+    };
+    for (const Case& k : cases) {
+        std::unique_ptr<TestService> service;
+        std::unique_ptr<TestRegistryKey> enumKey;
+        if (k.service) {
+            service.reset(new TestService(kService, L"C:\\windows\\system32\\drivers\\tzrstate.sys"));
+            ASSERT_TRUE(service->Created()) << k.name;
+            if (k.start) {
+                ASSERT_TRUE(SetRegistryDword(kServiceKey, L"Start", k.start));
+            }
+            // What the Plug and Play manager would have written.
+            enumKey.reset(new TestRegistryKey(kServiceKey + L"\\Enum"));
+            ASSERT_TRUE(enumKey->SetDword(L"Count", k.enumCount));
+            if (!k.enumFirst.empty()) {
+                ASSERT_TRUE(enumKey->SetString(L"0", k.enumFirst));
+            }
+        }
+        AddFile(L"tzrstate.inf", DriverInf(k.classGuid));
+        CBaseComponent c;
+        Prepare(c, "2.10");
+        c.m_nInstallType = k.installType;
+        EXPECT_EQ(k.installed, c.IsComponentInstalled()) << k.name;
+        Record r;
+        ASSERT_EQ(1, c.GetInstallState(r.bytes.data(), r.size, L"en"));
+        EXPECT_EQ(k.installed ? 1u : 5u, r.State()) << k.name;
+        enumKey.reset();
+        service.reset();
+    }
+}
+
+TEST_F(MachineInstallState, MarkedForRemovalRefusesTheInstallation)
+{
+    TestService service(kService, L"C:\\windows\\system32\\drivers\\tzrstate.sys");
+    ASSERT_TRUE(service.Created());
+    AddFile(L"tzrstate.inf", DriverInf());
+    CBaseComponent c;
+    Prepare(c, "2.10");
+    c.m_vSupportedDevices.clear();
+    EXPECT_EQ(0, c.IsMarkedForRemoval());
+    // Windows marks a service deleted while it runs with DeleteFlag; Wine's
+    // DeleteService never does, so the test writes it.
+    ASSERT_TRUE(SetRegistryDword(kServiceKey, L"DeleteFlag", 1));
+    EXPECT_EQ(1, c.IsMarkedForRemoval());
+    Record r;
+    ASSERT_EQ(1, c.GetInstallState(r.bytes.data(), r.size, L"es"));
+    EXPECT_EQ(7u, r.State());
+    EXPECT_EQ(L"El componente est\u00e1 marcado para eliminarlo la pr\u00f3xima vez que reinicie.  La instalaci\u00f3n "
+              L"no puede continuar.\r\n",
+              r.Message());
+    // The service of the INF counts, not the one install.xml names.
+    c.m_sServiceName = L"tzrother";
+    EXPECT_EQ(1, c.IsMarkedForRemoval());
+    c.SetInfFile(L"", kInstallPnP);
+    EXPECT_EQ(0, c.IsMarkedForRemoval()) << "no INF, no service to ask";
+}
+
+TEST_F(MachineInstallState, HardwareAbsentAndInstalledEvenWhenOlder)
+{
+    TestService service(kService, L"C:\\windows\\system32\\drivers\\tzrstate.sys");
+    ASSERT_TRUE(service.Created());
+    TestRegistryKey enumKey(kServiceKey + L"\\Enum");
+    ASSERT_TRUE(enumKey.SetDword(L"Count", 1));
+    ASSERT_TRUE(enumKey.SetString(L"0", L"ROOT\\TZRSTATE_GONE\\0000"));
+    AddFile(L"tzrstate.inf", DriverInf());
+    CBaseComponent c;
+    Prepare(c, "3.0");  // the device of kDeviceId is not there
+    OpenLog(c);
+    Record r;
+    ASSERT_EQ(1, c.GetInstallState(r.bytes.data(), r.size, L"en"));
+    EXPECT_EQ(4u, r.State());
+    EXPECT_EQ(std::vector<std::string>{kCheck + "Is hardware present...No"},
+              VerboseLinesStartingWith(kCheck + "Is hardware"));
+    EXPECT_EQ(std::vector<std::string>{kCheck + "Installed component version status...Older"},
+              VerboseLinesStartingWith(kCheck + "Installed component"));
+}
+
+TEST_F(PackageTest, WithoutADriverTheTargetFileIsTheComponent)
+{
+    struct Case {
+        const char* name;
+        std::wstring inf;
+        std::wstring target;
+        int installed;
+    } cases[] = {
+        {"no INF, file there", L"", Versioned(L"2_10_0_0"), 1},
+        {"INF that does not open", L"C:\\tzr-no-such\\x.inf", Versioned(L"none"), 1},
+        {"no INF, file missing", L"", L"C:\\tzr-no-such\\x.sys", 0},
+        {"no INF, a folder", L"", m_folder, 0},
+        {"no INF, a path of 300 characters", L"", L"C:\\" + std::wstring(300, L'p') + L".sys", 0},
+        {"no target", L"", L"", 0},
+    };
+    for (const Case& k : cases) {
+        CBaseComponent c;
+        c.SetInfFile(k.inf.c_str(), kInstallPnP);
+        c.SetTargetFile(k.target.c_str());
+        EXPECT_EQ(k.installed, c.IsComponentInstalled()) << k.name;
+        EXPECT_EQ(0, c.IsMarkedForRemoval()) << k.name;
+    }
+    // An INF without an AddService line names no service either.
+    AddFile(L"plain.inf", "[Version]\r\nSignature=\"$Windows NT$\"\r\nClass=System\r\n");
+    CBaseComponent c;
+    c.SetInfFile((m_folder + L"\\plain.inf").c_str(), kInstallPnP);
+    c.SetTargetFile(Versioned(L"1_0_0_0").c_str());
+    EXPECT_EQ(1, c.IsComponentInstalled());
+}
+
+TEST_F(PackageTest, VersionStatusNeedsBothVersions)
+{
+    struct Case {
+        const char* name;
+        std::wstring target;
+        std::string package;  // the version element
+        int status;
+    } cases[] = {
+        {"2.10 against 2.10", Versioned(L"2_10_0_0"), "<version value='2.10'/>", 1},
+        {"2.10 against 2.9", Versioned(L"2_10_0_0"), "<version value='2.9'/>", 2},
+        {"2.10 against 3.0", Versioned(L"2_10_0_0"), "<version value='3.0'/>", 0},
+        {"beyond 16 bits", Versioned(L"65535_0_0_0"), "<version value='99999.99999.x.-1'/>", 2},
+        {"no package version", Versioned(L"2_10_0_0"), "", 0},
+        {"empty package version", Versioned(L"2_10_0_0"), "<version value=''/>", 0},
+        {"overlong package version", Versioned(L"2_10_0_0"), "<version value='2.10" + std::string(300, '0') + "'/>",
+         0},
+        {"no installed file", L"C:\\tzr-no-such\\x.sys", "<version value='2.10'/>", 0},
+        {"a path of 300 characters", L"C:\\" + std::wstring(300, L'p') + L".sys", "<version value='2.10'/>", 0},
+    };
+    for (const Case& k : cases) {
+        AddFile(L"kxversion.xml", Package(k.package));
+        CBaseComponent c;
+        ASSERT_EQ(0u, c.ReadPackageDefinition(L"kxversion.xml"));
+        c.SetTargetFile(k.target.c_str());
+        EXPECT_EQ(k.status, c.GetInstalledVersionStatus()) << k.name;
+    }
 }
