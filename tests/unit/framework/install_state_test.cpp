@@ -5,8 +5,11 @@
 #include "install_checks.h"
 #include "driver_fixtures.h"
 #include "package_fixture.h"
+#include "win_handle.h"
 
+#include <algorithm>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <memory>
 
@@ -648,5 +651,71 @@ TEST_F(PackageTest, VersionStatusNeedsBothVersions)
         ASSERT_EQ(0u, c.ReadPackageDefinition(L"kxversion.xml"));
         c.SetTargetFile(k.target.c_str());
         EXPECT_EQ(k.status, c.GetInstalledVersionStatus()) << k.name;
+    }
+}
+
+// Not run by itself: the probe the COM security test starts in a fresh
+// process. It asks the install state in its current directory, then tries
+// to set the process's COM security as a host would.
+TEST(ComSecurityProbe, DISABLED_Run)
+{
+    {
+        CBaseComponent c;
+        Record r;
+        ASSERT_EQ(1, c.GetInstallState(r.bytes.data(), r.size, L"en"));
+        printf("probe state %u\n", r.State());
+    }
+    ComApartment com;
+    ASSERT_TRUE(SUCCEEDED(com.Enter(COINIT_MULTITHREADED)));
+    const HRESULT hr = CoInitializeSecurity(nullptr, -1, nullptr, nullptr, RPC_C_AUTHN_LEVEL_DEFAULT,
+                                            RPC_C_IMP_LEVEL_IMPERSONATE, nullptr, EOAC_NONE, nullptr);
+    const HRESULT again = CoInitializeSecurity(nullptr, -1, nullptr, nullptr, RPC_C_AUTHN_LEVEL_DEFAULT,
+                                               RPC_C_IMP_LEVEL_IMPERSONATE, nullptr, EOAC_NONE, nullptr);
+    // Whether this system refuses a second setting at all (Wine accepts
+    // every one), and whether WMI's client was loaded into the process.
+    printf("probe security %d enforced %d wmi %d\n", hr == S_OK ? 1 : 0, again == RPC_E_TOO_LATE ? 1 : 0,
+           GetModuleHandleW(L"wbemprox.dll") ? 1 : 0);
+    fflush(stdout);
+}
+
+TEST_F(PackageTest, ComSecurityIsLeftToTheHostWithoutModelsToCompare)
+{
+    wchar_t self[MAX_PATH] = L"";
+    ASSERT_GT(GetModuleFileNameW(nullptr, self, MAX_PATH), 0u);
+    const std::wstring command =
+        QuoteArg(self) + L" --gtest_also_run_disabled_tests --gtest_filter=ComSecurityProbe.DISABLED_Run";
+    struct Case {
+        const char* name;
+        std::string dependencies;  // empty: no file
+        unsigned state;
+        bool comSetUp;
+    } cases[] = {
+        {"no dependency file", "", 5, false},
+        {"another root", "<dependencies/>", 6, false},
+        {"no platform", Dependencies(""), 6, false},
+        {"platforms without a model", Dependencies("<platform/><platform name='x'/>"), 6, false},
+        {"a model to compare", Dependencies("<platform model='Wine'/>"), 5, true},
+    };
+    for (const Case& k : cases) {
+        DeleteFileW(L"dependency.xml");
+        if (!k.dependencies.empty())
+            AddFile(L"dependency.xml", k.dependencies);
+        ProcessResult run = RunProcess(command, m_folder);
+        ASSERT_TRUE(run.started) << k.name;
+        run.output.erase(std::remove(run.output.begin(), run.output.end(), '\r'), run.output.end());
+        EXPECT_NE(std::string::npos, run.output.find("probe state " + std::to_string(k.state) + "\n"))
+            << k.name << "\n" << run.output;
+        // WMI only when there was a model to ask it for; and then the
+        // process's COM security was set by the plug-in, else it is still
+        // the host's to set (where the system holds it to once per process).
+        const size_t at = run.output.find("probe security ");
+        ASSERT_NE(std::string::npos, at) << k.name << "\n" << run.output;
+        int security = -1, enforced = -1, wmi = -1;
+        ASSERT_EQ(3, sscanf(run.output.c_str() + at, "probe security %d enforced %d wmi %d", &security, &enforced,
+                            &wmi));
+        EXPECT_EQ(k.comSetUp ? 1 : 0, wmi) << k.name;
+        if (enforced) {
+            EXPECT_EQ(k.comSetUp ? 0 : 1, security) << k.name;
+        }
     }
 }
