@@ -624,6 +624,16 @@ TEST_F(PackageTest, WithoutADriverTheTargetFileIsTheComponent)
     c.SetInfFile((m_folder + L"\\plain.inf").c_str(), kInstallPnP);
     c.SetTargetFile(Versioned(L"1_0_0_0").c_str());
     EXPECT_EQ(1, c.IsComponentInstalled());
+    // Nor does one whose service name does not fit 259 characters: it is
+    // never cut into the name of another service.
+    AddFile(L"long.inf", "[Version]\r\nSignature=\"$Windows NT$\"\r\nClass=System\r\n"
+                         "ClassGUID={4d36e97d-e325-11ce-bfc1-08002be10318}\r\n[S.Services]\r\nAddService=" +
+                             std::string(300, 's') + ",2,Svc\r\n[Svc]\r\nServiceType=1\r\n");
+    c.SetInfFile((m_folder + L"\\long.inf").c_str(), kInstallPnP);
+    EXPECT_EQ(1, c.IsComponentInstalled());
+    EXPECT_EQ(0, c.IsMarkedForRemoval());
+    c.SetTargetFile(L"C:\\tzr-no-such\\x.sys");
+    EXPECT_EQ(0, c.IsComponentInstalled());
 }
 
 TEST_F(PackageTest, VersionStatusNeedsBothVersions)
