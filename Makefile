@@ -40,9 +40,6 @@ test: build native
 	cd $(BUILD) && ctest --output-on-failure --timeout 600
 	cd $(NATIVE) && ctest --output-on-failure
 
-fuzz: native
-	cd $(NATIVE) && TZR_FUZZ_SECONDS=$(FUZZ_SECONDS) ctest --output-on-failure -R '^fuzz\.' --timeout 0
-
 demo: build
 	bash demo/run-demo.sh $(BUILD)
 
@@ -54,6 +51,9 @@ bench: build
 	bash scripts/wine-run.sh $(BUILD) $(abspath $(BUILD))/tests/bench/xml_bench.exe && \
 	bash scripts/wine-run.sh $(BUILD) $(abspath $(BUILD))/tests/bench/device_bench.exe; \
 	rc=$$?; bash scripts/wineserver.sh stop $(BUILD); exit $$rc
+
+fuzz: native
+	cd $(NATIVE) && TZR_FUZZ_SECONDS=$(FUZZ_SECONDS) ctest --output-on-failure -R '^fuzz\.' --timeout 0
 
 clean:
 	rm -rf $(BUILD) $(NATIVE)

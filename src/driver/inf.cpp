@@ -2,7 +2,7 @@
 // steps. The file-list operations are in inf_files.cpp.
 #include "inf.h"
 
-#include "device_keys.h"
+#include "service.h"
 
 #include <cstdlib>
 #include <cwchar>

@@ -142,7 +142,6 @@ public:
     CCmpLog2* m_pLog = nullptr;
 
 private:
-    void ReleaseOwned();
     // Writes the driver API refusals heard so far, each on its own line.
     void WriteDriverApiNotices();
 

@@ -13,23 +13,6 @@ using namespace tzrtest;
 
 namespace {
 
-// The verbose log's entries of one source, without their header.
-std::vector<std::string> Entries(const std::string& source)
-{
-    std::vector<std::string> entries;
-    static const std::regex header(R"(^\[\d{1,2}:\d{2}:\d{2}\]::(\w+)\[\d+\] (.*)$)");
-    for (const std::string& line : SplitCrLf(Scenario::ComponentVerboseLog())) {
-        std::smatch m;
-        if (std::regex_match(line, m, header) && m[1] == source)
-            entries.push_back(m[2]);
-    }
-    return entries;
-}
-
-size_t Count(const std::vector<std::string>& lines, const std::string& text)
-{
-    return static_cast<size_t>(std::count(lines.begin(), lines.end(), text));
-}
 
 class Machine : public MachineTest {};
 
@@ -45,7 +28,7 @@ TEST_F(Machine, DriverPathFromTheServiceDatabase)
                             "</sw_key_expectedpath></sw_key></sw_keys_and></sw_keys></tzr_package>\r\n");
     const HostResult r = s.Host({L"/verbose_log", L"--property", L"6"});
     EXPECT_EQ(0u, r.exitCode) << r.output;
-    const std::vector<std::string> pkgdef = Entries("pkgdef");
+    const std::vector<std::string> pkgdef = VerboseEntries("pkgdef");
     EXPECT_EQ(1u, Count(pkgdef, "    - Driver path from component xml C:\\tzr-e2e-none\\tzre2edrv.sys"));
     EXPECT_EQ(1u, Count(pkgdef, "    - Driver path from service control manager database " + Narrow(driver)))
         << Scenario::ComponentVerboseLog();
@@ -71,7 +54,7 @@ TEST_F(Machine, APackageListingAPresentDeviceBuildsTheTableAndLoads)
     const HostResult r = s.Host({L"/verbose_log", L"--property", L"6"});
     EXPECT_EQ(0u, r.exitCode) << r.output;
     EXPECT_EQ("[6] silent install   result 1  value 1", r.PropertyLine(6)) << r.output;
-    const std::vector<std::string> basecomp = Entries("basecomp");
+    const std::vector<std::string> basecomp = VerboseEntries("basecomp");
     EXPECT_EQ(1u, Count(basecomp, "Building PnP device list... Done.")) << Scenario::ComponentVerboseLog();
     EXPECT_EQ(1u, Count(basecomp, "    - SetupDiGetDriverInstallParamsW is only a stub on this system (Wine); "
                                   "treated as failed."))

@@ -57,24 +57,6 @@ std::string Untouched(unsigned id, const char* name)
     return line;
 }
 
-// The texts of the verbose log's entries of one source, without their
-// "[time]::source[line] " header.
-std::vector<std::string> VerboseEntries(const std::string& source)
-{
-    std::vector<std::string> entries;
-    static const std::regex header(R"(^\[\d{1,2}:\d{2}:\d{2}\]::(\w+)\[\d+\] (.*)$)");
-    for (const std::string& line : SplitCrLf(Scenario::ComponentVerboseLog())) {
-        std::smatch m;
-        if (std::regex_match(line, m, header) && m[1] == source)
-            entries.push_back(m[2]);
-    }
-    return entries;
-}
-
-size_t Count(const std::vector<std::string>& lines, const std::string& text)
-{
-    return static_cast<size_t>(std::count(lines.begin(), lines.end(), text));
-}
 
 }  // namespace
 

@@ -372,10 +372,10 @@ namespace {
 std::vector<std::string> CheckLines()
 {
     std::vector<std::string> lines;
-    static const std::regex entry(R"(^\[\d{1,2}:\d{2}:\d{2}\]::basecomp\[\d+\]     - ((?:Is|Installed|Checking) .*)$)");
-    for (const std::string& line : SplitCrLf(Scenario::ComponentVerboseLog())) {
+    static const std::regex check(R"(^    - ((?:Is|Installed|Checking) .*)$)");
+    for (const std::string& entry : VerboseEntries("basecomp")) {
         std::smatch m;
-        if (std::regex_match(line, m, entry))
+        if (std::regex_match(entry, m, check))
             lines.push_back(m[1]);
     }
     return lines;

@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <regex>
 
 namespace tzrtest {
 
@@ -99,6 +101,23 @@ void Scenario::ClearLogs()
 {
     for (const wchar_t* name : {L"tzrsetup.log", L"tzrsetup.verbose.log", L"Verbose.log"})
         DeleteFileW((LogFolder() + L"\\" + name).c_str());
+}
+
+std::vector<std::string> VerboseEntries(const std::string& source)
+{
+    std::vector<std::string> entries;
+    static const std::regex header(R"(^\[\d{1,2}:\d{2}:\d{2}\]::(\w+)\[\d+\] (.*)$)");
+    for (const std::string& line : SplitCrLf(Scenario::ComponentVerboseLog())) {
+        std::smatch m;
+        if (std::regex_match(line, m, header) && m[1] == source)
+            entries.push_back(m[2]);
+    }
+    return entries;
+}
+
+size_t Count(const std::vector<std::string>& lines, const std::string& text)
+{
+    return static_cast<size_t>(std::count(lines.begin(), lines.end(), text));
 }
 
 }  // namespace tzrtest

@@ -54,4 +54,10 @@ private:
     std::wstring m_folder;
 };
 
+// The texts of the component verbose log's entries of one source, without
+// their "[time]::source[line] " header.
+std::vector<std::string> VerboseEntries(const std::string& source);
+// How many of the lines are exactly text.
+size_t Count(const std::vector<std::string>& lines, const std::string& text);
+
 }  // namespace tzrtest

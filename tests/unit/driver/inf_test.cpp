@@ -6,7 +6,7 @@
 // Every destination lies below the test's own folder in the prefix (%24% is
 // pointed there through SystemDrive), and every service, key and file a test
 // creates goes again.
-#include "device_keys.h"
+#include "service.h"
 #include "driver_api.h"
 #include "inf.h"
 #include "test_support.h"

@@ -66,4 +66,17 @@ inline std::vector<ExpansionCase> ExpansionCases() {
     };
 }
 
+// Documents that name something outside themselves (outside.txt holding
+// "OUTSIDE" and outside.dtd declaring &leak; as "OUTSIDE", which the test
+// writes): none of it may ever be read.
+inline std::vector<std::string> ExternalEntityCases()
+{
+    return {
+        "<!DOCTYPE p [<!ENTITY x SYSTEM \"file:///C:/windows/win.ini\">]><p>&x;</p>",
+        "<!DOCTYPE p [<!ENTITY x SYSTEM \"outside.txt\">]><p>&x;</p>",
+        "<!DOCTYPE p [<!ENTITY % pe SYSTEM \"outside.dtd\"> %pe;]><p>&leak;</p>",
+        "<!DOCTYPE p SYSTEM \"outside.dtd\"><p>&leak;</p>",
+    };
+}
+
 }  // namespace xmltest
