@@ -82,6 +82,9 @@ public:
     int BuildDeviceList(int firstIdOnly);
     // Looks a hardware id up in m_vDevices.
     int FindDevice(const wchar_t* hardwareId, W2KDEVINST** record);
+    // 1 when the service's Enum key counts at least as many devices as the
+    // package's supported ids find among the present ones.
+    int IsServiceEnumComplete(const wchar_t* serviceName);
 
     CCmpLog2* Log() const { return m_pLog; }
 

@@ -124,16 +124,30 @@ int CWmiQuery::IsComputerModel(const wchar_t* model)
 {
     if (!model)
         return 0;
-    if (!Connect(L"ROOT\\CIMV2") || !Select(L"Win32_ComputerSystem") ||
-        !ReadProperty(L"Model", m_pResult.get()))
+    // The model is read once per context: a dependency list of many
+    // platforms costs one WMI query, and a WMI that cannot be reached is
+    // asked only once.
+    if (m_nModelState == kModelUnread) {
+        m_nModelState = kModelUnavailable;
+        if (Connect(L"ROOT\\CIMV2") && Select(L"Win32_ComputerSystem") && ReadProperty(L"Model", m_pResult.get())) {
+            _snwprintf(m_szModel, kModelUnits, L"%.254ls", reinterpret_cast<const wchar_t*>(m_pResult.get()));
+            m_szModel[kModelUnits - 1] = L'\0';
+            TrimTrailingSpace(m_szModel);
+            m_nModelState = kModelRead;
+        }
+    }
+    if (m_nModelState != kModelRead)
         return 0;
-    wchar_t reported[255];
-    wchar_t wanted[255];
-    _snwprintf(reported, 255, L"%.254ls", reinterpret_cast<const wchar_t*>(m_pResult.get()));
-    reported[254] = L'\0';
-    _snwprintf(wanted, 255, L"%.254ls", model);
-    wanted[254] = L'\0';
-    TrimTrailingSpace(reported);
-    TrimTrailingSpace(wanted);
-    return _wcsicmp(reported, wanted) == 0 ? 1 : 0;
+    // A wanted model longer than the compared texts could only match by
+    // being cut, which would make two different models equal.
+    size_t length = wcslen(model);
+    while (length > 0 && (model[length - 1] == L' ' || model[length - 1] == L'\t' || model[length - 1] == L'\r' ||
+                          model[length - 1] == L'\n'))
+        --length;
+    if (length > kModelUnits - 1)
+        return 0;
+    wchar_t wanted[kModelUnits];
+    wmemcpy(wanted, model, length);
+    wanted[length] = L'\0';
+    return _wcsicmp(m_szModel, wanted) == 0 ? 1 : 0;
 }

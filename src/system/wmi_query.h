@@ -45,4 +45,11 @@ private:
     int m_nErrorCode = 0;
     wchar_t m_szErrorMessage[256] = L"";
     std::unique_ptr<unsigned char[]> m_pResult;
+
+    // The computer model, read on the first IsComputerModel and kept with
+    // its trailing white space removed; at most 254 characters.
+    static constexpr size_t kModelUnits = 255;
+    enum ModelState { kModelUnread, kModelRead, kModelUnavailable };
+    ModelState m_nModelState = kModelUnread;
+    wchar_t m_szModel[kModelUnits] = L"";
 };

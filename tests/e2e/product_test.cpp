@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <regex>
 
 using namespace tzrtest;
 
@@ -362,4 +363,78 @@ TEST(Product, ThePackagesOwnToolIsStarted)
                                         "mnv_cli.exe 2 info -o hba"}),
               SplitCrLf(ReadFileBytes(hostCalls)));
     RemoveTree(hostFolder);
+}
+
+namespace {
+
+// The install-state check lines of the component's verbose log, in order,
+// without their headers.
+std::vector<std::string> CheckLines()
+{
+    std::vector<std::string> lines;
+    static const std::regex check(R"(^    - ((?:Is|Installed|Checking) .*)$)");
+    for (const std::string& entry : VerboseEntries("basecomp")) {
+        std::smatch m;
+        if (std::regex_match(entry, m, check))
+            lines.push_back(m[1]);
+    }
+    return lines;
+}
+
+std::string MessageOf(const HostResult& r)
+{
+    const std::string line = r.PropertyLine(5);
+    const size_t at = line.find("  message ");
+    return at == std::string::npos ? std::string("<none>") : line.substr(at + 10);
+}
+
+}  // namespace
+
+TEST(Product, EveryInstallStateQueryRunsTheBaseChecksFirst)
+{
+    Scenario s("product_base_checks");
+    s.AddFile(L"kx012345.xml", Package("2.4.10"));
+    s.AddSimulator(Controller(1, "0x2f6", "2.4.9"));
+    const HostResult r = s.Host({L"--property", L"5", L"--property", L"5", L"/verbose_log"});
+    const std::vector<std::string> once = {
+        "Is operating system supported...Yes",  "Is necessary disk space available...Yes",
+        "Is hardware present...Yes",            "Is component already installed...No",
+        "Is component marked for removal...No", "Installed component version status...Older",
+        "Checking dependency list...Done.",
+    };
+    std::vector<std::string> twice = once;
+    twice.insert(twice.end(), once.begin(), once.end());
+    EXPECT_EQ(twice, CheckLines()) << Scenario::ComponentVerboseLog();
+    // The engine's code, the base's (empty) message; the second query finds
+    // the check sequence already run.
+    EXPECT_NE(std::string::npos, r.output.find("[5] install state    result 1  state 2 (")) << r.output;
+    EXPECT_NE(std::string::npos, r.output.find("result 1  state 6 (")) << r.output;
+    EXPECT_EQ("\"\"", MessageOf(r)) << r.output;
+}
+
+TEST(Product, UnsupportedOsMessageStaysUnderTheEnginesCode)
+{
+    // Only Windows Server 2003 (5.2) is supported; Wine reports a later version.
+    const std::string package =
+        "<tzr_package><version value=\"2.4.10\"/><prerequisites><supported_operating_systems>"
+        "<supported_operating_system platform=\"nt_x86-64\" major=\"5\" minor=\"2\"/>"
+        "</supported_operating_systems></prerequisites></tzr_package>";
+    struct Case {
+        const wchar_t* language;
+        const char* message;
+    } cases[] = {
+        {L"en", "\"The OS is not supported.\\r\\n\""},
+        {L"fr", "\"Le syst\xc3\xa8me d'exploitation n'est pas pris en charge\\r\\n\""},
+    };
+    for (const Case& k : cases) {
+        Scenario s("product_os_" + Narrow(k.language));
+        s.AddFile(L"kx012345.xml", package);
+        s.AddSimulator(Controller(1, "0x2f6", "2.4.9") + Controller(2, "0x310", "1.10"));
+        const HostResult r = s.Host({L"--property", L"5", L"--lang", k.language, L"/verbose_log"});
+        EXPECT_EQ(2u, StateOf(r)) << r.output;
+        EXPECT_EQ(k.message, MessageOf(r)) << r.output;
+        EXPECT_EQ(std::vector<std::string>{"Is operating system supported...No"}, CheckLines());
+        // The base check's line lands in the main log too.
+        EXPECT_NE(std::string::npos, Scenario::ComponentLog().find("    - Is operating system supported...No\r\n"));
+    }
 }

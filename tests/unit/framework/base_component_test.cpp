@@ -282,7 +282,8 @@ TEST_F(ComponentTest, InstallStateRecordHasAMinimumSize)
     EXPECT_EQ(1, c.GetInstallState(record.data(), 2052, L"en"));
     unsigned state = 0;
     memcpy(&state, record.data(), 4);
-    EXPECT_EQ(static_cast<unsigned>(kStateUndetermined), state);
+    // A package that asks for nothing can be installed.
+    EXPECT_EQ(static_cast<unsigned>(kStateNotInstalled), state);
     EXPECT_EQ(0, record[4]);
     EXPECT_EQ(0, record[5]);
 }

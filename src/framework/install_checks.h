@@ -1,0 +1,23 @@
+// Fixed sizes and the one system call seam of the install-state checks.
+#pragma once
+
+#include <windows.h>
+
+// Units of each of the two message buffers GetInstallState hands to the
+// product's prerequisite check and to the dependency check.
+const unsigned kCheckMessageUnits = 4096;
+
+// Characters of a service name an INF names, terminator included.
+const unsigned kServiceNameUnits = MAX_PATH;
+// Characters of the package version that is compared, terminator included.
+const unsigned kPackageVersionUnits = 256;
+
+// The dependency file, read from the current directory.
+extern const wchar_t kDependencyFileName[];
+// The dependency check's message, the same in every language.
+extern const wchar_t kModelNotSupported[];
+
+// The free-space query of IsDiskSpaceAvailable. It is GetDiskFreeSpaceExW;
+// a test points it elsewhere to prove when the query is made at all.
+using DiskFreeSpaceQuery = BOOL(WINAPI*)(LPCWSTR, PULARGE_INTEGER, PULARGE_INTEGER, PULARGE_INTEGER);
+extern DiskFreeSpaceQuery g_pfnDiskFreeSpace;
