@@ -107,31 +107,36 @@ unsigned CBaseComponent::Installation(unsigned first, ULONG_PTR second, wchar_t*
     return result;
 }
 
-unsigned CBaseComponent::InstallLegacy(unsigned, ULONG_PTR, wchar_t*, int, const wchar_t*)
+namespace {
+
+// A legacy or virtual driver from its INF: the named section, or the whole
+// default installation without one. 0 failed, 1 done, 2 done and a restart
+// needed (asked by the package or by a file in use).
+unsigned InstallFromInf(const CStr& infFile, const CStr& section, int virtualDevice, int rebootRequired)
 {
-    CInf inf(m_sInfFile.c_str());
+    CInf inf(infFile.c_str());
     if (!inf.IsOpen())
         return 0;
+    inf.m_bVirtualDevice = virtualDevice;
     int restart = 0;
-    const int installed = m_sInfSection.empty() ? inf.Install(&restart)
-                                                : inf.InstallSection(m_sInfSection.c_str(), &restart);
+    const int installed = section.empty() ? inf.Install(&restart) : inf.InstallSection(section.c_str(), &restart);
     if (!installed)
         return 0;
-    return m_bRebootRequired || restart ? 2 : 1;
+    return rebootRequired || restart ? 2 : 1;
 }
 
+}  // namespace
+
+unsigned CBaseComponent::InstallLegacy(unsigned, ULONG_PTR, wchar_t*, int, const wchar_t*)
+{
+    return InstallFromInf(m_sInfFile, m_sInfSection, 0, m_bRebootRequired);
+}
+
+// The legacy algorithm with the virtual-device flag: the device node is
+// Root\<NAME> instead of Root\LEGACY_<NAME>.
 unsigned CBaseComponent::InstallVirtual(unsigned, ULONG_PTR, wchar_t*, int, const wchar_t*)
 {
-    CInf inf(m_sInfFile.c_str());
-    if (!inf.IsOpen())
-        return 0;
-    inf.m_bVirtualDevice = 1;
-    int restart = 0;
-    const int installed = m_sInfSection.empty() ? inf.Install(&restart)
-                                                : inf.InstallSection(m_sInfSection.c_str(), &restart);
-    if (!installed)
-        return 0;
-    return m_bRebootRequired || restart ? 2 : 1;
+    return InstallFromInf(m_sInfFile, m_sInfSection, 1, m_bRebootRequired);
 }
 
 unsigned CBaseComponent::InstallPnP(unsigned, ULONG_PTR, wchar_t* message, int, const wchar_t* language)
