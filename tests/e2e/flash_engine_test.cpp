@@ -49,11 +49,10 @@ std::vector<std::string> Between(const std::vector<std::string>& lines, const st
     return std::vector<std::string>(begin, end);
 }
 
+// The state as text, or the whole line when it holds none (so a failure shows it).
 std::string StateOf(const HostResult& r)
 {
-    const std::string line = r.PropertyLine(5);
-    const size_t at = line.find("  state ");
-    return at == std::string::npos ? line : line.substr(at + 8, 1);
+    return r.State() ? std::to_string(r.State()) : r.PropertyLine(5);
 }
 
 std::string HostPath()

@@ -101,14 +101,6 @@ DWORD RegistryDword(const wchar_t* key, const wchar_t* name)
     return value;
 }
 
-// The install-state code the host printed for property 5 ("state N").
-unsigned StateIn(const HostResult& r)
-{
-    const std::string line = r.PropertyLine(5);
-    const size_t at = line.find("  state ");
-    return at == std::string::npos ? 0u : static_cast<unsigned>(std::stoul(line.substr(at + 8)));
-}
-
 class FrameworkPlugin : public MachineTest {
 protected:
     static void UseFrameworkPlugin(const Scenario& s)
@@ -130,7 +122,7 @@ TEST_F(FrameworkPlugin, LegacyDriverPackageInstallsFileRegistryAndService)
     const HostResult r = s.Host({L"/verbose_log", L"--install"});
     ASSERT_TRUE(r.started);
     // The host asks the install state before it installs.
-    EXPECT_EQ(static_cast<unsigned>(kStateNotInstalled), StateIn(r)) << r.output;
+    EXPECT_EQ(static_cast<unsigned>(kStateNotInstalled), r.State()) << r.output;
     EXPECT_EQ(0u, r.exitCode) << r.output;
     EXPECT_EQ("install   result 1 (success, no restart needed)  message \"\"", r.InstallLine()) << r.output;
     EXPECT_EQ("legacy driver bytes", ReadFileBytes(LegacyPackageLeftovers::DriverFile()));
@@ -272,7 +264,7 @@ TEST_F(FrameworkPlugin, PlugAndPlayPackageStagesAndBindsTheTestDevice)
     const HostResult r = s.Host({L"/verbose_log", L"--install"});
     leftovers.driverKey = DriverKeyOf(device.InstanceId());
     ASSERT_TRUE(r.started);
-    EXPECT_EQ(static_cast<unsigned>(kStateNotInstalled), StateIn(r)) << r.output;
+    EXPECT_EQ(static_cast<unsigned>(kStateNotInstalled), r.State()) << r.output;
     EXPECT_EQ(0u, r.exitCode) << r.output;
     EXPECT_EQ("install   result 1 (success, no restart needed)  message \"\"", r.InstallLine()) << r.output;
     EXPECT_NE(std::string::npos, Scenario::ComponentVerboseLog().find("Initiating installation... Type=PNP\r\n"));
@@ -297,7 +289,7 @@ TEST_F(FrameworkPlugin, PlugAndPlayPackageStagesAndBindsTheTestDevice)
     // Enum key; Wine's never writes that key, so a second run on Wine still
     // answers "not installed" ...
     const HostResult second = s.Host({L"--property", L"5"});
-    EXPECT_EQ(static_cast<unsigned>(kStateNotInstalled), StateIn(second)) << second.output;
+    EXPECT_EQ(static_cast<unsigned>(kStateNotInstalled), second.State()) << second.output;
     // ... until the test writes what Windows would have written. The package
     // names no target file, so there is no installed version to compare:
     // the package counts as the newer one.
@@ -305,7 +297,7 @@ TEST_F(FrameworkPlugin, PlugAndPlayPackageStagesAndBindsTheTestDevice)
     ASSERT_TRUE(enumKey.SetDword(L"Count", 1));
     ASSERT_TRUE(enumKey.SetString(L"0", device.InstanceId()));
     const HostResult third = s.Host({L"--property", L"5"});
-    EXPECT_EQ(static_cast<unsigned>(kStateOlderInstalled), StateIn(third)) << third.output;
+    EXPECT_EQ(static_cast<unsigned>(kStateOlderInstalled), third.State()) << third.output;
 }
 
 }  // namespace

@@ -24,13 +24,6 @@ std::string Controller(int n, const std::string& sdid, const std::string& fw, co
     return k + ".svid=0x1590\n" + k + ".sdid=" + sdid + "\n" + k + ".fw=" + fw + "\n" + extra;
 }
 
-unsigned StateOf(const HostResult& r)
-{
-    const std::string line = r.PropertyLine(5);
-    const size_t at = line.find("  state ");  // "install state" is the column's name
-    return at == std::string::npos ? 0u : static_cast<unsigned>(std::stoul(line.substr(at + 8)));
-}
-
 // The process log's lines without their UTC stamps, from the first one
 // equal to from, up to and including the first later one equal to to.
 std::vector<std::string> LogBetween(const std::string& from, const std::string& to)
@@ -74,7 +67,7 @@ TEST(Product, InstallStateFollowsThePackageVersion)
         s.AddFile(L"kx012345.xml", Package("2.4.10"));
         s.AddSimulator(c.controllers);
         const HostResult r = s.Host({L"--property", L"5"});
-        EXPECT_EQ(c.state, StateOf(r)) << c.name << "\n" << r.output;
+        EXPECT_EQ(c.state, r.State()) << c.name << "\n" << r.output;
     }
 }
 
@@ -162,7 +155,7 @@ TEST(Product, DiscoveryWritesTheExactReportAndFlashesNothing)
     const HostResult r = s.Host({L"--property", L"5", L"--install", L"-d", report});
     EXPECT_EQ("install   result 3 (discovery report written)  message \"Discovery Successful\\r\\n\"", r.InstallLine())
         << r.output;
-    EXPECT_EQ(kStateSameVersion, StateOf(r));
+    EXPECT_EQ(kStateSameVersion, r.State());
     EXPECT_TRUE(FlashCalls(s.SimulatorCalls()).empty());
     const std::string expected =
         "<qx_rom_discovery version=\"2.0.2.0\">\r\n"
@@ -268,7 +261,7 @@ TEST(Product, PackageDefinitionThatDoesNotParseGivesNoPackageVersion)
         s.AddFile(L"kx012345.xml", c.bytes);
         s.AddSimulator(Controller(1, "0x2f6", "1.0"));
         const HostResult r = s.Host({L"--property", L"5"});
-        EXPECT_EQ(c.state, StateOf(r)) << c.name << "\n" << r.output;
+        EXPECT_EQ(c.state, r.State()) << c.name << "\n" << r.output;
         EXPECT_EQ(c.parseFails, Scenario::ProcessLog().find("XML parse failed: kx012345.xml") != std::string::npos)
             << c.name;
     }
@@ -342,7 +335,7 @@ TEST(Product, ThePackagesOwnToolIsStarted)
     own.AddFile(L"fw.bin", "image");
     own.AddSimulator(Controller(1, "0x2f6", "1.0"));
     const HostResult r = own.HostFrom(host, {L"--property", L"5", L"--install"});
-    EXPECT_EQ(kStateOlderInstalled, StateOf(r)) << r.output;
+    EXPECT_EQ(kStateOlderInstalled, r.State()) << r.output;
     EXPECT_NE(std::string::npos, r.InstallLine().find("result 2")) << r.output;
     const std::vector<std::string> calls = {"mnv_cli.exe adapter --list", "mnv_cli.exe 1 info -o hba",
                                             "mnv_cli.exe 1 flash -o hba -f fw.bin -c 1 -s 1"};
@@ -358,7 +351,7 @@ TEST(Product, ThePackagesOwnToolIsStarted)
     Scenario none("product_no_own_tool");
     none.AddFile(L"kx012345.xml", Package("2.0"));
     const HostResult searched = none.HostFrom(host, {L"--property", L"5"});
-    EXPECT_EQ(kStateNewerInstalled, StateOf(searched)) << searched.output;  // the host folder's two controllers, both downgrades
+    EXPECT_EQ(kStateNewerInstalled, searched.State()) << searched.output;  // the host folder's two controllers, both downgrades
     EXPECT_EQ((std::vector<std::string>{"mnv_cli.exe adapter --list", "mnv_cli.exe 1 info -o hba",
                                         "mnv_cli.exe 2 info -o hba"}),
               SplitCrLf(ReadFileBytes(hostCalls)));
@@ -431,7 +424,7 @@ TEST(Product, UnsupportedOsMessageStaysUnderTheEnginesCode)
         s.AddFile(L"kx012345.xml", package);
         s.AddSimulator(Controller(1, "0x2f6", "2.4.9") + Controller(2, "0x310", "1.10"));
         const HostResult r = s.Host({L"--property", L"5", L"--lang", k.language, L"/verbose_log"});
-        EXPECT_EQ(2u, StateOf(r)) << r.output;
+        EXPECT_EQ(2u, r.State()) << r.output;
         EXPECT_EQ(k.message, MessageOf(r)) << r.output;
         EXPECT_EQ(std::vector<std::string>{"Is operating system supported...No"}, CheckLines());
         // The base check's line lands in the main log too.

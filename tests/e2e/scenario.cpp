@@ -39,6 +39,13 @@ std::string HostResult::InstallLine() const
     return LineStartingWith(output, "install ");
 }
 
+unsigned HostResult::State() const
+{
+    const std::string line = PropertyLine(5);
+    const size_t at = line.find("  state ");  // "install state" is the column's name
+    return at == std::string::npos ? 0u : static_cast<unsigned>(std::stoul(line.substr(at + 8)));
+}
+
 Scenario::Scenario(const std::string& name) : m_folder(L"C:\\tzr-e2e\\" + Widen(name))
 {
     RemoveTree(m_folder);

@@ -18,6 +18,8 @@ struct HostResult {
     std::string PropertyLine(unsigned id) const;
     // The report's install line ("install   result ..."), empty if none.
     std::string InstallLine() const;
+    // The install-state code of property 5 ("state N"), 0 when not reported.
+    unsigned State() const;
 };
 
 class Scenario {
