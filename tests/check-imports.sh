@@ -1,45 +1,59 @@
 #!/usr/bin/env bash
-# setup.dll must run on a bare server: its import table may name Windows
-# system DLLs only (no libgcc, libstdc++ or winpthread), it must export the
-# three entry points by their plain names, and it must carry a version
-# resource. It ships stripped: its debug information is in the file its
-# debug link names, beside it.
+# A plug-in (setup.dll, framework_setup.dll) must run on a bare server: its
+# import table may name Windows system DLLs only (no libgcc, libstdc++ or
+# winpthread), and not setupapi.dll, newdev.dll or version.dll, which the
+# plug-in loads on first use from the system folder so that the loader never
+# takes them from the package folder it runs in. It must export the three
+# entry points by their plain names and carry a version resource of its own
+# (a file description, its own file name). It ships stripped: its debug
+# information is in the file its debug link names, beside it.
 set -euo pipefail
-dll=${1:?setup.dll}
+dll=${1:?usage: check-imports.sh PLUGIN.dll}
+name=$(basename "$dll")
 dump=$(x86_64-w64-mingw32-objdump -p "$dll")
 
-allowed='^(kernel32|msvcrt|advapi32|ole32|oleaut32|setupapi|newdev|version|shell32|user32|shlwapi|cfgmgr32|ntdll|rpcrt4)\.dll$'
+allowed='^(kernel32|msvcrt|advapi32|ole32|oleaut32|shell32|user32|shlwapi|cfgmgr32|ntdll|rpcrt4)\.dll$'
+loaded_on_use='^(setupapi|newdev|version)\.dll$'
 status=0
-while read -r name; do
-  lower=$(echo "$name" | tr 'A-Z' 'a-z')
-  if ! [[ $lower =~ $allowed ]]; then
-    echo "setup.dll imports a non-system DLL: $name"
+while read -r import; do
+  lower=$(echo "$import" | tr 'A-Z' 'a-z')
+  if [[ $lower =~ $loaded_on_use ]]; then
+    echo "$name imports $import, which it must load on first use from the system folder"
+    status=1
+  elif ! [[ $lower =~ $allowed ]]; then
+    echo "$name imports a non-system DLL: $import"
     status=1
   fi
 done < <(echo "$dump" | sed -n 's/^\s*DLL Name: //p')
 
 for export in GetInterfaceVersion GetProperty Install; do
   if ! grep -Eq "^\s*\[\s*[0-9]+\] $export\$" <<<"$dump"; then
-    echo "setup.dll does not export $export by name"
+    echo "$name does not export $export by name"
     status=1
   fi
 done
 
+# The version resource as the resource compiler reads it back.
+version=$(x86_64-w64-mingw32-windres -i "$dll" -O rc 2>/dev/null || true)
+description=$(sed -n 's/^\s*VALUE "FileDescription", "\(.*\)"$/\1/p' <<<"$version")
+original=$(sed -n 's/^\s*VALUE "OriginalFilename", "\(.*\)"$/\1/p' <<<"$version")
+if [ -z "$description" ] || [ "$original" != "$name" ]; then
+  echo "$name has no version resource of its own (file description, original file name $name)"
+  status=1
+fi
+
 sections=$(x86_64-w64-mingw32-objdump -h "$dll")
-if ! grep -q '\.rsrc' <<<"$sections"; then
-  echo "setup.dll has no resource section (version information)"
-  status=1
-fi
 if grep -q '\.debug_' <<<"$sections"; then
-  echo "setup.dll carries debug information"
+  echo "$name carries debug information"
   status=1
 fi
-# The link's name as the dump's text column shows it (NUL as ".").
-link=$(x86_64-w64-mingw32-objdump -s -j .gnu_debuglink "$dll" 2>/dev/null | sed -n 's/^ [0-9a-f]\{8,\} .*  //p' | tr -d '\n')
-if [[ $link != "$(basename "$dll").debug."* ]] || ! grep -q '\.debug_info' \
-     <<<"$(x86_64-w64-mingw32-objdump -h "$(dirname "$dll")/$(basename "$dll").debug" 2>/dev/null)"; then
-  echo "setup.dll has no debug link to a $(basename "$dll").debug beside it"
+# The link's name as the dump's text column shows it (NUL as "."); none when
+# the section is missing, which the check below reports.
+link=$(x86_64-w64-mingw32-objdump -s -j .gnu_debuglink "$dll" 2>/dev/null | sed -n 's/^ [0-9a-f]\{8,\} .*  //p' | tr -d '\n' || true)
+if [[ $link != "$name.debug."* ]] || ! grep -q '\.debug_info' \
+     <<<"$(x86_64-w64-mingw32-objdump -h "$(dirname "$dll")/$name.debug" 2>/dev/null)"; then
+  echo "$name has no debug link to a $name.debug beside it"
   status=1
 fi
-[ $status -eq 0 ] && echo "setup.dll: system imports only, three named exports, version resource, stripped with a debug link"
+[ $status -eq 0 ] && echo "$name: system imports only, three named exports, version resource \"$description\", stripped with a debug link"
 exit $status
