@@ -9,7 +9,7 @@ WERROR ?= ON
 # Seconds each fuzz harness runs: briefly in `make test`, longer in `make fuzz`.
 FUZZ_SECONDS ?= 600
 
-.PHONY: all deps configure build native test demo bench fuzz clean
+.PHONY: all deps configure build native test demo dist bench fuzz clean
 
 all: build
 
@@ -43,6 +43,10 @@ test: build native
 demo: build
 	bash demo/run-demo.sh $(BUILD)
 
+# What a packager ships, into dist/: copied from the build, nothing installed.
+dist: build
+	bash scripts/dist.sh $(BUILD) $(ROOT)/dist
+
 # Benchmarks, by hand only (never part of `make test`).
 bench: build
 	bash tools/bench/run-flash-bench.sh $(BUILD)
@@ -56,4 +60,4 @@ fuzz: native
 	cd $(NATIVE) && TZR_FUZZ_SECONDS=$(FUZZ_SECONDS) ctest --output-on-failure -R '^fuzz\.' --timeout 0
 
 clean:
-	rm -rf $(BUILD) $(NATIVE)
+	rm -rf $(BUILD) $(NATIVE) dist

@@ -5,6 +5,7 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=$(cd "${1:-$root/build}" && pwd)
 . "$root/scripts/wine-env.sh" "$build"
+. "$root/demo/packages.sh"
 
 "$root/scripts/wineserver.sh" start "$build"
 trap '"$root/scripts/wineserver.sh" stop "$build"' EXIT
@@ -15,10 +16,9 @@ logs="$drive_c/tzrsystem/log"
 rm -rf "$pkg"
 mkdir -p "$pkg" "$logs"
 rm -f "$logs"/tzrsetup.log "$logs"/tzrsetup.verbose.log "$logs"/Verbose.log
-cp "$build/src/plugin/setup.dll" "$pkg/"
-cp -r "$root/demo/package/." "$pkg/"
+assemble_firmware_package "$root" "$build" "$pkg"
 # The simulated vendor tool answers as mnv_cli.exe from the package folder.
-cp "$build/tools/mnv-sim/mnv_sim.exe" "$pkg/mnv_cli.exe"
+add_simulator "$root" "$build" "$pkg"
 
 host() {
   echo
@@ -63,15 +63,9 @@ section "Process log C:\\tzrsystem\\log\\Verbose.log"
 drv="$drive_c/tzr-demo-driver"
 rm -rf "$drv"
 mkdir -p "$drv"
-cp "$build/src/plugin/framework_setup.dll" "$drv/setup.dll"
-cp -r "$root/demo/driver-package/." "$drv/"
+assemble_driver_package "$root" "$build" "$drv"
 rm -f "$logs"/tzrsetup.log "$logs"/tzrsetup.verbose.log
 # What an earlier demo run installed goes first, so this one starts clean.
-remove_demo_driver() {
-  "$WINE" sc delete TzrDemoDriver >/dev/null 2>&1 || true
-  "$WINE" reg delete 'HKLM\Software\TzrDemoDriver' /f >/dev/null 2>&1 || true
-  rm -f "$drive_c/windows/system32/drivers/tzrdemo.sys"
-}
 remove_demo_driver
 
 host_driver() {
@@ -91,6 +85,8 @@ section "Install state before, then the installation"
 host_driver --property 5
 host_driver /verbose_log --install
 section "Install state after"
+echo "A legacy or virtual driver with a service never counts as installed, so after this"
+echo "successful installation the install state still says \"not installed\" (code 5)."
 host_driver --property 5
 section "The service it left"
 "$WINE" sc query TzrDemoDriver | tr -d '\r'
