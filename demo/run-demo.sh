@@ -47,9 +47,13 @@ tr -d '\r' < "$pkg/mnv_sim.calls.log"
 
 section "Discovery run (-d): a report instead of flashing"
 rm -f "$pkg/mnv_sim.calls.log"
-host --property 5 --install -d 'C:\tzr-demo\discovery.xml'
-section "Discovery report C:\\tzr-demo\\discovery.xml"
-tr -d '\r' < "$pkg/discovery.xml"
+# The report goes beside the logs, not into the package folder: the engine
+# takes the first .xml file there as the package definition, and a report
+# left in it would answer for the package in every later run.
+rm -f "$drive_c/tzrsystem/discovery.xml"
+host --property 5 --install -d 'C:\tzrsystem\discovery.xml'
+section "Discovery report C:\\tzrsystem\\discovery.xml"
+tr -d '\r' < "$drive_c/tzrsystem/discovery.xml"
 
 section "Component log C:\\tzrsystem\\log\\tzrsetup.log"
 [ -f "$logs/tzrsetup.log" ] && tr -d '\r' < "$logs/tzrsetup.log" || echo "(none)"
