@@ -169,6 +169,7 @@ unsigned CBaseComponent::InstallPnP(unsigned, ULONG_PTR, wchar_t* message, int, 
         const wchar_t* text = GetLocalizedMessage(g_aszNoSupportedDevices, language);
         CopyMessage(message, text);
         m_pLog->Write(CCmpLog2::kBothContinue, CCmpLog2::kPlain, nullptr, 0, L"%ls\r\n", text);
+        driverfail::Refused(L"Installation refused: the package names no supported devices");
         return 0;
     }
 
