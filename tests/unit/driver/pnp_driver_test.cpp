@@ -247,7 +247,11 @@ TEST_F(PnPDriverInstall, OneOfTwoIdsFailingKeepsTheOthersRestartRequest)
     CWin2000PnPDriver driver(L"driver.inf", 1);
     driver.AddHardwareId(L"TZR\\RESTARTS");
     driver.AddHardwareId(L"TZR\\FAILS");
+    driverfail::Reset();
     EXPECT_EQ(4, driver.Install(0, 0));
+    EXPECT_EQ(L"    - UpdateDriverForPlugAndPlayDevicesW(TZR\\FAILS) failed: error 0xE000020B (no such device "
+              L"instance)\r\n",
+              driverfail::Line());
     EXPECT_EQ(1, driver.IsRebootNeeded());
     const std::wstring staged = std::wstring(CWin2000PnPDriver::StagingFolder().c_str()) + L"\\driver.inf";
     ASSERT_EQ(2u, g_calls.size());

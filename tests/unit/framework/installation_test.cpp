@@ -152,6 +152,10 @@ TEST_F(Installation, ShellExecuteRunsWhateverTheResultAndItsFailureWins)
             ASSERT_EQ(1u, lines.size()) << Narrow(c.file);
             EXPECT_EQ("basecomp> Executing ShellExecute command - open " + Narrow(c.file) + "... " + c.outcome,
                       lines[0]);
+            // A failure says why, after its "Failed!".
+            const std::string reason = "Failed!\r\n    - ShellExecuteW(open, " + Narrow(c.file) + ") failed: error 0x";
+            EXPECT_EQ(std::string(c.outcome) == "Failed!", ReadFileBytes(m_verbose).find(reason) != std::string::npos)
+                << Narrow(c.file);
         } else {
             EXPECT_TRUE(lines.empty());
         }
