@@ -203,6 +203,10 @@ unsigned CBaseComponent::InstallPnP(unsigned, ULONG_PTR, wchar_t* message, int, 
         }
     }
 
+    // Reading the INFs of present devices may have failed on the way; that
+    // only decided which devices to offer and is not why an install fails.
+    if (!driver.m_nRefusedIds)
+        driverfail::Reset();
     switch (driver.Install(m_bNoOverwrite, skipped)) {
     case 0:
         return m_bRebootRequired || driver.IsRebootNeeded() ? 2 : 1;
