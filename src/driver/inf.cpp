@@ -163,20 +163,46 @@ const std::vector<CStr>& CInf::SectionNames() const
     return m_vSectionNames;
 }
 
+const std::vector<unsigned>& CInf::SectionKeys() const
+{
+    if (!m_bSectionKeysRead) {
+        m_bSectionKeysRead = true;
+        // One lookup per section and a walk over its lines: SetupAPI may
+        // find a section by comparing names one by one (Wine does), so
+        // asking for each key on its own would cost that search per key.
+        const std::vector<CStr>& names = SectionNames();
+        m_vSectionKeys.assign(names.size(), 0);
+        INFCONTEXT context;
+        for (size_t i = 0; i < names.size(); ++i) {
+            for (bool more = FindLine(m_hInf.get(), names[i].c_str(), nullptr, &context); more;
+                 more = driverapi::SetupFindNextLine(&context, &context) != FALSE) {
+                wchar_t key[kEntryChars];
+                if (!driverapi::SetupGetStringFieldW(&context, 0, key, kEntryChars, nullptr))
+                    continue;
+                if (_wcsicmp(key, L"CopyFiles") == 0)
+                    m_vSectionKeys[i] |= kKeyCopyFiles;
+                else if (_wcsicmp(key, L"AddService") == 0)
+                    m_vSectionKeys[i] |= kKeyAddService;
+            }
+        }
+    }
+    return m_vSectionKeys;
+}
+
 void CInf::CollectCopyFilesSections()
 {
-    INFCONTEXT context;
-    for (const CStr& name : SectionNames())
-        if (FindLine(m_hInf.get(), name.c_str(), L"CopyFiles", &context))
-            m_vCopyFilesSections.push_back(name);
+    const std::vector<CStr>& names = SectionNames();
+    for (size_t i = 0; i < names.size(); ++i)
+        if (SectionKeys()[i] & kKeyCopyFiles)
+            m_vCopyFilesSections.push_back(names[i]);
 }
 
 void CInf::CollectAddServiceSections()
 {
-    INFCONTEXT context;
-    for (const CStr& name : SectionNames())
-        if (FindLine(m_hInf.get(), name.c_str(), L"AddService", &context))
-            m_vAddServiceSections.push_back(name);
+    const std::vector<CStr>& names = SectionNames();
+    for (size_t i = 0; i < names.size(); ++i)
+        if (SectionKeys()[i] & kKeyAddService)
+            m_vAddServiceSections.push_back(names[i]);
 }
 
 void CInf::CollectSoftwareSettingsSections()

@@ -89,11 +89,17 @@ public:
 private:
     mutable std::vector<CStr> m_vSectionNames;
     mutable bool m_bSectionNamesRead = false;
+    // Per section of m_vSectionNames: which of the keys below it holds.
+    enum : unsigned { kKeyCopyFiles = 1, kKeyAddService = 2 };
+    mutable std::vector<unsigned> m_vSectionKeys;
+    mutable bool m_bSectionKeysRead = false;
 
 protected:
     // The section names of the file in file order, read once; empty when
     // there are none or the file cannot be read as one.
     const std::vector<CStr>& SectionNames() const;
+    // Which keys each section holds, read once in one walk.
+    const std::vector<unsigned>& SectionKeys() const;
     // Copies one file into the destination directory of section; source
     // names the file in the package (empty: the same name as the target).
     int CopyOneFile(const wchar_t* section, const wchar_t* name, const wchar_t* sourceName, int flag);
