@@ -313,6 +313,27 @@ TEST_F(InfTest, SectionListIsOnePassAndEachSectionLookedUpAFixedNumberOfTimes)
                                                       << " at 3000";
 }
 
+BOOL WINAPI EnumSectionsMissing(HINF, UINT, PWSTR, UINT, UINT*)
+{
+    SetLastError(ERROR_PROC_NOT_FOUND);
+    return FALSE;
+}
+
+// Where the system has no section enumeration, the profile API gives the
+// list, read whole however long it is.
+TEST_F(InfTest, WithoutTheEnumerationTheProfileListIsReadWhole)
+{
+    std::string text = "[Version]\r\nSignature=\"$Windows NT$\"\r\n";
+    for (int i = 0; i < 200; ++i)
+        text += "[" + std::string(200, 'P') + std::to_string(i) + "]\r\nCopyFiles=x\r\n";
+    const std::wstring path = WriteInf(L"profile.inf", text);
+    driverapi::OverrideForTest(driverapi::kSetupEnumInfSectionsW, reinterpret_cast<void*>(&EnumSectionsMissing));
+    CInf inf(path.c_str());
+    driverapi::OverrideForTest(driverapi::kSetupEnumInfSectionsW, nullptr);
+    ASSERT_EQ(200u, inf.m_vCopyFilesSections.size());
+    EXPECT_EQ(std::string(200, 'P') + "199", Narrow(inf.m_vCopyFilesSections.back()));
+}
+
 // Ids come from the environment of the moment; a variable that is not set,
 // or too long for a directory with its suffix, gives no directory.
 TEST_F(InfTest, DirectoryIdsFromTheEnvironment)
