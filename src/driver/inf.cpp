@@ -2,6 +2,8 @@
 // steps. The file-list operations are in inf_files.cpp.
 #include "inf.h"
 
+#include "driver_failure.h"
+#include "inf_sections.h"
 #include "service.h"
 
 #include <cstdlib>
@@ -14,16 +16,22 @@ bool FindLine(HINF inf, const wchar_t* section, const wchar_t* key, INFCONTEXT* 
     return section && driverapi::SetupFindFirstLineW(inf, section, key, context) != FALSE;
 }
 
-// A field that is all decimal digits (or 0x and hex digits) is a directory id.
+// A field of decimal digits, with or without a minus sign, is a directory
+// id, as SetupAPI reads it: 012 is 12, not octal 10. A negative id (or one
+// too large) is given as -1, which names no directory.
 bool ReadsAsInteger(const wchar_t* text, int* value)
 {
-    if (!text[0])
+    const wchar_t* digits = text[0] == L'-' ? text + 1 : text;
+    if (!digits[0])
         return false;
-    wchar_t* end = nullptr;
-    const long n = wcstol(text, &end, 0);
-    if (*end != L'\0' || n < 0 || n > 0x7fffffff)
-        return false;
-    *value = static_cast<int>(n);
+    long long n = 0;
+    for (const wchar_t* at = digits; *at; ++at) {
+        if (*at < L'0' || *at > L'9')
+            return false;
+        if (n <= 0x7fffffff)
+            n = n * 10 + (*at - L'0');
+    }
+    *value = digits != text || n > 0x7fffffff ? -1 : static_cast<int>(n);
     return true;
 }
 
@@ -62,6 +70,23 @@ const wchar_t kServicesKey[] = L"System\\CurrentControlSet\\Services\\";
 
 }  // namespace
 
+bool IsDeviceFileName(const wchar_t* name)
+{
+    if (!name)
+        return false;
+    // The part before the first dot, trailing blanks dropped, is what
+    // Windows compares.
+    size_t length = wcscspn(name, L".");
+    while (length > 0 && name[length - 1] == L' ')
+        --length;
+    const std::wstring base(name, length);
+    for (const wchar_t* device : {L"CON", L"PRN", L"AUX", L"NUL"})
+        if (_wcsicmp(base.c_str(), device) == 0)
+            return true;
+    return base.size() == 4 && (_wcsnicmp(base.c_str(), L"COM", 3) == 0 || _wcsnicmp(base.c_str(), L"LPT", 3) == 0) &&
+           base[3] >= L'1' && base[3] <= L'9';
+}
+
 CStr JoinPath(const wchar_t* dir, const wchar_t* name)
 {
     CStr joined(dir);
@@ -80,6 +105,11 @@ CInf::CInf(const wchar_t* fileName)
         if (cut != std::wstring::npos)
             m_sSourceRoot = m_sInfPath.substr(0, cut + 1).c_str();
         m_hInf.reset(driverapi::SetupOpenInfFileW(full, nullptr, INF_STYLE_WIN4, nullptr));
+        if (!m_hInf)
+            driverfail::Call(std::wstring(L"SetupOpenInfFileW(") + full + L")");
+    } else if (fileName) {
+        driverfail::Refused(std::wstring(L"INF path refused: the full path of ") + fileName + L" does not fit " +
+                            std::to_wstring(kDirChars - 1) + L" characters");
     }
     ReadVersion();
 }
@@ -124,40 +154,55 @@ int CInf::ReadVersion()
     return result;
 }
 
-std::vector<CStr> CInf::SectionNames() const
+const std::vector<CStr>& CInf::SectionNames() const
 {
-    std::vector<CStr> names;
-    if (m_sInfPath.empty())
-        return names;
-    std::vector<wchar_t> list(kSectionListChars, L'\0');
-    const DWORD n = GetPrivateProfileSectionNamesW(list.data(), kSectionListChars, m_sInfPath.c_str());
-    // A list that filled the buffer ends in a cut name, which could match a
-    // section the file does not have: it is left out.
-    const bool cut = n >= kSectionListChars - 2;
-    for (DWORD at = 0; at < n && list[at];) {
-        const size_t length = wcsnlen(&list[at], n - at);
-        if (at + length >= n && cut)
-            break;
-        names.emplace_back(std::wstring(&list[at], length).c_str());
-        at += static_cast<DWORD>(length) + 1;
+    if (!m_bSectionNamesRead) {
+        m_bSectionNamesRead = true;
+        m_vSectionNames = InfSectionNames(m_hInf.get(), m_sInfPath.c_str());
     }
-    return names;
+    return m_vSectionNames;
+}
+
+const std::vector<unsigned>& CInf::SectionKeys() const
+{
+    if (!m_bSectionKeysRead) {
+        m_bSectionKeysRead = true;
+        // One lookup per section and a walk over its lines: SetupAPI may
+        // find a section by comparing names one by one (Wine does), so
+        // asking for each key on its own would cost that search per key.
+        const std::vector<CStr>& names = SectionNames();
+        m_vSectionKeys.assign(names.size(), 0);
+        INFCONTEXT context;
+        for (size_t i = 0; i < names.size(); ++i) {
+            for (bool more = FindLine(m_hInf.get(), names[i].c_str(), nullptr, &context); more;
+                 more = driverapi::SetupFindNextLine(&context, &context) != FALSE) {
+                wchar_t key[kEntryChars];
+                if (!driverapi::SetupGetStringFieldW(&context, 0, key, kEntryChars, nullptr))
+                    continue;
+                if (_wcsicmp(key, L"CopyFiles") == 0)
+                    m_vSectionKeys[i] |= kKeyCopyFiles;
+                else if (_wcsicmp(key, L"AddService") == 0)
+                    m_vSectionKeys[i] |= kKeyAddService;
+            }
+        }
+    }
+    return m_vSectionKeys;
 }
 
 void CInf::CollectCopyFilesSections()
 {
-    INFCONTEXT context;
-    for (const CStr& name : SectionNames())
-        if (FindLine(m_hInf.get(), name.c_str(), L"CopyFiles", &context))
-            m_vCopyFilesSections.push_back(name);
+    const std::vector<CStr>& names = SectionNames();
+    for (size_t i = 0; i < names.size(); ++i)
+        if (SectionKeys()[i] & kKeyCopyFiles)
+            m_vCopyFilesSections.push_back(names[i]);
 }
 
 void CInf::CollectAddServiceSections()
 {
-    INFCONTEXT context;
-    for (const CStr& name : SectionNames())
-        if (FindLine(m_hInf.get(), name.c_str(), L"AddService", &context))
-            m_vAddServiceSections.push_back(name);
+    const std::vector<CStr>& names = SectionNames();
+    for (size_t i = 0; i < names.size(); ++i)
+        if (SectionKeys()[i] & kKeyAddService)
+            m_vAddServiceSections.push_back(names[i]);
 }
 
 void CInf::CollectSoftwareSettingsSections()
@@ -274,7 +319,8 @@ int CInf::GetDestinationDir(const wchar_t* section, CStr& dir)
     // The list operations may be called on their own: the list is read on
     // the first of them, whichever it is.
     if (!ReadDestinationDirs())
-        return 0;
+        return driverfail::Refused(L"File list " + CStr(section ? section : L"") + L" refused: " + m_sInfPath +
+                                   L" has no [DestinationDirs] line with a known directory");
     if (m_vDestinationDirs.size() == 2) {
         dir = m_vDestinationDirs[1];
         return 1;
@@ -289,7 +335,8 @@ int CInf::GetDestinationDir(const wchar_t* section, CStr& dir)
             }
         }
     }
-    return 0;
+    return driverfail::Refused(std::wstring(L"File list ") + section +
+                               L" refused: [DestinationDirs] gives it no known directory and has no DefaultDestDir");
 }
 
 int CInf::CreateFileDirectory(const wchar_t* filePath)
@@ -333,10 +380,10 @@ int CInf::ProcessSection(const wchar_t* section, HKEY root)
         return 0;
     // Files were handled above with our own rules for files in use.
     const UINT flags = SPINST_LOGCONFIG | SPINST_INIFILES | SPINST_REGISTRY | SPINST_INI2REG | SPINST_PROFILEITEMS;
-    return driverapi::SetupInstallFromInfSectionW(nullptr, m_hInf.get(), section, flags, root, m_sSourceRoot.c_str(),
-                                                  0, nullptr, nullptr, nullptr, nullptr)
-               ? 1
-               : 0;
+    if (driverapi::SetupInstallFromInfSectionW(nullptr, m_hInf.get(), section, flags, root, m_sSourceRoot.c_str(), 0,
+                                               nullptr, nullptr, nullptr, nullptr))
+        return 1;
+    return driverfail::Call(std::wstring(L"SetupInstallFromInfSectionW(") + section + L")");
 }
 
 int CInf::InstallServices(const wchar_t* section)
@@ -346,7 +393,9 @@ int CInf::InstallServices(const wchar_t* section)
     if (driverapi::SetupInstallServicesFromInfSectionW(m_hInf.get(), section, 0))
         return 1;
     const DWORD error = GetLastError();
-    return error == ERROR_SERVICE_EXISTS || error == ERROR_DUPLICATE_SERVICE_NAME ? 1 : 0;
+    if (error == ERROR_SERVICE_EXISTS || error == ERROR_DUPLICATE_SERVICE_NAME)
+        return 1;
+    return driverfail::CallError(std::wstring(L"SetupInstallServicesFromInfSectionW(") + section + L")", error);
 }
 
 int CInf::InstallSoftwareSettings(const wchar_t* section)
@@ -355,63 +404,76 @@ int CInf::InstallSoftwareSettings(const wchar_t* section)
         return 0;
     wchar_t service[kSettingsServiceChars];
     if (!GetServiceName(nullptr, service, kSettingsServiceChars) || !service[0])
-        return 0;
+        return driverfail::Refused(std::wstring(L"Software settings of section ") + section +
+                                   L" refused: the INF names no service for them");
     CStr path(kServicesKey);
     path += service;
     path += L"\\Device0";
     UniqueHkey key;
-    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_READ | KEY_WRITE, nullptr, key.put(),
-                        nullptr) != ERROR_SUCCESS)
-        return 0;
-    return driverapi::SetupInstallFromInfSectionW(nullptr, m_hInf.get(), section, SPINST_REGISTRY, key.get(), nullptr,
-                                                  0, nullptr, nullptr, nullptr, nullptr)
-               ? 1
-               : 0;
+    const LSTATUS status = RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_READ | KEY_WRITE,
+                                           nullptr, key.put(), nullptr);
+    if (status != ERROR_SUCCESS)
+        return driverfail::CallError(L"RegCreateKeyExW(HKLM\\" + path + L")", static_cast<DWORD>(status));
+    if (driverapi::SetupInstallFromInfSectionW(nullptr, m_hInf.get(), section, SPINST_REGISTRY, key.get(), nullptr, 0,
+                                               nullptr, nullptr, nullptr, nullptr))
+        return 1;
+    return driverfail::Call(std::wstring(L"SetupInstallFromInfSectionW(") + section + L")");
 }
 
 int CInf::CreateDeviceInfo(UniqueDevInfoSet& set, SP_DEVINFO_DATA* device, const wchar_t* deviceName)
 {
     if (!device || !deviceName || !GetClass())
-        return 0;
+        return driverfail::Refused(L"Device node refused: the INF names no class");
     GUID classGuid;
     DWORD count = 0;
-    if (!driverapi::SetupDiClassGuidsFromNameW(GetClass(), &classGuid, 1, &count) || count == 0)
-        return 0;
+    if (!driverapi::SetupDiClassGuidsFromNameW(GetClass(), &classGuid, 1, &count))
+        return driverfail::Call(std::wstring(L"SetupDiClassGuidsFromNameW(") + GetClass() + L")");
+    if (count == 0)
+        return driverfail::Refused(std::wstring(L"Device node refused: the class ") + GetClass() +
+                                   L" is not known to the system");
     set.reset(driverapi::SetupDiCreateDeviceInfoList(&classGuid, nullptr));
     if (!set)
-        return 0;
+        return driverfail::Call(L"SetupDiCreateDeviceInfoList");
     device->cbSize = sizeof *device;
     if (!driverapi::SetupDiCreateDeviceInfoW(set.get(), deviceName, &classGuid, nullptr, nullptr,
                                              DICD_GENERATE_ID | DICD_INHERIT_CLASSDRVS, device))
-        return 0;
+        return driverfail::Call(std::wstring(L"SetupDiCreateDeviceInfoW(") + deviceName + L")");
     if (!driverapi::SetupDiRegisterDeviceInfo(set.get(), device, SPRDI_FIND_DUPS, nullptr, nullptr, nullptr))
-        return 0;
+        return driverfail::Call(std::wstring(L"SetupDiRegisterDeviceInfo(") + deviceName + L")");
 
     // From here the node is registered: a failure must not leave it behind,
-    // or the next installation would take the device as installed.
-    auto fail = [&] {
+    // or the next installation would take the device as installed. The
+    // reason is taken before the removal can change the last error.
+    auto fail = [&](const wchar_t* call) {
+        driverfail::Call(call);
         driverapi::SetupDiRemoveDevice(set.get(), device);
         return 0;
     };
     SP_DEVINSTALL_PARAMS_W params{};
     params.cbSize = sizeof params;
-    if (!driverapi::SetupDiGetDeviceInstallParamsW(set.get(), device, &params) ||
-        m_sInfPath.size() >= sizeof params.DriverPath / sizeof params.DriverPath[0])
-        return fail();
+    if (!driverapi::SetupDiGetDeviceInstallParamsW(set.get(), device, &params))
+        return fail(L"SetupDiGetDeviceInstallParamsW");
+    if (m_sInfPath.size() >= sizeof params.DriverPath / sizeof params.DriverPath[0]) {
+        driverfail::Refused(L"INF path refused for the device node: " + m_sInfPath + L" does not fit " +
+                            std::to_wstring(sizeof params.DriverPath / sizeof params.DriverPath[0] - 1) +
+                            L" characters");
+        return fail(L"");
+    }
     wmemcpy(params.DriverPath, m_sInfPath.c_str(), m_sInfPath.size() + 1);
     params.Flags |= DI_ENUMSINGLEINF | DI_DONOTCALLCONFIGMG | DI_NOFILECOPY;
-    if (!driverapi::SetupDiSetDeviceInstallParamsW(set.get(), device, &params) ||
-        !driverapi::SetupDiBuildDriverInfoList(set.get(), device, SPDIT_CLASSDRIVER))
-        return fail();
+    if (!driverapi::SetupDiSetDeviceInstallParamsW(set.get(), device, &params))
+        return fail(L"SetupDiSetDeviceInstallParamsW");
+    if (!driverapi::SetupDiBuildDriverInfoList(set.get(), device, SPDIT_CLASSDRIVER))
+        return fail(L"SetupDiBuildDriverInfoList(SPDIT_CLASSDRIVER)");
     // Selecting every entry in turn leaves the last one selected.
     SP_DRVINFO_DATA_V1_W driver{};
     driver.cbSize = sizeof driver;
     for (DWORD i = 0;; ++i) {
         if (!driverapi::SetupDiEnumDriverInfoW(set.get(), device, SPDIT_CLASSDRIVER, i,
                                                reinterpret_cast<SP_DRVINFO_DATA_W*>(&driver)))
-            return GetLastError() == ERROR_NO_MORE_ITEMS ? 1 : fail();
+            return GetLastError() == ERROR_NO_MORE_ITEMS ? 1 : fail(L"SetupDiEnumDriverInfoW(SPDIT_CLASSDRIVER)");
         if (!driverapi::SetupDiSetSelectedDriverW(set.get(), device, reinterpret_cast<SP_DRVINFO_DATA_W*>(&driver)))
-            return fail();
+            return fail(L"SetupDiSetSelectedDriverW");
     }
 }
 
@@ -421,7 +483,7 @@ int CInf::InstallDevice(int* restart)
         *restart = 0;
     wchar_t service[kServiceNameChars];
     if (!GetServiceName(nullptr, service, kServiceNameChars) || !service[0])
-        return 0;
+        return driverfail::Refused(L"Device node refused: the INF names no service to name it after");
     UpperCase(service);
     CStr name(m_bVirtualDevice ? L"" : L"LEGACY_");
     name += service;
@@ -431,16 +493,19 @@ int CInf::InstallDevice(int* restart)
     device.cbSize = sizeof device;
     if (!CreateDeviceInfo(set, &device, name.c_str()))
         return 0;
-    int result = driverapi::SetupDiCallClassInstaller(DIF_INSTALLDEVICE, set.get(), &device) ? 1 : 0;
+    const bool classInstalled = driverapi::SetupDiCallClassInstaller(DIF_INSTALLDEVICE, set.get(), &device) != FALSE;
+    if (!classInstalled)
+        driverfail::Call(L"SetupDiCallClassInstaller(DIF_INSTALLDEVICE)");
+    int result = classInstalled ? 1 : 0;
     if (result && m_bVirtualDevice) {
         // A multi-string: room is kept for its two terminators.
         wchar_t ids[kHardwareIdBytes / sizeof(wchar_t)] = {};
-        result = driverapi::SetupDiGetDeviceRegistryPropertyW(set.get(), &device, SPDRP_HARDWAREID, nullptr,
-                                                              reinterpret_cast<BYTE*>(ids),
-                                                              sizeof ids - 2 * sizeof(wchar_t), nullptr) &&
-                         driverapi::UpdateDriverForPlugAndPlayDevicesW(nullptr, ids, m_sInfPath.c_str(), 0, nullptr)
-                     ? 1
-                     : 0;
+        if (!driverapi::SetupDiGetDeviceRegistryPropertyW(set.get(), &device, SPDRP_HARDWAREID, nullptr,
+                                                          reinterpret_cast<BYTE*>(ids),
+                                                          sizeof ids - 2 * sizeof(wchar_t), nullptr))
+            result = driverfail::Call(L"SetupDiGetDeviceRegistryPropertyW(SPDRP_HARDWAREID)");
+        else if (!driverapi::UpdateDriverForPlugAndPlayDevicesW(nullptr, ids, m_sInfPath.c_str(), 0, nullptr))
+            result = driverfail::Call(std::wstring(L"UpdateDriverForPlugAndPlayDevicesW(") + ids + L")");
     }
     if (restart) {
         SP_DEVINSTALL_PARAMS_W params{};
@@ -449,9 +514,12 @@ int CInf::InstallDevice(int* restart)
             (params.Flags & (DI_NEEDRESTART | DI_NEEDREBOOT)))
             *restart = 1;
     }
-    // The node was made by this call: one that is not installed goes again,
-    // so the next installation does not take the device for installed.
-    if (!result)
+    // The node was made by this call: one the class installer did not
+    // install goes again, so the next installation does not take the device
+    // for installed. After the class installer it stays: newdev's step may
+    // fail on every run (a fresh root node has no hardware id of its own),
+    // and removing the node then would undo an installation that happened.
+    if (!classInstalled)
         driverapi::SetupDiRemoveDevice(set.get(), &device);
     return result;
 }
@@ -496,6 +564,11 @@ int CInf::InstallSection(const wchar_t* section, int* restart)
         *restart = 0;
     if (!section)
         return 0;
+    // SetupAPI installs a section the INF does not have as if it were
+    // empty: a misspelt name would install nothing and answer success.
+    if (driverapi::SetupGetLineCountW(m_hInf.get(), section) < 0)
+        return driverfail::Refused(std::wstring(L"Install section ") + section + L" refused: " + m_sInfPath +
+                                   L" has no such section");
     int result = ProcessSection(section, HKEY_LOCAL_MACHINE);
 
     wchar_t service[kServiceNameChars];

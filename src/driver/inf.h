@@ -24,7 +24,7 @@ public:
     static constexpr DWORD kFileNameChars = 256;          // file names
     static constexpr DWORD kEntryChars = 512;             // list entries and section names
     static constexpr DWORD kLineTextChars = 4096;         // [Version] values
-    static constexpr DWORD kSectionListChars = 16384;     // all section names of the file
+    static constexpr DWORD kSectionListChars = 16384;     // first read of the profile API's section list
     static constexpr DWORD kTreePathChars = 16384;        // a directory tree being created
     static constexpr DWORD kServiceNameChars = 254;       // the service a device node is named after
     static constexpr DWORD kServiceSectionChars = 255;    // the service-install section of an AddService line
@@ -65,6 +65,9 @@ public:
     virtual int ReadDestinationDirs();                                             // 25
     virtual int CreateFileDirectory(const wchar_t* filePath);                      // 26
     virtual int CreateDirectoryTree(const wchar_t* dirPath);                       // 27
+    // tempName names the file to be replaced on entry: the copy is made in
+    // its folder (empty: in the source's), so a rename at restart stays on
+    // one volume.
     virtual int CopyToTempFile(const wchar_t* source, CStr& tempName);             // 28
     virtual int GetDestinationDir(const wchar_t* section, CStr& dir);              // 29
     virtual void ResolveDirId(int id, CStr& dir);                                  // 30
@@ -83,13 +86,32 @@ public:
     // [DestinationDirs]: entry name at even positions, its directory after it.
     std::vector<CStr> m_vDestinationDirs;
 
+private:
+    mutable std::vector<CStr> m_vSectionNames;
+    mutable bool m_bSectionNamesRead = false;
+    // Per section of m_vSectionNames: which of the keys below it holds.
+    enum : unsigned { kKeyCopyFiles = 1, kKeyAddService = 2 };
+    mutable std::vector<unsigned> m_vSectionKeys;
+    mutable bool m_bSectionKeysRead = false;
+
 protected:
-    // The section names of the file in file order; empty when there are none
-    // or the file cannot be read as one.
-    std::vector<CStr> SectionNames() const;
+    // The section names of the file in file order, read once; empty when
+    // there are none or the file cannot be read as one.
+    const std::vector<CStr>& SectionNames() const;
+    // Which keys each section holds, read once in one walk.
+    const std::vector<unsigned>& SectionKeys() const;
+    // Copies one file into the destination directory of section; source
+    // names the file in the package (empty: the same name as the target).
+    int CopyOneFile(const wchar_t* section, const wchar_t* name, const wchar_t* sourceName, int flag);
+    // Deletes one file of the destination directory of section.
+    int DeleteOneFile(const wchar_t* section, const wchar_t* name, int flag);
     // The file operations of one kind over every list the section names.
     int ProcessFileLists(const wchar_t* section, const wchar_t* key, int (CInf::*list)(const wchar_t*));
 };
+
+// Whether a file name is a Windows device name (CON, PRN, AUX, NUL, COM1-9,
+// LPT1-9), with or without an extension: a "copy" to it reaches the device.
+bool IsDeviceFileName(const wchar_t* name);
 
 // Joins a directory and a name with one backslash between them.
 CStr JoinPath(const wchar_t* dir, const wchar_t* name);

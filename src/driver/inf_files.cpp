@@ -4,7 +4,7 @@
 // restart instead.
 #include "inf.h"
 
-#include "unique_resource.h"
+#include "driver_failure.h"
 
 #include <cwchar>
 
@@ -22,7 +22,12 @@ const DWORD kReplaceAtRestart = MOVEFILE_REPLACE_EXISTING | MOVEFILE_DELAY_UNTIL
 int CInf::ProcessFileLists(const wchar_t* section, const wchar_t* key, int (CInf::*list)(const wchar_t*))
 {
     if (!ReadDestinationDirs())
-        return 0;
+        return driverfail::Refused(L"File operations of section " + CStr(section ? section : L"") + L" refused: " +
+                                   m_sInfPath + L" has no [DestinationDirs] line with a known directory");
+    // "@name" in place of a list section is one file with the rules of a
+    // list's files, sent where the section's own lists would go. SetupAPI
+    // takes the form for copies and deletions; a rename needs two names.
+    const bool oneFile = list == &CInf::CopyFileList || list == &CInf::DeleteFileList;
     int result = 1;
     INFCONTEXT context;
     for (bool more = section && driverapi::SetupFindFirstLineW(m_hInf.get(), section, key, &context); more;
@@ -30,8 +35,16 @@ int CInf::ProcessFileLists(const wchar_t* section, const wchar_t* key, int (CInf
         const DWORD fields = driverapi::SetupGetFieldCount(&context);
         for (DWORD i = 1; i <= fields; ++i) {
             wchar_t name[kEntryChars];
-            if (!driverapi::SetupGetStringFieldW(&context, i, name, kEntryChars, nullptr) || !(this->*list)(name))
+            if (!driverapi::SetupGetStringFieldW(&context, i, name, kEntryChars, nullptr)) {
+                result = driverfail::Call(std::wstring(L"SetupGetStringFieldW(") + section + L", " + key + L")");
+            } else if (oneFile && name[0] == L'@') {
+                const int done = list == &CInf::CopyFileList ? CopyOneFile(section, name + 1, L"", 0)
+                                                             : DeleteOneFile(section, name + 1, 0);
+                if (!done)
+                    result = 0;
+            } else if (!(this->*list)(name)) {
                 result = 0;
+            }
         }
     }
     return result;
@@ -52,70 +65,127 @@ int CInf::ProcessRenFiles(const wchar_t* section)
     return ProcessFileLists(section, L"RenFiles", &CInf::RenameFileList);
 }
 
+namespace {
+
+int RefuseDeviceName(const wchar_t* name)
+{
+    return driverfail::Refused(std::wstring(L"File name ") + name +
+                               L" refused: it is a Windows device name, not a file");
+}
+
+}  // namespace
+
+int CInf::CopyOneFile(const wchar_t* section, const wchar_t* name, const wchar_t* sourceName, int flag)
+{
+    if (!name[0])
+        return driverfail::Refused(std::wstring(L"File list ") + section + L" refused: a line names no file");
+    for (const wchar_t* file : {name, sourceName})
+        if (IsDeviceFileName(file))
+            return RefuseDeviceName(file);
+    CStr dir;
+    if (!GetDestinationDir(section, dir))
+        return 0;
+    const CStr destination = JoinPath(dir.c_str(), name);
+    if (!CreateFileDirectory(destination.c_str()))
+        return driverfail::Call(L"CreateDirectoryW(" + dir + L")");
+    const CStr source = JoinPath(m_sSourceRoot.c_str(), sourceName[0] ? sourceName : name);
+    const BOOL keepExisting = flag == 16 || flag == 65536;
+    const bool existed = GetFileAttributesW(destination.c_str()) != INVALID_FILE_ATTRIBUTES;
+
+    if (CopyFileW(source.c_str(), destination.c_str(), keepExisting))
+        return 1;
+    const DWORD error = GetLastError();
+    if (error == ERROR_FILE_EXISTS && keepExisting)
+        return 1;
+    const std::wstring call = L"CopyFileW(" + source + L", " + destination + L")";
+    if (!InUse(error) && error != ERROR_USER_MAPPED_FILE) {
+        // A copy that broke off (a full disk) may leave the part it wrote:
+        // a driver file cut short must not stay behind as if installed.
+        if (!existed)
+            DeleteFileW(destination.c_str());
+        return driverfail::CallError(call, error);
+    }
+    CStr temporary = destination;
+    if (!CopyToTempFile(source.c_str(), temporary))
+        return 0;
+    if (!MoveFileExW(temporary.c_str(), destination.c_str(), kReplaceAtRestart)) {
+        driverfail::Call(L"MoveFileExW(" + temporary + L", " + destination + L", MOVEFILE_DELAY_UNTIL_REBOOT)");
+        DeleteFileW(temporary.c_str());
+        return 0;
+    }
+    m_bRestart = 1;
+    return 1;
+}
+
 int CInf::CopyFileList(const wchar_t* section)
 {
     INFCONTEXT context;
     for (bool more = section && driverapi::SetupFindFirstLineW(m_hInf.get(), section, nullptr, &context); more;
          more = driverapi::SetupFindNextLine(&context, &context) != FALSE) {
         wchar_t name[kFileNameChars];
-        CStr dir;
-        if (!driverapi::SetupGetStringFieldW(&context, 1, name, kFileNameChars, nullptr) || !name[0] ||
-            !GetDestinationDir(section, dir))
-            return 0;
-        const CStr destination = JoinPath(dir.c_str(), name);
-        if (!CreateFileDirectory(destination.c_str()))
-            return 0;
-
+        if (!driverapi::SetupGetStringFieldW(&context, 1, name, kFileNameChars, nullptr))
+            return driverfail::Call(std::wstring(L"SetupGetStringFieldW(") + section + L", field 1)");
         const DWORD fields = driverapi::SetupGetFieldCount(&context);
         wchar_t sourceName[kFileNameChars] = L"";
         // A source name that cannot be read must not turn into field 1's.
         if (fields >= 2 && !driverapi::SetupGetStringFieldW(&context, 2, sourceName, kFileNameChars, nullptr))
-            return 0;
-        const CStr source = JoinPath(m_sSourceRoot.c_str(), sourceName[0] ? sourceName : name);
-
+            return driverfail::Call(std::wstring(L"SetupGetStringFieldW(") + section + L", field 2)");
         INT flag = 0;
         if (fields < 4 || !driverapi::SetupGetIntField(&context, 4, &flag))
             flag = 0;
-        const BOOL keepExisting = flag == 16 || flag == 65536;
-
-        if (CopyFileW(source.c_str(), destination.c_str(), keepExisting))
-            continue;
-        const DWORD error = GetLastError();
-        if (error == ERROR_FILE_EXISTS && keepExisting)
-            continue;
-        if (!InUse(error) && error != ERROR_USER_MAPPED_FILE)
+        if (!CopyOneFile(section, name, sourceName, flag))
             return 0;
-        CStr temporary;
-        if (!CopyToTempFile(source.c_str(), temporary))
-            return 0;
-        if (!MoveFileExW(temporary.c_str(), destination.c_str(), kReplaceAtRestart)) {
-            DeleteFileW(temporary.c_str());
-            return 0;
-        }
-        m_bRestart = 1;
     }
     return 1;
 }
 
 int CInf::CopyToTempFile(const wchar_t* source, CStr& tempName)
 {
+    // The copy goes beside the file it replaces: a rename at restart cannot
+    // cross volumes, and %TMP% is a per-user folder anyway.
+    const CStr beside = tempName.empty() && source ? CStr(source) : tempName;
     tempName.clear();
     if (!source)
         return 0;
-    const wchar_t* const slash = wcsrchr(source, L'\\');
-    const std::wstring dir = slash ? std::wstring(source, slash - source + 1) : std::wstring();
-    const wchar_t* const file = slash ? slash + 1 : source;
-    const wchar_t* const dot = wcsrchr(file, L'.');
-    const std::wstring base = dot ? std::wstring(file, dot - file) : std::wstring(file);
-    UniqueCrtWideString unique(_wtempnam(dir.empty() ? nullptr : dir.c_str(), base.c_str()));
-    if (!unique)
+    const size_t slash = beside.find_last_of(L'\\');
+    const std::wstring dir = slash == std::wstring::npos ? std::wstring(L".") : beside.substr(0, slash + 1);
+    const wchar_t* const file = wcsrchr(source, L'\\') ? wcsrchr(source, L'\\') + 1 : source;
+    wchar_t unique[MAX_PATH];
+    // GetTempFileNameW makes the file, so the name stays ours until used.
+    if (dir.size() > MAX_PATH - 14 || !GetTempFileNameW(dir.c_str(), file[0] ? file : L"tzr", 0, unique))
+        return driverfail::Call(L"GetTempFileNameW(" + dir + L")");
+    if (!CopyFileW(source, unique, FALSE)) {
+        driverfail::Call(std::wstring(L"CopyFileW(") + source + L", " + unique + L")");
+        DeleteFileW(unique);
         return 0;
-    tempName = unique.get();
-    if (dot)
-        tempName += dot;
-    if (!CopyFileW(source, tempName.c_str(), FALSE)) {
-        tempName.clear();
+    }
+    tempName = unique;
+    return 1;
+}
+
+int CInf::DeleteOneFile(const wchar_t* section, const wchar_t* name, int flag)
+{
+    if (!name[0])
+        return driverfail::Refused(std::wstring(L"File list ") + section + L" refused: a line names no file");
+    if (IsDeviceFileName(name))
+        return RefuseDeviceName(name);
+    CStr dir;
+    if (!GetDestinationDir(section, dir))
         return 0;
+    const CStr file = JoinPath(dir.c_str(), name);
+    bool atRestart = flag == 1 || flag == 65536;
+    if (!atRestart && !DeleteFileW(file.c_str())) {
+        const DWORD error = GetLastError();
+        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
+            return 1;
+        if (!InUse(error))
+            return driverfail::CallError(L"DeleteFileW(" + file + L")", error);
+        atRestart = true;
+    }
+    if (atRestart) {
+        if (!MoveFileExW(file.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT))
+            return driverfail::Call(L"MoveFileExW(" + file + L", null, MOVEFILE_DELAY_UNTIL_REBOOT)");
+        m_bRestart = 1;
     }
     return 1;
 }
@@ -129,26 +199,13 @@ int CInf::DeleteFileList(const wchar_t* section)
     for (bool more = section && driverapi::SetupFindFirstLineW(m_hInf.get(), section, nullptr, &context); more;
          more = driverapi::SetupFindNextLine(&context, &context) != FALSE) {
         wchar_t name[kEntryChars];
-        if (!driverapi::SetupGetStringFieldW(&context, 1, name, kEntryChars, nullptr) || !name[0])
-            return 0;
-        const CStr file = JoinPath(dir.c_str(), name);
+        if (!driverapi::SetupGetStringFieldW(&context, 1, name, kEntryChars, nullptr))
+            return driverfail::Call(std::wstring(L"SetupGetStringFieldW(") + section + L", field 1)");
         INT flag = 0;
         if (driverapi::SetupGetFieldCount(&context) < 4 || !driverapi::SetupGetIntField(&context, 4, &flag))
             flag = 0;
-        bool atRestart = flag == 1 || flag == 65536;
-        if (!atRestart && !DeleteFileW(file.c_str())) {
-            const DWORD error = GetLastError();
-            if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
-                continue;
-            if (!InUse(error))
-                return 0;
-            atRestart = true;
-        }
-        if (atRestart) {
-            if (!MoveFileExW(file.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT))
-                return 0;
-            m_bRestart = 1;
-        }
+        if (!DeleteOneFile(section, name, flag))
+            return 0;
     }
     return 1;
 }
@@ -167,13 +224,20 @@ int CInf::RenameFileList(const wchar_t* section)
             !driverapi::SetupGetStringFieldW(&context, 1, newName, kFileNameChars, nullptr) ||
             !driverapi::SetupGetStringFieldW(&context, 2, oldName, kFileNameChars, nullptr) || !newName[0] ||
             !oldName[0])
-            return 0;
+            return driverfail::Refused(std::wstring(L"File list ") + section +
+                                       L" refused: a rename line needs exactly a new and an old name");
+        for (const wchar_t* file : {newName, oldName})
+            if (IsDeviceFileName(file))
+                return RefuseDeviceName(file);
         const CStr from = JoinPath(dir.c_str(), oldName);
         const CStr to = JoinPath(dir.c_str(), newName);
         if (MoveFileW(from.c_str(), to.c_str()))
             continue;
-        if (!InUse(GetLastError()) || !MoveFileExW(from.c_str(), to.c_str(), kReplaceAtRestart))
-            return 0;
+        const DWORD error = GetLastError();
+        if (!InUse(error))
+            return driverfail::CallError(L"MoveFileW(" + from + L", " + to + L")", error);
+        if (!MoveFileExW(from.c_str(), to.c_str(), kReplaceAtRestart))
+            return driverfail::Call(L"MoveFileExW(" + from + L", " + to + L", MOVEFILE_DELAY_UNTIL_REBOOT)");
         m_bRestart = 1;
     }
     return 1;

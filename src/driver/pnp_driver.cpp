@@ -1,8 +1,10 @@
 #include "pnp_driver.h"
 
 #include "driver_api.h"
+#include "driver_failure.h"
 #include "file_version.h"
 #include "inf.h"
+#include "inf_sections.h"
 
 #include <cwchar>
 #include <memory>
@@ -46,7 +48,8 @@ int CWin2000PnPDriver::AddHardwareId(const wchar_t* hardwareId)
 {
     if (!hardwareId || wcsnlen(hardwareId, kMaxHardwareIdChars + 1) > kMaxHardwareIdChars) {
         ++m_nRefusedIds;
-        return 0;
+        return driverfail::Refused(L"Hardware ID refused: longer than " + std::to_wstring(kMaxHardwareIdChars) +
+                                   L" characters");
     }
     for (const CStr& id : m_vHardwareIds)
         if (id == hardwareId)
@@ -97,23 +100,15 @@ int CWin2000PnPDriver::StageFiles(const wchar_t* stagingFolder)
         for (const wchar_t* key : kCatalogKeys) {
             if (!driverapi::SetupFindFirstLineW(inf.get(), L"Version", key, &context))
                 continue;
-            if (ReadField(&context, 1, field, kCatalogChars, text))
+            if (ReadField(&context, 1, field, kCatalogChars, text)) {
                 AddFile(text.c_str());
-            else
+                m_CatalogNames.insert(text);
+            } else
                 m_bListIncomplete = 1;
         }
 
-        std::vector<wchar_t> names(kSectionNamesChars, L'\0');
-        const DWORD count = GetPrivateProfileSectionNamesW(names.data(), kSectionNamesChars, infPath.c_str());
-        // A list that filled the buffer ends in a cut name and leaves
-        // sections out: what is staged then is not the whole package.
-        if (count >= kSectionNamesChars - 2)
-            m_bListIncomplete = 1;
         std::vector<std::wstring> fileLists;
-        for (DWORD at = 0; at < count && names[at];) {
-            const size_t length = wcsnlen(&names[at], count - at);
-            const std::wstring section(&names[at], length);
-            at += static_cast<DWORD>(length) + 1;
+        for (const CStr& section : InfSectionNames(inf.get(), infPath.c_str())) {
             if (!driverapi::SetupFindFirstLineW(inf.get(), section.c_str(), L"CopyFiles", &context))
                 continue;
             do {
@@ -151,21 +146,36 @@ int CWin2000PnPDriver::StageFiles(const wchar_t* stagingFolder)
     // Only the last level: its parent is the log folder, made at start-up.
     CreateDirectoryW(stagingFolder, nullptr);
 
-    int result = inf.valid() && !m_bListIncomplete ? 1 : 0;
-    for (const CStr& name : m_vFiles) {
+    int result = 1;
+    if (!inf.valid())
+        result = driverfail::Call(L"SetupOpenInfFileW(" + infPath + L")");
+    else if (m_bListIncomplete)
+        result = driverfail::Refused(L"Staging refused: a file name in " + infPath + L" could not be read whole");
+    auto stage = [&](const CStr& name, DWORD& error) {
         if (!IsBareFileName(name.c_str())) {
-            result = 0;
-            continue;
+            error = ERROR_INVALID_NAME;
+            return false;
         }
         const CStr target = JoinPath(stagingFolder, name.c_str());
         // A read-only copy left by an earlier run is replaced, not kept.
         SetFileAttributesW(target.c_str(), FILE_ATTRIBUTE_NORMAL);
-        if (!CopyFileW(name.c_str(), target.c_str(), FALSE)) {
-            // What an earlier run left under this name is not this package's:
-            // it goes, so Windows cannot install an old file as if new.
-            DeleteFileW(target.c_str());
-            result = 0;
-        }
+        if (CopyFileW(name.c_str(), target.c_str(), FALSE))
+            return true;
+        error = GetLastError();
+        // What an earlier run left under this name is not this package's:
+        // it goes, so Windows cannot install an old file as if new.
+        DeleteFileW(target.c_str());
+        return false;
+    };
+    // AddFile puts each name and its compressed form side by side: a file is
+    // staged when either form is. Every file but a catalog must be, or
+    // newdev would ask for it again and again.
+    for (size_t i = 0; i + 1 < m_vFiles.size(); i += 2) {
+        DWORD error = ERROR_SUCCESS, compressedError = ERROR_SUCCESS;
+        const bool plain = stage(m_vFiles[i], error);
+        const bool compressed = stage(m_vFiles[i + 1], compressedError);
+        if (!plain && !compressed && !m_CatalogNames.count(m_vFiles[i].c_str()))
+            result = driverfail::CallError(L"CopyFileW(" + m_vFiles[i] + L" to " + stagingFolder + L")", error);
     }
     return result;
 }
@@ -196,18 +206,24 @@ int CWin2000PnPDriver::Install(int noOverwrite, int skipped)
     // another drive (%systemdrive% set apart) it may not be there yet.
     const std::wstring parent(folder.c_str());
     CreateDirectoryW(parent.substr(0, parent.find_last_of(L'\\')).c_str(), nullptr);
-    StageFiles(folder.c_str());
+    // newdev asked for a file that is not staged asks again for ever (on
+    // Windows a prompt nobody sees in a silent installation): never call it
+    // on an incomplete package.
+    if (!StageFiles(folder.c_str()))
+        return 4;
     const CStr stagedInf = JoinPath(folder.c_str(), m_sInfFile.c_str());
     // Without its INF in the staging folder there is nothing Windows could
     // install; no call is made, so no answer can claim otherwise.
     if (GetFileAttributesW(stagedInf.c_str()) == INVALID_FILE_ATTRIBUTES)
-        return 4;
+        return driverfail::Call(L"GetFileAttributesW(" + stagedInf + L")"), 4;
 
     BOOL all = TRUE;
     for (const CStr& id : m_vHardwareIds) {
         BOOL restart = FALSE;
         const BOOL ok = driverapi::UpdateDriverForPlugAndPlayDevicesW(nullptr, id.c_str(), stagedInf.c_str(),
                                                                        m_dwInstallFlags, &restart);
+        if (!ok)
+            driverfail::Call(L"UpdateDriverForPlugAndPlayDevicesW(" + id + L")");
         m_bRestart |= restart ? 1 : 0;
         all = all && ok;
     }

@@ -19,8 +19,6 @@ public:
     static constexpr size_t kMaxHardwareIdChars = 255;
     // A catalog file name of [Version], with the terminator.
     static constexpr DWORD kCatalogChars = MAX_PATH;
-    // The section names of the INF, all together.
-    static constexpr DWORD kSectionNamesChars = 4096;
     // One field of a CopyFiles line or of a file-list line.
     static constexpr DWORD kFieldChars = 4096;
 
@@ -35,8 +33,9 @@ public:
     int AddHardwareId(const wchar_t* hardwareId);
     // Adds the name and its compressed form; always 1.
     int AddFile(const wchar_t* name);
-    // Gathers the package's files into stagingFolder; 1 when every one was
-    // copied.
+    // Gathers the package's files into stagingFolder; 1 when the INF was read
+    // whole and every file it copies was staged, in its own or its
+    // compressed form.
     int StageFiles(const wchar_t* stagingFolder);
     // 0 installed on every id, 1 nothing to install, 4 at least one id failed.
     int Install(int noOverwrite, int skipped);
@@ -60,4 +59,7 @@ private:
     int m_bListIncomplete = 0;
     // The names already in m_vFiles, so a long list stays quick to fill.
     std::set<std::wstring> m_FileNames;
+    // The catalog files of [Version]: staged when the package has them, but
+    // newdev does not ask for them as it does for a copied file.
+    std::set<std::wstring> m_CatalogNames;
 };

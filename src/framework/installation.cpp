@@ -6,6 +6,7 @@
 #include "base_component.h"
 
 #include "device_list.h"
+#include "driver_failure.h"
 #include "inf.h"
 #include "pnp_driver.h"
 
@@ -65,7 +66,9 @@ unsigned CBaseComponent::Installation(unsigned first, ULONG_PTR second, wchar_t*
                                       const wchar_t* language)
 {
     m_pLog->Write(CCmpLog2::kBothContinue, CCmpLog2::kPlain, nullptr, 0, L"Initiating installation... ");
+    driverfail::Reset();
     unsigned result = 0;
+    bool driverRoad = true;
     switch (m_nInstallType) {
     case kInstallLegacy:
         m_pLog->Write(CCmpLog2::kMainOnly, CCmpLog2::kPlain, nullptr, 0, L"\r\n");
@@ -89,21 +92,42 @@ unsigned CBaseComponent::Installation(unsigned first, ULONG_PTR second, wchar_t*
         m_pLog->Write(CCmpLog2::kBothContinue, CCmpLog2::kError, nullptr, 0, L"%ls\r\n",
                       g_aszUnknownInfType[kLangEnglish]);
         result = 0;
+        driverRoad = false;
         break;
+    }
+    // The driver layer keeps the reason; the user reads it here.
+    if (result == 0 && driverRoad) {
+        const std::wstring reason = driverfail::Held() ? driverfail::Line()
+                                                       : L"    - The installation answered failure and gave no reason\r\n";
+        m_pLog->Write(CCmpLog2::kVerboseContinue, CCmpLog2::kPlain, nullptr, 0, L"%ls", reason.c_str());
     }
 
     if (m_szShellExecuteFile[0]) {
         m_pLog->Write(CCmpLog2::kVerboseHeader, CCmpLog2::kPlain, kLogSource, __LINE__,
                       L"Executing ShellExecute command - open %ls... ", m_szShellExecuteFile);
+        SetLastError(ERROR_SUCCESS);
         const HINSTANCE opened = ShellExecuteW(nullptr, L"open", m_szShellExecuteFile, nullptr,
                                                m_szShellExecuteDir[0] ? m_szShellExecuteDir : nullptr, SW_HIDE);
+        const DWORD error = GetLastError();
         if (reinterpret_cast<INT_PTR>(opened) <= 32) {
             CopyMessage(message, GetLocalizedMessage(g_aszShellExecuteError, language));
             m_pLog->Write(CCmpLog2::kVerboseContinue, CCmpLog2::kPlain, nullptr, 0, L"Failed!\r\n");
-            return 0;
+            // The answer is an old-style code; the thread's error says more
+            // when the shell set one.
+            const DWORD code = error ? error : static_cast<DWORD>(reinterpret_cast<INT_PTR>(opened));
+            driverfail::Reset();
+            driverfail::CallError(std::wstring(L"ShellExecuteW(open, ") + m_szShellExecuteFile + L")", code);
+            m_pLog->Write(CCmpLog2::kVerboseContinue, CCmpLog2::kPlain, nullptr, 0, L"%ls",
+                          driverfail::Line().c_str());
+            result = 0;
+        } else {
+            m_pLog->Write(CCmpLog2::kVerboseContinue, CCmpLog2::kPlain, nullptr, 0, L"Done.\r\n");
         }
-        m_pLog->Write(CCmpLog2::kVerboseContinue, CCmpLog2::kPlain, nullptr, 0, L"Done.\r\n");
     }
+    const wchar_t* outcome = result == 1   ? L"Installation succeeded.\r\n"
+                             : result == 2 ? L"Installation succeeded; a restart is needed.\r\n"
+                                           : L"Installation failed.\r\n";
+    m_pLog->Write(CCmpLog2::kBothContinue, CCmpLog2::kPlain, nullptr, 0, L"%ls", outcome);
     return result;
 }
 
@@ -145,6 +169,7 @@ unsigned CBaseComponent::InstallPnP(unsigned, ULONG_PTR, wchar_t* message, int, 
         const wchar_t* text = GetLocalizedMessage(g_aszNoSupportedDevices, language);
         CopyMessage(message, text);
         m_pLog->Write(CCmpLog2::kBothContinue, CCmpLog2::kPlain, nullptr, 0, L"%ls\r\n", text);
+        driverfail::Refused(L"Installation refused: the package names no supported devices");
         return 0;
     }
 
@@ -178,11 +203,16 @@ unsigned CBaseComponent::InstallPnP(unsigned, ULONG_PTR, wchar_t* message, int, 
         }
     }
 
+    // Reading the INFs of present devices may have failed on the way; that
+    // only decided which devices to offer and is not why an install fails.
+    if (!driver.m_nRefusedIds)
+        driverfail::Reset();
     switch (driver.Install(m_bNoOverwrite, skipped)) {
     case 0:
         return m_bRebootRequired || driver.IsRebootNeeded() ? 2 : 1;
     case 1:
         CopyMessage(message, GetLocalizedMessage(g_aszNoDevicesToInstall, language));
+        driverfail::Refused(L"Installation refused: none of the package's supported devices is present");
         return 0;
     default:
         CopyMessage(message, GetLocalizedMessage(g_aszInstallFailedOnDevice, language));

@@ -13,6 +13,8 @@
 #include <setupapi.h>
 #include <cfgmgr32.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -130,10 +132,152 @@ TEST_F(FrameworkPlugin, LegacyDriverPackageInstallsFileRegistryAndService)
     EXPECT_EQ("legacy package", RegistryString(kLegacyKey, L"Name"));
     EXPECT_TRUE(ServiceExists(kLegacyService));
     const std::string verbose = Scenario::ComponentVerboseLog();
-    EXPECT_NE(std::string::npos, verbose.find("Initiating installation... Type=LEGACY\r\n")) << verbose;
-    EXPECT_NE(std::string::npos, Scenario::ComponentLog().find("Initiating installation... \r\n"))
+    // Success adds the outcome and nothing else.
+    EXPECT_NE(std::string::npos, verbose.find("Initiating installation... Type=LEGACY\r\nInstallation succeeded.\r\n"))
+        << verbose;
+    EXPECT_NE(std::string::npos,
+              Scenario::ComponentLog().find("Initiating installation... \r\nInstallation succeeded.\r\n"))
         << Scenario::ComponentLog();
 }
+
+std::string Replaced(std::string text, const std::string& from, const std::string& to)
+{
+    const size_t at = text.find(from);
+    EXPECT_NE(std::string::npos, at) << from;
+    if (at != std::string::npos)
+        text.replace(at, from.size(), to);
+    return text;
+}
+
+const char kWithClass[] =
+    "Signature=\"$Windows NT$\"\r\nClass=System\r\nClassGuid={4d36e97d-e325-11ce-bfc1-08002be10318}\r\n";
+
+// What goes wrong on the legacy road answers 0, and the verbose log says
+// what failed or what was refused; both logs end in the outcome.
+TEST_F(FrameworkPlugin, LegacyFailuresAnswerZeroAndSayWhy)
+{
+    const std::string file = "tzre2elegacy.sys\r\n[Legacy.Reg]";
+    const struct {
+        std::string folder, inf, attributes, reason;
+    } cases[] = {
+        {"fw_no_section", kLegacyInf, " section=\"DefaultInstal\"",
+         "    - Install section DefaultInstal refused: "},
+        {"fw_nul", Replaced(kLegacyInf, file, "NUL\r\n[Legacy.Reg]"), "",
+         "    - File name NUL refused: it is a Windows device name, not a file\r\n"},
+        {"fw_com1", Replaced(kLegacyInf, file, "com1.sys\r\n[Legacy.Reg]"), "",
+         "    - File name com1.sys refused: it is a Windows device name, not a file\r\n"},
+        {"fw_minus_dirid", Replaced(kLegacyInf, "DefaultDestDir=12", "DefaultDestDir=-12"), "",
+         " has no [DestinationDirs] line with a known directory\r\n"},
+        // Wine cannot build the class-driver list a root node needs.
+        {"fw_class", Replaced(kLegacyInf, "Signature=\"$Windows NT$\"\r\n", kWithClass), "",
+         "    - SetupDiBuildDriverInfoList(SPDIT_CLASSDRIVER) failed: error 0x00000078 ("},
+        // A package folder of 248 characters: the INF's full path no longer fits.
+        {"fw_long_" + std::string(229, 'x'), kLegacyInf, "",
+         "    - INF path refused: the full path of tzre2elegacy.inf does not fit 259 characters\r\n"},
+    };
+    for (const auto& c : cases) {
+        LegacyPackageLeftovers leftovers;
+        Scenario s(c.folder);
+        UseFrameworkPlugin(s);
+        s.AddFile(L"install.xml", InstallXml("filename=\"tzre2elegacy.inf\" type=\"LEGACY\"" + c.attributes));
+        s.AddFile(L"tzre2elegacy.inf", c.inf);
+        s.AddFile(L"tzre2elegacy.sys", "legacy driver bytes");
+
+        const HostResult r = s.Host({L"/verbose_log", L"--install"});
+        ASSERT_TRUE(r.started) << c.folder;
+        EXPECT_EQ("install   result 0 (failure)  message \"\"", r.InstallLine()) << c.folder << r.output;
+        const std::string verbose = Scenario::ComponentVerboseLog();
+        const size_t reason = verbose.find(c.reason);
+        EXPECT_NE(std::string::npos, reason) << c.folder << "\n" << verbose;
+        EXPECT_LT(reason, verbose.find("Installation failed.\r\n")) << c.folder;
+        EXPECT_NE(std::string::npos,
+                  Scenario::ComponentLog().find("Initiating installation... \r\nInstallation failed.\r\n"))
+            << c.folder << Scenario::ComponentLog();
+    }
+}
+
+// What a legacy installation left: the driver file, every value of the
+// service key, the package's registry values.
+std::vector<std::string> LeftByLegacyPackage()
+{
+    std::vector<std::string> left{ReadFileBytes(LegacyPackageLeftovers::DriverFile())};
+    const std::wstring service = std::wstring(L"System\\CurrentControlSet\\Services\\") + kLegacyService;
+    UniqueHkey key;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, service.c_str(), 0, KEY_READ, key.put()) == ERROR_SUCCESS) {
+        for (DWORD i = 0;; ++i) {
+            wchar_t name[256];
+            BYTE data[1024];
+            DWORD nameChars = 256, type = 0, size = sizeof data;
+            if (RegEnumValueW(key.get(), i, name, &nameChars, nullptr, &type, data, &size) != ERROR_SUCCESS)
+                break;
+            left.push_back(Narrow(name) + "=" + std::to_string(type) + ":" +
+                           std::string(reinterpret_cast<char*>(data), size));
+        }
+    }
+    left.push_back(RegistryString(kLegacyKey, L"Name") + "/" + std::to_string(RegistryDword(kLegacyKey, L"Installed")));
+    return left;
+}
+
+std::string Utf16WithoutBom(const std::string& text)
+{
+    std::string bytes;
+    for (char c : text)
+        bytes += std::string{c, '\0'};
+    return bytes;
+}
+
+// Sections with names that differ from their first characters on, as the
+// names of real INFs do: Wine finds a section by comparing its name with
+// each in turn, so a run of names with a long common prefix would measure
+// that comparison rather than the plug-in.
+std::string SectionsBefore(const std::string& inf, int count)
+{
+    std::string fillers;
+    for (int i = 0; i < count; ++i) {
+        char name[16];
+        snprintf(name, sizeof name, "%08X", static_cast<unsigned>(i) * 2654435761u);
+        fillers += "[" + std::string(name) + ".Filler]\r\nKey=1\r\n";
+    }
+    return Replaced(inf, "[DefaultInstall]\r\n", fillers + "[DefaultInstall]\r\n");
+}
+
+// The forms SetupAPI reads and the plug-in once skipped leave what Wine's
+// own installer leaves for the same INF.
+TEST_F(FrameworkPlugin, SameAsInstallHinfSectionForTheFormsSetupApiReads)
+{
+    const struct {
+        const char* folder;
+        std::string inf;
+    } cases[] = {
+        {"fw_at_file", Replaced(kLegacyInf, "CopyFiles=Legacy.Files", "CopyFiles=@tzre2elegacy.sys")},
+        {"fw_utf16", Utf16WithoutBom(kLegacyInf)},
+        {"fw_600_sections", SectionsBefore(kLegacyInf, 600)},
+    };
+    for (const auto& c : cases) {
+        LegacyPackageLeftovers leftovers;
+        Scenario s(c.folder);
+        UseFrameworkPlugin(s);
+        s.AddFile(L"install.xml",
+                  InstallXml("filename=\"tzre2elegacy.inf\" type=\"LEGACY\" section=\"DefaultInstall\""));
+        s.AddFile(L"tzre2elegacy.inf", c.inf);
+        s.AddFile(L"tzre2elegacy.sys", "legacy driver bytes");
+
+        const HostResult r = s.Host({L"--install"});
+        EXPECT_EQ("install   result 1 (success, no restart needed)  message \"\"", r.InstallLine())
+            << c.folder << r.output;
+        const std::vector<std::string> ours = LeftByLegacyPackage();
+        EXPECT_EQ("legacy driver bytes", ours[0]) << c.folder;
+        EXPECT_TRUE(ServiceExists(kLegacyService)) << c.folder;
+
+        LegacyPackageLeftovers::Remove();
+        const ProcessResult wine =
+            RunProcess(L"rundll32.exe setupapi.dll,InstallHinfSection DefaultInstall 128 " + s.PathOf(L"tzre2elegacy.inf"),
+                       s.Folder());
+        ASSERT_TRUE(wine.started) << c.folder;
+        EXPECT_EQ(LeftByLegacyPackage(), ours) << c.folder;
+    }
+}
+
 
 TEST_F(FrameworkPlugin, MissingInstallTypeStopsWithTheUnknownTypeMessage)
 {
@@ -298,6 +442,62 @@ TEST_F(FrameworkPlugin, PlugAndPlayPackageStagesAndBindsTheTestDevice)
     ASSERT_TRUE(enumKey.SetString(L"0", device.InstanceId()));
     const HostResult third = s.Host({L"--property", L"5"});
     EXPECT_EQ(static_cast<unsigned>(kStateOlderInstalled), third.State()) << third.output;
+}
+
+// The install-state query reads the INF's section list once and whole and
+// looks each section up once: per section it costs no more on 3,000
+// sections than on 300.
+TEST_F(FrameworkPlugin, InstallStateCostsLinearTimeInTheSections)
+{
+    auto perSection = [](int count) {
+        Scenario s("fw_sections_" + std::to_string(count));
+        UseFrameworkPlugin(s);
+        s.AddFile(L"install.xml", InstallXml("filename=\"tzre2elegacy.inf\" type=\"LEGACY\""));
+        s.AddFile(L"tzre2elegacy.inf", SectionsBefore(kLegacyInf, count));
+        double best = 1e9;
+        for (int run = 0; run < 2; ++run) {
+            const ULONGLONG start = GetTickCount64();
+            const HostResult r = s.Host({L"--property", L"5"});
+            EXPECT_EQ(static_cast<unsigned>(kStateNotInstalled), r.State()) << r.output;
+            best = std::min(best, static_cast<double>(GetTickCount64() - start));
+        }
+        return best / count;
+    };
+    const double small = perSection(300);
+    const double large = perSection(3000);
+    EXPECT_LE(large, 2 * small) << "ms per section: " << small << " at 300, " << large << " at 3000";
+}
+
+// A package that lacks a file its INF copies: newdev would ask for it for
+// ever, so it is not called; the answer is 4's message and the log names
+// the file.
+TEST_F(FrameworkPlugin, PlugAndPlayPackageMissingACopiedFileFailsWithoutNewdev)
+{
+    PnpPackageLeftovers leftovers;
+    TestDevice device(L"TZRE2EPNP", std::vector<std::wstring>{kPnpId});
+    ASSERT_TRUE(device.Created());
+    Scenario s("fw_pnp_missing");
+    UseFrameworkPlugin(s);
+    s.AddFile(L"kxframework.xml", kPnpPackageDefinition);
+    s.AddFile(L"install.xml", InstallXml("filename=\"tzre2epnp.inf\" type=\"PNP\""));
+    s.AddFile(L"tzre2epnp.inf", kPnpInf);
+
+    const HostResult r = s.Host({L"/verbose_log", L"--install"});
+    leftovers.driverKey = DriverKeyOf(device.InstanceId());
+    ASSERT_TRUE(r.started);
+    EXPECT_EQ("install   result 0 (failure)  message \"Installation failed on at least one device.  One of the devices "
+              "may have been deleted through Device Manager and a reboot may be necessary to complete the driver "
+              "installation for this device.\"",
+              r.InstallLine())
+        << r.output;
+    const std::string verbose = Scenario::ComponentVerboseLog();
+    std::string staging = Narrow(StagedFile(L""));
+    staging.pop_back();
+    EXPECT_NE(std::string::npos,
+              verbose.find("Type=PNP\r\n    - CopyFileW(tzre2epnp.sys to " + staging + ") failed: error 0x00000002 ("))
+        << verbose;
+    EXPECT_FALSE(ServiceExists(kPnpService)) << "newdev was not asked";
+    EXPECT_TRUE(leftovers.driverKey.empty());
 }
 
 }  // namespace

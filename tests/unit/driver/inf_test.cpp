@@ -8,12 +8,14 @@
 // creates goes again.
 #include "service.h"
 #include "driver_api.h"
+#include "driver_failure.h"
 #include "inf.h"
 #include "test_support.h"
 #include "win_handle.h"
 
 #include <gtest/gtest.h>
 
+#include <cwchar>
 #include <functional>
 #include <string>
 #include <vector>
@@ -229,6 +231,109 @@ TEST_F(InfTest, DestinationDirectoriesFromIdsAndText)
     }
 }
 
+// Ids are decimal as SetupAPI reads them; a negative id names no directory
+// and leaves its line out like an unknown one. Device names are no files.
+TEST_F(InfTest, DecimalDirectoryIdsAndDeviceNames)
+{
+    CInf inf(WriteInf(L"ids.inf", "[Version]\r\nSignature=\"$Windows NT$\"\r\n[DestinationDirs]\r\n"
+                                  "Octal=012\r\nMinusOne=-1\r\nMinus=-12,sub\r\nDefaultDestDir=24,dflt\r\n")
+                 .c_str());
+    ASSERT_EQ(1, inf.ReadDestinationDirs());
+    const std::vector<std::wstring> expected = {L"Octal", Env(L"SystemRoot") + L"\\system32\\drivers",
+                                                L"DefaultDestDir", m_folder + L"\\dflt"};
+    EXPECT_EQ(expected, std::vector<std::wstring>(inf.m_vDestinationDirs.begin(), inf.m_vDestinationDirs.end()));
+
+    const struct {
+        const wchar_t* name;
+        bool device;
+    } names[] = {{L"NUL", true},        {L"con", true},       {L"Aux.sys", true},   {L"COM1", true},
+                 {L"lpt9.dll", true},   {L"PRN .txt", true},  {L"COM0", false},     {L"COM10", false},
+                 {L"CONSOLE.sys", false}, {L"nul_.sys", false}, {L"LPT", false},     {L"drv.sys", false}};
+    for (const auto& n : names)
+        EXPECT_EQ(n.device, IsDeviceFileName(n.name)) << Narrow(n.name);
+}
+
+// The real SetupAPI functions behind counting stand-ins.
+using FindFirstLine = decltype(&SetupFindFirstLineW);
+using EnumSections = decltype(&SetupEnumInfSectionsW);
+FindFirstLine g_realFindFirstLine = nullptr;
+EnumSections g_realEnumSections = nullptr;
+size_t g_lookups = 0, g_enumerations = 0;
+
+BOOL WINAPI CountedFindFirstLine(HINF inf, PCWSTR section, PCWSTR key, PINFCONTEXT context)
+{
+    ++g_lookups;
+    return g_realFindFirstLine(inf, section, key, context);
+}
+
+BOOL WINAPI CountedEnumSections(HINF inf, UINT index, PWSTR buffer, UINT size, UINT* needed)
+{
+    ++g_enumerations;
+    return g_realEnumSections(inf, index, buffer, size, needed);
+}
+
+// The section list is one pass of SetupAPI's enumeration, and each section
+// is looked up a fixed number of times, whatever the INF's size: the work is
+// linear in the sections. (Wine finds a section by name by comparing it
+// with each in turn, so its own part of a lookup grows with the file; on
+// Windows a lookup does not.)
+TEST_F(InfTest, SectionListIsOnePassAndEachSectionLookedUpAFixedNumberOfTimes)
+{
+    g_realFindFirstLine = reinterpret_cast<FindFirstLine>(driverapi::Resolve(driverapi::kSetupFindFirstLineW));
+    g_realEnumSections = reinterpret_cast<EnumSections>(driverapi::Resolve(driverapi::kSetupEnumInfSectionsW));
+    ASSERT_TRUE(g_realFindFirstLine && g_realEnumSections);
+    auto perSection = [&](int count, size_t* lookups, size_t* enumerations) {
+        std::string text = "[Version]\r\nSignature=\"$Windows NT$\"\r\n";
+        for (int i = 0; i < count; ++i)
+            text += "[S" + std::to_string(i) + ".Files]\r\nCopyFiles=List" + std::to_string(i) + "\r\n";
+        const std::wstring path = WriteInf(L"many" + std::to_wstring(count) + L".inf", text);
+        g_lookups = g_enumerations = 0;
+        driverapi::OverrideForTest(driverapi::kSetupFindFirstLineW, reinterpret_cast<void*>(&CountedFindFirstLine));
+        driverapi::OverrideForTest(driverapi::kSetupEnumInfSectionsW, reinterpret_cast<void*>(&CountedEnumSections));
+        {
+            CInf inf(path.c_str());
+            wchar_t service[256];
+            inf.GetServiceName(nullptr, service, 256);
+            inf.InstallSection(L"S0.Files", nullptr);
+            EXPECT_EQ(static_cast<size_t>(count), inf.m_vCopyFilesSections.size());
+        }
+        driverapi::OverrideForTest(driverapi::kSetupFindFirstLineW, nullptr);
+        driverapi::OverrideForTest(driverapi::kSetupEnumInfSectionsW, nullptr);
+        *lookups = g_lookups;
+        *enumerations = g_enumerations;
+    };
+    size_t smallLookups = 0, smallEnumerations = 0, largeLookups = 0, largeEnumerations = 0;
+    perSection(300, &smallLookups, &smallEnumerations);
+    perSection(3000, &largeLookups, &largeEnumerations);
+    // One call per section and the one that ends the list (sections plus
+    // [Version]), once per INF.
+    EXPECT_EQ(301u + 1, smallEnumerations);
+    EXPECT_EQ(3001u + 1, largeEnumerations);
+    EXPECT_LE(largeLookups, 10 * smallLookups + 100) << smallLookups << " lookups at 300, " << largeLookups
+                                                      << " at 3000";
+}
+
+BOOL WINAPI EnumSectionsMissing(HINF, UINT, PWSTR, UINT, UINT*)
+{
+    SetLastError(ERROR_PROC_NOT_FOUND);
+    return FALSE;
+}
+
+// Where the system has no section enumeration, the profile API gives the
+// list, read whole however long it is.
+TEST_F(InfTest, WithoutTheEnumerationTheProfileListIsReadWhole)
+{
+    std::string text = "[Version]\r\nSignature=\"$Windows NT$\"\r\n";
+    for (int i = 0; i < 200; ++i)
+        text += "[" + std::string(200, 'P') + std::to_string(i) + "]\r\nCopyFiles=x\r\n";
+    const std::wstring path = WriteInf(L"profile.inf", text);
+    driverapi::OverrideForTest(driverapi::kSetupEnumInfSectionsW, reinterpret_cast<void*>(&EnumSectionsMissing));
+    CInf inf(path.c_str());
+    driverapi::OverrideForTest(driverapi::kSetupEnumInfSectionsW, nullptr);
+    ASSERT_EQ(200u, inf.m_vCopyFilesSections.size());
+    EXPECT_EQ(std::string(200, 'P') + "199", Narrow(inf.m_vCopyFilesSections.back()));
+}
+
 // Ids come from the environment of the moment; a variable that is not set,
 // or too long for a directory with its suffix, gives no directory.
 TEST_F(InfTest, DirectoryIdsFromTheEnvironment)
@@ -289,10 +394,10 @@ TEST_F(InfTest, DestinationInUseIsReplacedAtRestart)
     Write(L"busy.sys", "new");
     CreateDirectoryW(Here(L"dest").c_str(), nullptr);
     Write(L"dest\\busy.sys", "old");
-    // The temporary copy goes beside the source only when TMP does not
-    // send _wtempnam elsewhere.
+    // The temporary copy goes beside the file it replaces, wherever TMP
+    // points (here: the source's folder).
     const std::wstring tmp = Env(L"TMP");
-    SetEnvironmentVariableW(L"TMP", nullptr);
+    SetEnvironmentVariableW(L"TMP", m_folder.c_str());
     CInf inf(UseInf(L"inf_inuse.inf").c_str());
     {
         UniqueHandle held(CreateFileW(Here(L"dest\\busy.sys").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0,
@@ -306,13 +411,12 @@ TEST_F(InfTest, DestinationInUseIsReplacedAtRestart)
     EXPECT_EQ(1, inf.m_bRestart);
     EXPECT_EQ("old", Read(L"dest\\busy.sys"));
 
-    // _wtempnam keeps three characters of the prefix.
+    // GetTempFileNameW keeps three characters of the prefix.
     std::vector<std::wstring> temporaries;
     WIN32_FIND_DATAW found;
-    UniqueFindHandle search(FindFirstFileW(Here(L"bus*.sys").c_str(), &found));
+    UniqueFindHandle search(FindFirstFileW(Here(L"dest\\bus*.tmp").c_str(), &found));
     for (bool more = search.valid(); more; more = FindNextFileW(search.get(), &found) != FALSE)
-        if (std::wstring(found.cFileName) != L"busy.sys")
-            temporaries.push_back(found.cFileName);
+        temporaries.push_back(L"dest\\" + std::wstring(found.cFileName));
     search.reset();
     ASSERT_EQ(1u, temporaries.size());
     EXPECT_EQ("new", Read(temporaries[0]));
@@ -515,6 +619,7 @@ struct DeviceCase {
     int result, restart;
     const wchar_t* node;
     bool nodeStays;
+    const wchar_t* reason;  // the line kept for the log, empty on success
 };
 
 class InstallDeviceCases : public InfTest, public ::testing::WithParamInterface<DeviceCase> {};
@@ -527,8 +632,10 @@ TEST_P(InstallDeviceCases, NodeKeptOnlyWhenInstalled)
     inf.m_bVirtualDevice = p.virtualDevice;
     driverapi::OverrideForTest(driverapi::kSetupDiCallClassInstaller, p.installer);
     int restart = -1;
+    driverfail::Reset();
     EXPECT_EQ(p.result, inf.InstallDevice(&restart));
     driverapi::OverrideForTest(driverapi::kSetupDiCallClassInstaller, nullptr);
+    EXPECT_EQ(p.reason, driverfail::Line().substr(0, wcslen(p.reason))) << Narrow(driverfail::Line());
     EXPECT_EQ(p.restart, restart);
     EXPECT_EQ(std::vector<std::wstring>{p.node}, inf.names);
     EXPECT_EQ(p.nodeStays, KeyExists(std::wstring(kEnumRoot) + p.node + L"\\0000"));
@@ -537,11 +644,20 @@ TEST_P(InstallDeviceCases, NodeKeptOnlyWhenInstalled)
 INSTANTIATE_TEST_SUITE_P(
     Seam, InstallDeviceCases,
     ::testing::Values(DeviceCase{"LegacyInstallerFails", 0, reinterpret_cast<void*>(&InstallerFails), 0, 0,
-                                 L"LEGACY_TZRSEAM", false},
+                                 L"LEGACY_TZRSEAM", false,
+                                 L"    - SetupDiCallClassInstaller(DIF_INSTALLDEVICE) failed: error 0xE000020E (do the "
+                                 L"default action)\r\n"},
                       DeviceCase{"VirtualInstallerFails", 1, reinterpret_cast<void*>(&InstallerFails), 0, 0,
-                                 L"TZRSEAM", false},
+                                 L"TZRSEAM", false, L"    - SetupDiCallClassInstaller(DIF_INSTALLDEVICE) failed: "},
                       DeviceCase{"LegacyInstalledAsksForRestart", 0,
-                                 reinterpret_cast<void*>(&InstallerAsksForRestart), 1, 1, L"LEGACY_TZRSEAM", true}),
+                                 reinterpret_cast<void*>(&InstallerAsksForRestart), 1, 1, L"LEGACY_TZRSEAM", true,
+                                 L""},
+                      // The class installer did its part; only the step after
+                      // it failed (a fresh root node has no hardware id to
+                      // hand newdev): the node stays, the answer is failure.
+                      DeviceCase{"VirtualInstalledButNewdevStepFails", 1,
+                                 reinterpret_cast<void*>(&InstallerAsksForRestart), 0, 1, L"TZRSEAM", true,
+                                 L"    - SetupDiGetDeviceRegistryPropertyW(SPDRP_HARDWAREID) failed: error 0x"}),
     [](const ::testing::TestParamInfo<DeviceCase>& info) { return std::string(info.param.name); });
 
 TEST_F(InfTest, DirectoryTreesAreCreatedLevelByLevel)
@@ -701,11 +817,11 @@ INSTANTIATE_TEST_SUITE_P(
                 }, 0},
         BadCase{"SectionNamesBeyond16384", ManySections(),
                 [](CInf& i) {
-                    // Whole names only: the list that filled the buffer loses its cut one.
+                    // The whole list, beyond the profile API's first buffer.
                     for (const CStr& s : i.m_vCopyFilesSections)
                         if (s.size() < 201)
                             return -1;
-                    return static_cast<int>(i.m_vCopyFilesSections.size() > 50 && i.m_vCopyFilesSections.size() < 100);
+                    return static_cast<int>(i.m_vCopyFilesSections.size() == 100);
                 }, 1},
         BadCase{"DirectoryTreeLongerThan16384", Header(),
                 [](CInf& i) { return i.CreateDirectoryTree((L"C:\\" + std::wstring(16384, L'd')).c_str()); }, 0}),

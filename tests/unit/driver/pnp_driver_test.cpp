@@ -2,6 +2,7 @@
 // stage and in what order, the staging copies themselves, and how the
 // answers of newdev become its result. Wine's newdev answers TRUE to every
 // call and never asks for a restart, so those answers come through the seam.
+#include "driver_failure.h"
 #include "pnp_driver.h"
 
 #include "driver_api.h"
@@ -140,14 +141,25 @@ TEST_F(PnPDriverStaging, InfCatalogAndCopyFilesInOrder)
     for (const std::wstring& name : expected)
         EXPECT_EQ(ReadFileBytes(Package(name)), ReadFileBytes(Staged(name))) << Narrow(name);
 
-    // One file missing: the answer is failure, the others are still copied,
-    // and the copy an earlier run left under its name is gone.
+    // One form missing: the other is enough, and the copy an earlier run
+    // left under the missing name is gone.
     DeleteFileW(Package(L"drv64.ca_").c_str());
     ASSERT_TRUE(FileExists(Staged(L"drv64.ca_")));
     CWin2000PnPDriver again(L"driver.inf", 1);
-    EXPECT_EQ(0, again.StageFiles(kStaging));
+    EXPECT_EQ(1, again.StageFiles(kStaging));
     EXPECT_FALSE(FileExists(Staged(L"drv64.ca_")));
-    EXPECT_TRUE(FileExists(Staged(L"drv.sy_")));
+
+    // A copied file missing in both forms: failure naming it, the others
+    // are still copied.
+    DeleteFileW(Package(L"drv.sys").c_str());
+    DeleteFileW(Package(L"drv.sy_").c_str());
+    driverfail::Reset();
+    CWin2000PnPDriver third(L"driver.inf", 1);
+    EXPECT_EQ(0, third.StageFiles(kStaging));
+    EXPECT_EQ(0u, driverfail::Line().find(L"    - CopyFileW(drv.sys to C:\\tzrtest_pnp\\stage\\area) failed: "
+                                          L"error 0x00000002 ("))
+        << Narrow(driverfail::Line());
+    EXPECT_TRUE(FileExists(Staged(L"drv64.cat")));
 }
 
 TEST_F(PnPDriverStaging, AtEntriesSourceNamesAndCatalogKeys)
@@ -235,7 +247,11 @@ TEST_F(PnPDriverInstall, OneOfTwoIdsFailingKeepsTheOthersRestartRequest)
     CWin2000PnPDriver driver(L"driver.inf", 1);
     driver.AddHardwareId(L"TZR\\RESTARTS");
     driver.AddHardwareId(L"TZR\\FAILS");
+    driverfail::Reset();
     EXPECT_EQ(4, driver.Install(0, 0));
+    EXPECT_EQ(L"    - UpdateDriverForPlugAndPlayDevicesW(TZR\\FAILS) failed: error 0xE000020B (no such device "
+              L"instance)\r\n",
+              driverfail::Line());
     EXPECT_EQ(1, driver.IsRebootNeeded());
     const std::wstring staged = std::wstring(CWin2000PnPDriver::StagingFolder().c_str()) + L"\\driver.inf";
     ASSERT_EQ(2u, g_calls.size());
@@ -288,6 +304,7 @@ TEST_F(PnPDriverInstall, WithoutIdsNothingIsStagedOrCalled)
 TEST_F(PnPDriverInstall, AnIdLongerThanNewdevTakesIsRefusedAndCountsAsFailed)
 {
     WriteInf(L"driver.inf", kStagingInf);
+    WriteFileBytes(Package(L"drv.sys"), "driver");
     CWin2000PnPDriver driver(L"driver.inf", 1);
     EXPECT_EQ(1, driver.AddHardwareId(std::wstring(255, L'A').c_str()));
     EXPECT_EQ(0, driver.AddHardwareId(std::wstring(256, L'B').c_str()));

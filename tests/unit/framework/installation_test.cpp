@@ -6,6 +6,7 @@
 #include "base_component.h"
 #include "driver_api.h"
 #include "driver_fixtures.h"
+#include "file_version.h"
 #include "package_fixture.h"
 #include "pnp_driver.h"
 #include "test_support.h"
@@ -151,6 +152,10 @@ TEST_F(Installation, ShellExecuteRunsWhateverTheResultAndItsFailureWins)
             ASSERT_EQ(1u, lines.size()) << Narrow(c.file);
             EXPECT_EQ("basecomp> Executing ShellExecute command - open " + Narrow(c.file) + "... " + c.outcome,
                       lines[0]);
+            // A failure says why, after its "Failed!".
+            const std::string reason = "Failed!\r\n    - ShellExecuteW(open, " + Narrow(c.file) + ") failed: error 0x";
+            EXPECT_EQ(std::string(c.outcome) == "Failed!", ReadFileBytes(m_verbose).find(reason) != std::string::npos)
+                << Narrow(c.file);
         } else {
             EXPECT_TRUE(lines.empty());
         }
@@ -260,13 +265,17 @@ protected:
         AddFile(L"pkg.inf", kPackageInf);
         AddFile(L"other.inf", kOtherVendorInf);
         AddFile(L"same.inf", kSameServiceInf);
+        // Staging reads the INF beside the plug-in (here the test program).
+        WriteFileBytes(BesidePlugin(), kPackageInf);
         m_component.SetInfFile(L"pkg.inf", kInstallPnP);
     }
+    static std::wstring BesidePlugin() { return std::wstring(FrameworkFolder().c_str()) + L"\\pkg.inf"; }
     void TearDown() override
     {
         driverapi::OverrideForTest(driverapi::kUpdateDriverForPlugAndPlayDevicesW, nullptr);
         const std::wstring staging(CWin2000PnPDriver::StagingFolder().c_str());
         DeleteFileW((staging + L"\\pkg.inf").c_str());
+        DeleteFileW(BesidePlugin().c_str());
         Installation::TearDown();
     }
     // A present device in the table, running the driver of inf (empty: no
