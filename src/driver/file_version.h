@@ -3,12 +3,10 @@
 #pragma once
 
 #include "CStr.h"
+// The plug-in's folder, where a path without a drive letter is read.
+#include "framework_module.h"
 
 #include <windows.h>
-
-// The plug-in's own module, recorded at process attach. Paths without a
-// drive letter are read from its folder.
-extern HINSTANCE g_hFrameworkModule;
 
 class CFileVersionInfo {
 public:
@@ -19,7 +17,10 @@ public:
     CFileVersionInfo(DWORD productVersionMS, DWORD productVersionLS, DWORD fileVersionMS, DWORD fileVersionLS,
                      DWORD timeHigh, DWORD timeLow, DWORD size);
 
-    // 1 when the version resource was read.
+    // Reads the file's size, time and version resource. 0 when there is no
+    // path or the file has no version resource; 1 otherwise, also when the
+    // resource could not be taken apart (the version then stays zero, as
+    // HasVersion says).
     int Read();
     int HasVersion() const;
     CStr GetFileVersionText() const;
@@ -36,7 +37,3 @@ public:
     DWORD m_dwTimeLow = 0;
     DWORD m_dwSize = 0;
 };
-
-// The folder of the plug-in's module file, without a trailing backslash;
-// empty when it cannot be found.
-CStr FrameworkFolder();
