@@ -152,7 +152,7 @@ bool Measure(const char* label, const std::vector<std::wstring>& listed, double 
     }
     const double t = Median(table), b = Median(bare);
     const bool within = t <= bound * b;
-    std::printf("%-36s devices %4zu  listed %4zu  at load %8.2f ms  with records %8.2f ms  (at unload %7.2f ms)"
+    std::printf("%-38s devices %4zu  listed %4zu  at load %8.2f ms  with records %8.2f ms  (at unload %7.2f ms)"
                 "  bare loop %8.2f ms  ratio %.3f (bound %.2f: %s)\n",
                 label, DeviceCount(), listed.size(), Median(atLoad), t, Median(atUnload), b, t / b, bound,
                 within ? "ok" : "OVER");
