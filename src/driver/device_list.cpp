@@ -47,6 +47,16 @@ CWin2000DeviceList::~CWin2000DeviceList()
 
 void CWin2000DeviceList::Enumerate(const GUID* classGuid)
 {
+    Append(classGuid, true);
+}
+
+void CWin2000DeviceList::EnumerateWithoutDrivers(const GUID* classGuid)
+{
+    Append(classGuid, false);
+}
+
+void CWin2000DeviceList::Append(const GUID* classGuid, bool withDrivers)
+{
     const DWORD flags = classGuid ? DIGCF_PRESENT : (DIGCF_PRESENT | DIGCF_ALLCLASSES);
     UniqueDevInfoSet set(driverapi::SetupDiGetClassDevsW(classGuid, nullptr, nullptr, flags));
     if (!set)
@@ -61,42 +71,66 @@ void CWin2000DeviceList::Enumerate(const GUID* classGuid)
         // Every device starts from an empty snapshot, so one without a
         // driver never shows the driver of the device before it.
         record.ClearDriver();
-
-        SP_DEVINSTALL_PARAMS_W install{};
-        install.cbSize = sizeof install;
-        SP_DRVINFO_DATA_V2_W driver{};
-        driver.cbSize = sizeof driver;
-        bool haveDriver = false;
-        if (driverapi::SetupDiGetDeviceInstallParamsW(handle, &device, &install)) {
-            // With this flag the compatible list holds only the installed driver.
-            install.FlagsEx |= DI_FLAGSEX_INSTALLEDDRIVER;
-            haveDriver = driverapi::SetupDiSetDeviceInstallParamsW(handle, &device, &install) &&
-                         driverapi::SetupDiBuildDriverInfoList(handle, &device, SPDIT_COMPATDRIVER) &&
-                         driverapi::SetupDiEnumDriverInfoW(handle, &device, SPDIT_COMPATDRIVER, 0,
-                                                           reinterpret_cast<SP_DRVINFO_DATA_W*>(&driver));
-        }
-        if (haveDriver) {
-            record.driverInfo = driver;
-            SP_DRVINSTALL_PARAMS params{};
-            params.cbSize = sizeof params;
-            if (driverapi::SetupDiGetDriverInstallParamsW(handle, &device, reinterpret_cast<SP_DRVINFO_DATA_W*>(&driver),
-                                                          &params))
-                record.driverInstallParams = params;
-            // Filled in place: the record's buffer is aligned for the
-            // detail structure and its size field says the fixed part.
-            alignas(SP_DRVINFO_DETAIL_DATA_W) unsigned char detail[kDriverDetailBytes] = {};
-            reinterpret_cast<SP_DRVINFO_DETAIL_DATA_W*>(detail)->cbSize = sizeof(SP_DRVINFO_DETAIL_DATA_W);
-            DWORD required = 0;
-            if (driverapi::SetupDiGetDriverInfoDetailW(handle, &device, reinterpret_cast<SP_DRVINFO_DATA_W*>(&driver),
-                                                       reinterpret_cast<SP_DRVINFO_DETAIL_DATA_W*>(detail),
-                                                       static_cast<DWORD>(sizeof detail), &required) ||
-                GetLastError() == ERROR_INSUFFICIENT_BUFFER)
-                memcpy(record.driverDetail, detail, sizeof detail);
-        }
+        if (withDrivers)
+            ReadInstalledDriver(handle, device, record);
         record.hDevInfo = handle;
         record.devInfoData = device;
         m_vDevices.push_back(record);
+        m_vDriverRead.push_back(withDrivers);
     }
+}
+
+void CWin2000DeviceList::ReadInstalledDriver(HDEVINFO handle, SP_DEVINFO_DATA device, W2KDEVINST& record)
+{
+    SP_DEVINSTALL_PARAMS_W install{};
+    install.cbSize = sizeof install;
+    SP_DRVINFO_DATA_V2_W driver{};
+    driver.cbSize = sizeof driver;
+    bool haveDriver = false;
+    if (driverapi::SetupDiGetDeviceInstallParamsW(handle, &device, &install)) {
+        // With this flag the compatible list holds only the installed driver.
+        install.FlagsEx |= DI_FLAGSEX_INSTALLEDDRIVER;
+        haveDriver = driverapi::SetupDiSetDeviceInstallParamsW(handle, &device, &install) &&
+                     driverapi::SetupDiBuildDriverInfoList(handle, &device, SPDIT_COMPATDRIVER) &&
+                     driverapi::SetupDiEnumDriverInfoW(handle, &device, SPDIT_COMPATDRIVER, 0,
+                                                       reinterpret_cast<SP_DRVINFO_DATA_W*>(&driver));
+    }
+    if (!haveDriver)
+        return;
+    record.driverInfo = driver;
+    SP_DRVINSTALL_PARAMS params{};
+    params.cbSize = sizeof params;
+    if (driverapi::SetupDiGetDriverInstallParamsW(handle, &device, reinterpret_cast<SP_DRVINFO_DATA_W*>(&driver),
+                                                  &params))
+        record.driverInstallParams = params;
+    // Filled in place: the record's buffer is aligned for the detail
+    // structure and its size field says the fixed part.
+    alignas(SP_DRVINFO_DETAIL_DATA_W) unsigned char detail[kDriverDetailBytes] = {};
+    reinterpret_cast<SP_DRVINFO_DETAIL_DATA_W*>(detail)->cbSize = sizeof(SP_DRVINFO_DETAIL_DATA_W);
+    DWORD required = 0;
+    if (driverapi::SetupDiGetDriverInfoDetailW(handle, &device, reinterpret_cast<SP_DRVINFO_DATA_W*>(&driver),
+                                               reinterpret_cast<SP_DRVINFO_DETAIL_DATA_W*>(detail),
+                                               static_cast<DWORD>(sizeof detail), &required) ||
+        GetLastError() == ERROR_INSUFFICIENT_BUFFER)
+        memcpy(record.driverDetail, detail, sizeof detail);
+}
+
+const W2KDEVINST* CWin2000DeviceList::DriverSnapshotOf(const W2KDEVINST& copy)
+{
+    if (!copy.hDevInfo || copy.hDevInfo == INVALID_HANDLE_VALUE)
+        return nullptr;
+    for (size_t i = 0; i < m_vDevices.size(); ++i) {
+        W2KDEVINST& record = m_vDevices[i];
+        if (record.hDevInfo != copy.hDevInfo ||
+            memcmp(&record.devInfoData, &copy.devInfoData, sizeof record.devInfoData) != 0)
+            continue;
+        if (!m_vDriverRead[i]) {
+            m_vDriverRead[i] = true;
+            ReadInstalledDriver(record.hDevInfo, record.devInfoData, record);
+        }
+        return &record;
+    }
+    return nullptr;
 }
 
 W2KDEVINST* CWin2000DeviceList::GetDevice(size_t index)
@@ -131,11 +165,15 @@ int CWin2000DeviceList::GetHardwareIds(size_t index, BYTE* buffer, DWORD* size)
 
 void CWin2000DeviceList::Clear()
 {
-    for (W2KDEVINST& record : m_vDevices) {
-        SP_DEVINFO_DATA device = record.devInfoData;
-        driverapi::SetupDiDestroyDriverInfoList(record.hDevInfo, &device, SPDIT_COMPATDRIVER);
+    // Only a device whose snapshot was taken can have a driver list.
+    for (size_t i = 0; i < m_vDevices.size(); ++i) {
+        if (!m_vDriverRead[i])
+            continue;
+        SP_DEVINFO_DATA device = m_vDevices[i].devInfoData;
+        driverapi::SetupDiDestroyDriverInfoList(m_vDevices[i].hDevInfo, &device, SPDIT_COMPATDRIVER);
     }
     m_vDevices.clear();
+    m_vDriverRead.clear();
     m_vSets.clear();
 }
 

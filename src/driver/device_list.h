@@ -54,8 +54,18 @@ public:
     CWin2000DeviceList(const CWin2000DeviceList&) = delete;
     CWin2000DeviceList& operator=(const CWin2000DeviceList&) = delete;
 
-    // Appends the present devices of one setup class (null: all classes).
+    // Appends the present devices of one setup class (null: all classes),
+    // each with a snapshot of its installed driver.
     void Enumerate(const GUID* classGuid);
+    // Appends the same devices with their driver snapshots not yet taken:
+    // building a driver list is nearly all the cost of a device, and most
+    // callers ask about a few of them. DriverSnapshotOf takes one on demand.
+    void EnumerateWithoutDrivers(const GUID* classGuid);
+    // The list's own record of the device the given record was copied
+    // from, its driver snapshot taken now if it was still to take (once per
+    // device, with the same calls and rules as Enumerate); null when the
+    // record is not one of this list's devices.
+    const W2KDEVINST* DriverSnapshotOf(const W2KDEVINST& copy);
     size_t GetCount() const { return m_vDevices.size(); }
     W2KDEVINST* GetDevice(size_t index);
     // The device's hardware-id multi-string, size in bytes. 1 when copied
@@ -63,11 +73,20 @@ public:
     // null or the index out of range; 0 with the required size stored when
     // the buffer is null or too small; 0 when the list cannot be read.
     int GetHardwareIds(size_t index, BYTE* buffer, DWORD* size);
+    // Gives back the driver lists the snapshots built, then the sets; every
+    // record copied from the list holds a destroyed handle afterwards.
     void Clear();
 
 private:
+    void Append(const GUID* classGuid, bool withDrivers);
+    // Fills the record's driver fields from the device's installed driver;
+    // they stay empty when it cannot be read.
+    static void ReadInstalledDriver(HDEVINFO set, SP_DEVINFO_DATA device, W2KDEVINST& record);
+
     std::vector<UniqueDevInfoSet> m_vSets;
     std::vector<W2KDEVINST> m_vDevices;
+    // Per record: its driver snapshot was taken (its driver list may exist).
+    std::vector<bool> m_vDriverRead;
 };
 
 // The strings of a multi-string of the given size in bytes, read without

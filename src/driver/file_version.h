@@ -6,10 +6,6 @@
 
 #include <windows.h>
 
-// The plug-in's own module, recorded at process attach. Paths without a
-// drive letter are read from its folder.
-extern HINSTANCE g_hFrameworkModule;
-
 class CFileVersionInfo {
 public:
     // A path whose second character is not ':' is taken from the plug-in's
@@ -19,7 +15,10 @@ public:
     CFileVersionInfo(DWORD productVersionMS, DWORD productVersionLS, DWORD fileVersionMS, DWORD fileVersionLS,
                      DWORD timeHigh, DWORD timeLow, DWORD size);
 
-    // 1 when the version resource was read.
+    // Reads the file's size, time and version resource. 0 when there is no
+    // path or the file has no version resource; 1 otherwise, also when the
+    // resource could not be taken apart (the version then stays zero, as
+    // HasVersion says).
     int Read();
     int HasVersion() const;
     CStr GetFileVersionText() const;
@@ -36,7 +35,3 @@ public:
     DWORD m_dwTimeLow = 0;
     DWORD m_dwSize = 0;
 };
-
-// The folder of the plug-in's module file, without a trailing backslash;
-// empty when it cannot be found.
-CStr FrameworkFolder();

@@ -2,7 +2,7 @@
 
 #include "driver_api.h"
 #include "driver_failure.h"
-#include "file_version.h"
+#include "framework_module.h"
 #include "inf.h"
 #include "inf_sections.h"
 

@@ -128,12 +128,16 @@ int CBaseComponent::Initialize()
     return result;
 }
 
+// A public slot: a product may call it before the destructor calls it
+// again, so what it deletes it also forgets.
 void CBaseComponent::Uninitialize()
 {
-    if (m_bOwnsLog && m_pLog)
+    if (m_bOwnsLog && m_pLog) {
         delete m_pLog;
-    if (m_pPackageReader)
-        delete m_pPackageReader;
+        m_pLog = nullptr;
+    }
+    delete m_pPackageReader;
+    m_pPackageReader = nullptr;
 }
 
 void CBaseComponent::SetSilentSupport(int silent)

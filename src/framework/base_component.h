@@ -80,7 +80,8 @@ public:
 
     // Rebuilds m_vDevices from the present devices.
     int BuildDeviceList(int firstIdOnly);
-    // Looks a hardware id up in m_vDevices.
+    // Looks a hardware id up in m_vDevices; a record handed out carries its
+    // device's driver snapshot.
     int FindDevice(const wchar_t* hardwareId, W2KDEVINST** record);
     // 1 when the service's Enum key counts at least as many devices as the
     // package's supported ids find among the present ones.
@@ -132,6 +133,10 @@ public:
     int m_b64BitOS = 0;
     DWORD m_dwRequiredDiskSpaceKB = 0;
     CStr m_sTargetFile;
+    // The list m_vDevices is built from. It owns the device information set
+    // every entry's handle names, for as long as the table exists:
+    // BuildDeviceList gives it back only after emptying the table, and the
+    // table, declared after it, goes first at destruction.
     CWin2000DeviceList m_DeviceList;
     CTzrXMLReader* m_pPackageReader = nullptr;
     std::vector<SupportedOS> m_vSupportedOS;

@@ -228,21 +228,24 @@ const DWORD kHardwareIdBytes = 2048;
 
 int CBaseComponent::BuildDeviceList(int firstIdOnly)
 {
+    // The entries go before the set their handles name.
     m_vDevices.clear();
-    CWin2000DeviceList list;
-    list.Enumerate(nullptr);
+    m_DeviceList.Clear();
+    // Driver snapshots are taken when FindDevice hands a record out: the
+    // package asks about a few of the machine's devices, and a snapshot
+    // costs nearly all of a device's time here.
+    m_DeviceList.EnumerateWithoutDrivers(nullptr);
     // Most devices give one kept id; a second growth is rare.
-    m_vDevices.reserve(list.GetCount());
-    for (size_t index = 0; index < list.GetCount(); ++index) {
+    m_vDevices.reserve(m_DeviceList.GetCount());
+    for (size_t index = 0; index < m_DeviceList.GetCount(); ++index) {
         BYTE ids[kHardwareIdBytes] = {};
         DWORD size = kHardwareIdBytes;
-        if (!list.GetHardwareIds(index, ids, &size))
+        if (!m_DeviceList.GetHardwareIds(index, ids, &size))
             continue;
-        const W2KDEVINST& record = *list.GetDevice(index);
+        const W2KDEVINST& record = *m_DeviceList.GetDevice(index);
         for (const std::wstring& id : KeptHardwareIds(SplitMultiString(ids, size), firstIdOnly != 0))
             m_vDevices.emplace_back(record, CStr(id.c_str()));
     }
-    // The list gives its sets back here; the entries stay as snapshots.
     return 1;
 }
 
@@ -254,8 +257,14 @@ int CBaseComponent::FindDevice(const wchar_t* hardwareId, W2KDEVINST** record)
         BuildDeviceList(0);
     for (auto& entry : m_vDevices) {
         if (entry.second.CompareNoCase(hardwareId) == 0) {
-            if (record)
+            if (record) {
+                // Records leave the table only here, so here a device's
+                // driver snapshot is taken, once by the list; an entry the
+                // list does not know keeps what it holds.
+                if (const W2KDEVINST* device = m_DeviceList.DriverSnapshotOf(entry.first))
+                    entry.first = *device;
                 *record = &entry.first;
+            }
             return 1;
         }
     }

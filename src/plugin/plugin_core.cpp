@@ -1,7 +1,7 @@
 #include "plugin_core.h"
 
 #include "exports.h"
-#include "file_version.h"
+#include "framework_module.h"
 #include "process_log.h"
 
 CBaseComponent* g_pComponent = nullptr;

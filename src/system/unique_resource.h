@@ -38,8 +38,12 @@ public:
     // cleanly. Whatever the traits name as their keeper (the thread's last
     // error for Windows handles) is the same afterwards as before, so a
     // holder closing on an error path never hides the error being reported.
+    // Handed the resource it already holds, it keeps it open: closing it
+    // would leave the holder owning a closed handle.
     bool reset(handle_type h = Traits::invalid())
     {
+        if (h == m_h)
+            return true;
         bool ok = true;
         if (Traits::valid(m_h)) {
             typename Traits::keeper keep;

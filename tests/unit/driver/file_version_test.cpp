@@ -1,6 +1,7 @@
 // Version records of libraries the build makes with known version resources.
 #include "driver_fixtures.h"
 #include "file_version.h"
+#include "framework_module.h"
 #include "test_support.h"
 #include "win_handle.h"
 

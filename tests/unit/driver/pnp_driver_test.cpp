@@ -3,6 +3,7 @@
 // answers of newdev become its result. Wine's newdev answers TRUE to every
 // call and never asks for a restart, so those answers come through the seam.
 #include "driver_failure.h"
+#include "framework_module.h"
 #include "pnp_driver.h"
 
 #include "driver_api.h"

@@ -76,23 +76,6 @@ public:
 
 }  // namespace
 
-TEST_F(ComponentTest, ConstructorSetsTheDefaults)
-{
-    CBaseComponent c;
-    EXPECT_EQ(0, c.m_bDependenciesChecked);
-    EXPECT_EQ(1, c.m_bDependenciesMet);
-    EXPECT_EQ(0, c.m_bNoOverwrite);
-    EXPECT_EQ(-1, c.m_nInstallType);
-    EXPECT_EQ(1, c.m_bSilent);
-    EXPECT_EQ(0, c.m_bRebootRequired);
-    EXPECT_EQ(0u, c.m_dwRequiredDiskSpaceKB);
-    EXPECT_EQ(1, c.m_bOwnsLog);
-    EXPECT_NE(nullptr, c.m_pLog);
-    EXPECT_EQ(nullptr, c.m_pPackageReader);
-    EXPECT_STREQ(L"", c.m_szPackageName);
-    EXPECT_TRUE(c.m_vSupportedDevices.empty());
-}
-
 TEST_F(ComponentTest, InitializeWithoutPackageFiles)
 {
     SeamComponent c;
@@ -172,31 +155,33 @@ TEST_F(ComponentTest, SupportedDevicesTriggerTheDeviceList)
     EXPECT_EQ("> Building PnP device list... Done.", lines.back());
 }
 
-TEST_F(ComponentTest, SettersStoreTheirArguments)
+// A component that has read nothing answers as a package that asks for
+// nothing and installs by no road; what a product sets instead of a package
+// file changes those answers.
+TEST_F(ComponentTest, TheDefaultsAndTheSettersShowInTheAnswers)
 {
     CBaseComponent c;
+    c.m_pLog->Open();
+    const auto flags = [&c] {
+        std::vector<unsigned> values;
+        for (unsigned id : {TZRPROP_SUPPORTSILENTINSTALL, TZRPROP_SUPPORTSILENTUPDATE, TZRPROP_SUPPORTDOWNGRADE}) {
+            unsigned value = 0xDEADBEEF;
+            c.GetProperty(id, &value, 0, nullptr);
+            values.push_back(value);
+        }
+        return values;
+    };
+    wchar_t message[256] = L"";
+    EXPECT_EQ((std::vector<unsigned>{1, 1, 1}), flags());
+    EXPECT_EQ(0u, c.Installation(0, 0, message, 0, L"en"));
+    EXPECT_STREQ(g_aszUnknownInfType[kLangEnglish], message) << "no installation type";
+
     c.SetSilentSupport(0);
-    c.SetRequiredDiskSpace(2048);
-    c.SetRebootRequired(1);
-    c.SetTargetFile(L"%windir%\\system32\\drivers\\x.sys");
-    c.SetInfFile(L"driver.inf", kInstallPnP);
-    c.AddSupportedDevice(L"PCI\\VEN_1");
-    c.AddSupportedDevice(L"PCI\\VEN_1");
-    SupportedOS os;
-    wcscpy(os.szPlatform, L"nt_x86-64");
-    os.dwMajor = 10;
-    c.AddSupportedOS(os);
-    EXPECT_EQ(0, c.SupportsSilentInstall());
-    EXPECT_EQ(0, c.SupportsSilentUpdate());
-    EXPECT_EQ(1, c.SupportsDowngrade());
-    EXPECT_EQ(2048u, c.m_dwRequiredDiskSpaceKB);
-    EXPECT_EQ(1, c.m_bRebootRequired);
-    EXPECT_EQ(L"%windir%\\system32\\drivers\\x.sys", c.m_sTargetFile);
-    EXPECT_STREQ(L"driver.inf", c.GetInfFile());
-    EXPECT_EQ(kInstallPnP, c.m_nInstallType);
-    EXPECT_EQ(2u, c.m_vSupportedDevices.size());  // duplicates are kept
-    ASSERT_EQ(1u, c.m_vSupportedOS.size());
-    EXPECT_STREQ(L"nt_x86-64", c.m_vSupportedOS[0].szPlatform);
+    c.SetInfFile(L"C:\\tzr-no-such-folder\\driver.inf", kInstallLegacy);
+    EXPECT_EQ((std::vector<unsigned>{0, 0, 1}), flags());
+    EXPECT_STREQ(L"C:\\tzr-no-such-folder\\driver.inf", c.GetInfFile());
+    EXPECT_EQ(0u, c.Installation(0, 0, message, 0, L"en")) << "the legacy road, to an INF that is not there";
+    EXPECT_NE(std::string::npos, ReadFileBytes(m_verbose).find("Initiating installation... Type=LEGACY\r\n"));
 }
 
 namespace {
@@ -296,7 +281,19 @@ TEST_F(ComponentTest, ALogThatIsNotOwnedOutlivesTheComponent)
         c.m_bOwnsLog = 0;
         log = c.m_pLog;
     }
-    log->Open();
-    log->Write(0, 0, nullptr, 0, L"still here");
+    ASSERT_EQ(0u, log->Open());
+    log->Write(CCmpLog2::kMainOnly, CCmpLog2::kPlain, nullptr, 0, L"still here\r\n");
+    log->Close();
+    EXPECT_NE(std::string::npos, ReadFileBytes(log->MainPath()).find("still here\r\n"));
     delete log;
 }
+
+TEST_F(ComponentTest, UninitializeTwiceDeletesOnce)
+{
+    CBaseComponent c;
+    c.m_pPackageReader = new CTzrXMLReader();
+    c.Uninitialize();
+    EXPECT_EQ(nullptr, c.m_pLog);
+    EXPECT_EQ(nullptr, c.m_pPackageReader);
+    c.Uninitialize();
+}  // and the destructor runs it a third time

@@ -32,7 +32,15 @@ Ids EntriesOf(const CBaseComponent& c, const std::vector<std::wstring>& candidat
     return found;
 }
 
-class DeviceTable : public MachineTest {};
+class DeviceTable : public MachineTest {
+protected:
+    void TearDown() override
+    {
+        driverapi::OverrideForTest(driverapi::kSetupDiBuildDriverInfoList, nullptr);
+        driverapi::OverrideForTest(driverapi::kSetupDiGetDriverInstallParamsW, nullptr);
+        MachineTest::TearDown();
+    }
+};
 
 TEST_F(DeviceTable, OneEntryPerKeptIdFoundInAnyCase)
 {
@@ -48,7 +56,7 @@ TEST_F(DeviceTable, OneEntryPerKeptIdFoundInAnyCase)
     W2KDEVINST* record = nullptr;
     ASSERT_EQ(1, c.FindDevice(lower.c_str(), &record));
     ASSERT_NE(nullptr, record);
-    // A snapshot: the set it came from is given back, only its values stay.
+    // The set it came from stays open as long as the table.
     EXPECT_NE(nullptr, record->hDevInfo);
     EXPECT_EQ(std::wstring(), record->InfFileName()) << "no INF matches the device";
     EXPECT_EQ(1, c.FindDevice(lower.c_str(), nullptr));
@@ -79,6 +87,83 @@ TEST_F(DeviceTable, ALongIdListIsLeftOutAndTheDevicesAfterItAreRead)
     EXPECT_EQ(1, c.FindDevice(L"TZR\\BROKEN", nullptr));
     for (const auto& entry : c.m_vDevices)
         EXPECT_LT(entry.second.size(), 2048u / sizeof(wchar_t));
+}
+
+int g_nDriverListsBuilt = 0;
+BOOL WINAPI CountedBuildDriverInfoList(HDEVINFO set, PSP_DEVINFO_DATA device, DWORD type)
+{
+    ++g_nDriverListsBuilt;
+    return SetupDiBuildDriverInfoList(set, device, type);
+}
+
+BOOL WINAPI InstallParamsWithFlags(HDEVINFO, PSP_DEVINFO_DATA, PSP_DRVINFO_DATA_W, PSP_DRVINSTALL_PARAMS params)
+{
+    params->Flags = DNF_INET_DRIVER;
+    return TRUE;
+}
+
+// A record's driver fields, less the pointers SetupAPI keeps there for
+// the set they came from.
+std::string DriverBytes(W2KDEVINST r)
+{
+    r.driverInfo.Reserved = 0;
+    r.DriverDetail()->Reserved = 0;
+    return std::string(reinterpret_cast<const char*>(&r.driverInfo), sizeof r.driverInfo) +
+           std::string(reinterpret_cast<const char*>(r.driverDetail), sizeof r.driverDetail) +
+           std::string(reinterpret_cast<const char*>(&r.driverInstallParams), sizeof r.driverInstallParams);
+}
+
+TEST_F(DeviceTable, AFoundRecordCarriesWhatAnEagerSnapshotReadsTakenOncePerDevice)
+{
+    TestDriverInf inf(L"tzrtable", L"TZR\\TABLE_DRIVEN");
+    TestDevice driven(L"TZRTABLE_D", Ids{L"TZR\\TABLE_DRIVEN", L"TZR\\TABLE_DRIVEN_TOO"});
+    TestDevice undriven(L"TZRTABLE_E", Ids{L"TZR\\TABLE_UNDRIVEN"});
+    ASSERT_TRUE(driven.Created() && undriven.Created());
+    // As Wine answers (the install-parameter call is only a stub there),
+    // then with those parameters as Windows would give them.
+    for (bool seam : {false, true}) {
+        if (seam)
+            driverapi::OverrideForTest(driverapi::kSetupDiGetDriverInstallParamsW,
+                                       reinterpret_cast<void*>(&InstallParamsWithFlags));
+        driverapi::OverrideForTest(driverapi::kSetupDiBuildDriverInfoList,
+                                   reinterpret_cast<void*>(&CountedBuildDriverInfoList));
+        g_nDriverListsBuilt = 0;
+        CBaseComponent c;
+        EXPECT_EQ(1, c.BuildDeviceList(0));
+        EXPECT_EQ(0, g_nDriverListsBuilt) << "the table is built without driver lists";
+        struct Found {
+            const wchar_t* id;
+            const TestDevice& device;
+            int listsBuilt;
+            W2KDEVINST* record;
+        } found[] = {{L"tzr\\table_driven", driven, 1, nullptr},
+                     {L"TZR\\TABLE_DRIVEN_TOO", driven, 1, nullptr},  // the same device: no second snapshot
+                     {L"TZR\\TABLE_UNDRIVEN", undriven, 2, nullptr}};
+        for (Found& f : found) {
+            ASSERT_EQ(1, c.FindDevice(f.id, &f.record)) << Narrow(f.id);
+            EXPECT_EQ(f.listsBuilt, g_nDriverListsBuilt) << Narrow(f.id);
+        }
+        EXPECT_NE(std::wstring(), found[0].record->InfFileName());
+        EXPECT_EQ(seam ? static_cast<DWORD>(DNF_INET_DRIVER) : 0u, found[1].record->TestDriverFlags(DNF_INET_DRIVER));
+
+        CWin2000DeviceList eager;
+        eager.Enumerate(nullptr);
+        for (const Found& f : found) {
+            size_t i = 0;
+            for (wchar_t id[MAX_PATH] = L""; i < eager.GetCount(); ++i) {
+                SP_DEVINFO_DATA device = eager.GetDevice(i)->devInfoData;
+                if (SetupDiGetDeviceInstanceIdW(eager.GetDevice(i)->hDevInfo, &device, id, MAX_PATH, nullptr) &&
+                    _wcsicmp(id, f.device.InstanceId().c_str()) == 0)
+                    break;
+            }
+            ASSERT_LT(i, eager.GetCount()) << Narrow(f.id);
+            EXPECT_EQ(DriverBytes(*eager.GetDevice(i)), DriverBytes(*f.record)) << Narrow(f.id);
+            // The record's set is the table's, still open.
+            DWORD required = 0;
+            f.record->GetRegistryProperty(SPDRP_HARDWAREID, nullptr, nullptr, 0, &required);
+            EXPECT_GT(required, 0u) << Narrow(f.id);
+        }
+    }
 }
 
 class DeviceTableAtLoad : public PackageTest {

@@ -6,6 +6,7 @@
 #include "base_component.h"
 #include "driver_api.h"
 #include "driver_fixtures.h"
+#include "framework_module.h"
 #include "file_version.h"
 #include "package_fixture.h"
 #include "pnp_driver.h"

@@ -17,6 +17,13 @@ TEST(WinHandle, ResetKeepsTheLastErrorWhetherTheCloseSucceedsOrFails)
     EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND), GetLastError());
     EXPECT_FALSE(event.valid());
 
+    // Handed the handle it holds, a holder keeps it open.
+    UniqueHandle same(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    const HANDLE raw = same.get();
+    EXPECT_TRUE(same.reset(raw));
+    EXPECT_EQ(raw, same.get());
+    EXPECT_TRUE(SetEvent(raw)) << "still open";
+
     // A handle value nothing owns: CloseHandle fails with an error of its own,
     // and the holder still leaves the caller's error in place.
     UniqueHkey bogusKey(reinterpret_cast<HKEY>(static_cast<ULONG_PTR>(0x7ff0)));
