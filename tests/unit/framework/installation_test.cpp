@@ -151,6 +151,8 @@ TEST_F(Installation, ShellExecuteRunsWhateverTheResultAndItsFailureWins)
             ASSERT_EQ(1u, lines.size()) << Narrow(c.file);
             EXPECT_EQ("basecomp> Executing ShellExecute command - open " + Narrow(c.file) + "... " + c.outcome,
                       lines[0]);
+            // Its source position is the fixed one, not this file's line.
+            EXPECT_NE(std::string::npos, ReadFileBytes(m_verbose).find("]::basecomp[312] Executing ShellExecute"));
         } else {
             EXPECT_TRUE(lines.empty());
         }
