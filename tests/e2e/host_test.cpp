@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <thread>
+#include <vector>
 
 using namespace tzrtest;
 
@@ -55,4 +57,48 @@ TEST(Host, CapabilityFlagsNeedFourBytes)
             }
         }
     }
+}
+
+// One component-log write is one line of at most 4095 bytes, line end
+// kept: a package key named by a megabyte writes no megabyte lines.
+TEST(Host, ComponentLogLinesAreBounded)
+{
+    Scenario s("host_log_line_bound");
+    const std::string huge(1 << 20, 'k');
+    std::string keys;
+    for (int i = 0; i < 3; ++i)
+        keys += "<sw_keys_and><sw_key name='" + huge + "'/></sw_keys_and>";
+    s.AddFile(L"kxbound.xml", "<tzr_package><version value='1.0'/><sw_keys>" + keys + "</sw_keys></tzr_package>");
+    s.Host({L"/verbose_log", L"--property", L"5"});
+    const std::string verbose = Scenario::ComponentVerboseLog();
+    const std::string entry = "]::pkgdef[193]     - filename " + huge.substr(0, 4095 - 2 - 15) + "\r\n";
+    size_t found = 0;
+    for (size_t at = verbose.find(entry); at != std::string::npos; at = verbose.find(entry, at + 1))
+        ++found;
+    EXPECT_EQ(3u, found);
+    EXPECT_LT(verbose.size(), 64u * 1024);
+}
+
+// Hosts that run at once all keep their lines: each write lands at the end
+// of the shared component log.
+TEST(Host, ConcurrentHostsLoseNoLogLine)
+{
+    Scenario s("host_concurrent_logs");
+    // Many writes each, so the hosts' writes overlap.
+    std::vector<std::wstring> queries;
+    for (int i = 0; i < 20; ++i)
+        queries.insert(queries.end(), {L"--property", L"5"});
+    s.Host(queries);
+    const std::string one = Scenario::ComponentLog();
+    ASSERT_FALSE(one.empty());
+    Scenario::ClearLogs();
+    std::vector<std::thread> hosts;
+    for (int i = 0; i < 12; ++i)
+        hosts.emplace_back([&s, &queries] { s.Host(queries); });
+    for (std::thread& host : hosts)
+        host.join();
+    // Pieces of lines may interleave between hosts; no byte is lost.
+    const std::string all = Scenario::ComponentLog();
+    EXPECT_EQ(12 * one.size(), all.size());
+    EXPECT_EQ(12 * SplitCrLf(one).size(), SplitCrLf(all).size());
 }
