@@ -248,7 +248,7 @@ TEST_F(ComponentTest, GetPropertyDispatchesThroughTheSlots)
     } flags[] = {{6, 5}, {7, 0}, {8, 1}};
     for (const Flag& f : flags) {
         unsigned value = 0xDEADBEEF;
-        EXPECT_EQ(1, c.GetProperty(f.id, &value, 0, nullptr));
+        EXPECT_EQ(1, c.GetProperty(f.id, &value, sizeof value, nullptr));
         EXPECT_EQ(f.value, value) << f.id;
     }
 }
