@@ -249,40 +249,32 @@ namespace {
 // A host that is not elevated: the service manager and the registry refuse
 // every right beyond reading.
 DWORD g_refused = 0;
+bool Refused(DWORD access, DWORD allowed)
+{
+    g_refused += (access & ~allowed) ? 1 : 0;
+    return (access & ~allowed) != 0;
+}
 SC_HANDLE WINAPI ReadOnlyScManager(LPCWSTR machine, LPCWSTR database, DWORD access)
 {
-    const DWORD allowed = SC_MANAGER_CONNECT | SC_MANAGER_ENUMERATE_SERVICE | STANDARD_RIGHTS_READ;
-    if (access & ~allowed) {
-        ++g_refused;
-        SetLastError(ERROR_ACCESS_DENIED);
-        return nullptr;
-    }
-    return OpenSCManagerW(machine, database, access);
+    return Refused(access, SC_MANAGER_CONNECT | SC_MANAGER_ENUMERATE_SERVICE | STANDARD_RIGHTS_READ)
+               ? nullptr
+               : OpenSCManagerW(machine, database, access);
 }
 SC_HANDLE WINAPI ReadOnlyService(SC_HANDLE manager, LPCWSTR name, DWORD access)
 {
-    const DWORD allowed = SERVICE_QUERY_CONFIG | SERVICE_QUERY_STATUS | SERVICE_ENUMERATE_DEPENDENTS |
-                          SERVICE_INTERROGATE | STANDARD_RIGHTS_READ;
-    if (access & ~allowed) {
-        ++g_refused;
-        SetLastError(ERROR_ACCESS_DENIED);
-        return nullptr;
-    }
-    return OpenServiceW(manager, name, access);
+    return Refused(access, SERVICE_QUERY_CONFIG | SERVICE_QUERY_STATUS | STANDARD_RIGHTS_READ)
+               ? nullptr
+               : OpenServiceW(manager, name, access);
 }
 LSTATUS WINAPI ReadOnlyKey(HKEY root, LPCWSTR subkey, DWORD options, REGSAM access, PHKEY key)
 {
-    if (access & ~(KEY_READ | KEY_WOW64_64KEY)) {
-        ++g_refused;
-        return ERROR_ACCESS_DENIED;
-    }
-    return RegOpenKeyExW(root, subkey, options, access, key);
+    return Refused(access, KEY_READ | KEY_WOW64_64KEY) ? ERROR_ACCESS_DENIED
+                                                        : RegOpenKeyExW(root, subkey, options, access, key);
 }
 
 struct ReadOnlyHost {
     ReadOnlyHost()
     {
-        g_refused = 0;
         g_pfnOpenScManager = ReadOnlyScManager;
         g_pfnOpenService = ReadOnlyService;
         g_pfnRegOpenKeyEx = ReadOnlyKey;
