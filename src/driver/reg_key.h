@@ -37,5 +37,12 @@ public:
     UniqueHkey m_hConnectedRoot;
     CStr m_sMachine;
     CStr m_sSubkey;
-    REGSAM m_dwAccess = KEY_ALL_ACCESS;
+    // Every use of a key is a query: read access is all a host that is not
+    // elevated, or a key whose ACL allows only reading, grants.
+    REGSAM m_dwAccess = KEY_READ;
 };
+
+// The key-opening call of CRegKey::Open. It is RegOpenKeyExW; a test points
+// it elsewhere to see which rights each query asks for.
+using RegOpenKeyCall = LSTATUS(WINAPI*)(HKEY, LPCWSTR, DWORD, REGSAM, PHKEY);
+extern RegOpenKeyCall g_pfnRegOpenKeyEx;

@@ -77,7 +77,7 @@ int CService::OpenService()
     m_hManagerCopy = m_Manager.Handle();
     if (!m_hManagerCopy || m_sServiceName.empty())
         return 0;
-    m_hService.reset(::OpenServiceW(m_hManagerCopy, m_sServiceName.c_str(), SERVICE_ALL_ACCESS));
+    m_hService.reset(g_pfnOpenService(m_hManagerCopy, m_sServiceName.c_str(), kServiceQueryAccess));
     return m_hService ? 1 : 0;
 }
 

@@ -4,6 +4,9 @@
 #include <memory>
 #include <new>
 
+OpenScManagerCall g_pfnOpenScManager = OpenSCManagerW;
+OpenServiceCall g_pfnOpenService = OpenServiceW;
+
 namespace {
 
 const wchar_t kSystemRootPrefix[] = L"\\SystemRoot";
@@ -37,6 +40,24 @@ CStr SystemRootImagePath(const wchar_t* imagePath)
     return CStr(imagePath);
 }
 
+CStr DriverFileOfImagePath(const wchar_t* imagePath)
+{
+    const CStr rewritten = SystemRootImagePath(imagePath);
+    const wchar_t* path = rewritten.c_str();
+    const wchar_t kExpanded[] = L"%systemroot%\\";
+    const size_t kExpandedLength = sizeof kExpanded / sizeof kExpanded[0] - 1;
+    if (_wcsnicmp(path, kExpanded, kExpandedLength) == 0)
+        return rewritten;
+    // The object-manager form Windows writes for a driver on a drive.
+    if (wcsncmp(path, L"\\??\\", 4) == 0)
+        path += 4;
+    const bool onDrive = ((path[0] >= L'A' && path[0] <= L'Z') || (path[0] >= L'a' && path[0] <= L'z')) &&
+                         path[1] == L':' && path[2] == L'\\';
+    // Any other form would be looked up relative to the current directory
+    // (the package folder) and found there only by accident.
+    return onDrive ? CStr(path) : CStr();
+}
+
 CServiceManager::CServiceManager(const wchar_t* machine) : m_sMachine(machine ? machine : L"") {}
 
 CServiceManager::~CServiceManager()
@@ -47,8 +68,8 @@ CServiceManager::~CServiceManager()
 int CServiceManager::Open()
 {
     if (!m_hManager)
-        m_hManager.reset(OpenSCManagerW(m_sMachine.empty() ? nullptr : m_sMachine.c_str(), SERVICES_ACTIVE_DATABASEW,
-                                        SC_MANAGER_ALL_ACCESS));
+        m_hManager.reset(g_pfnOpenScManager(m_sMachine.empty() ? nullptr : m_sMachine.c_str(),
+                                            SERVICES_ACTIVE_DATABASEW, kServiceManagerQueryAccess));
     return m_hManager ? 1 : 0;
 }
 
@@ -61,7 +82,7 @@ int CServiceManager::GetServiceImagePath(const wchar_t* serviceName, CStr& path)
 {
     if (!m_hManager || !serviceName)
         return 0;
-    UniqueScHandle service(OpenServiceW(m_hManager.get(), serviceName, SERVICE_ALL_ACCESS));
+    UniqueScHandle service(g_pfnOpenService(m_hManager.get(), serviceName, kServiceQueryAccess));
     if (!service)
         return 0;
     DWORD needed = 0;
@@ -104,8 +125,11 @@ int CServiceManager::FindDriverFile(const wchar_t* text, CStr& path)
         CStr imagePath;
         if (!GetServiceImagePath(services[i].lpServiceName, imagePath) || imagePath.find(text) == CStr::npos)
             continue;
+        const CStr file = DriverFileOfImagePath(imagePath.c_str());
+        if (file.empty())
+            continue;
         wchar_t expanded[MAX_PATH] = L"";
-        const DWORD length = ExpandEnvironmentStringsW(imagePath.c_str(), expanded, MAX_PATH);
+        const DWORD length = ExpandEnvironmentStringsW(file.c_str(), expanded, MAX_PATH);
         // A path cut to fit would name some other file.
         if (length == 0 || length > MAX_PATH)
             continue;

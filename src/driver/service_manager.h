@@ -34,7 +34,25 @@ public:
     CStr m_sMachine;
 };
 
+// The rights of the queries: a connection that looks services up and lists
+// them, and a service whose configuration and status are read. Nothing here
+// changes a service, so nothing more is asked of a host that is not elevated.
+const DWORD kServiceManagerQueryAccess = SC_MANAGER_CONNECT | SC_MANAGER_ENUMERATE_SERVICE;
+const DWORD kServiceQueryAccess = SERVICE_QUERY_CONFIG | SERVICE_QUERY_STATUS;
+
+// The opening calls of the queries. They are OpenSCManagerW and
+// OpenServiceW; a test points them elsewhere to see which rights are asked.
+using OpenScManagerCall = SC_HANDLE(WINAPI*)(LPCWSTR, LPCWSTR, DWORD);
+using OpenServiceCall = SC_HANDLE(WINAPI*)(SC_HANDLE, LPCWSTR, DWORD);
+extern OpenScManagerCall g_pfnOpenScManager;
+extern OpenServiceCall g_pfnOpenService;
+
 // The form a kernel driver's image path takes in the service database
 // ("\SystemRoot\..." in any letter case) rewritten for
 // ExpandEnvironmentStringsW; any other path is returned as it is.
 CStr SystemRootImagePath(const wchar_t* imagePath);
+
+// The file an image path names, not yet expanded, in a form that never
+// depends on the current directory: "\SystemRoot\..." as %systemroot%\...,
+// "\??\X:\..." as "X:\...", "X:\..." as it is; empty for every other form.
+CStr DriverFileOfImagePath(const wchar_t* imagePath);

@@ -41,6 +41,13 @@ unsigned runCheckSteps()
     }
     if (!found)
         return kFlashNoDevice;
+    // Without the package's own version every controller would compare as
+    // newer and be flashed as a downgrade: firmware of an unknown version
+    // is never written.
+    if (packageVersion.empty()) {
+        LogPrint(kLogVerbose, "Package version unknown: no controller is marked for flashing\n");
+        return kFlashError;
+    }
 
     const UpdateCounts counts = countUpdateStates(deviceCollection);
 

@@ -21,19 +21,15 @@ const size_t kPieceChars = 249;
 
 std::string findFirstFileContaining(const std::string& text)
 {
-    char folder[MAX_PATH];
-    const DWORD n = GetFullPathNameA("./", MAX_PATH, folder, nullptr);
-    if (n == 0 || n >= MAX_PATH)
-        return std::string();
-    std::string pattern = folder;
-    if (!pattern.empty() && pattern.back() != '\\' && pattern.back() != ':')
-        pattern += '\\';
-    pattern += '*';
+    // A relative pattern searches the current directory (the package
+    // folder) without spelling its name in the ANSI code page, which would
+    // turn every character outside it into "?" and find nothing.
+    const char pattern[] = "*";
 
     // Every entry counts, folders and "." and ".." included, in the order
     // the file system lists them.
     WIN32_FIND_DATAA found;
-    UniqueFindHandle search(FindFirstFileA(pattern.c_str(), &found));
+    UniqueFindHandle search(FindFirstFileA(pattern, &found));
     if (!search)
         return std::string();
     do {

@@ -17,6 +17,9 @@
 namespace {
 
 const wchar_t kLogSource[] = L"basecomp";
+// The ShellExecute line's source position is a fixed number that log readers
+// look for, not wherever this file's line happens to fall.
+const int kShellExecuteLine = 312;
 
 // Room for the longest localized installation message with its terminator.
 // Install hands us the host's message buffer without a capacity: its fourth
@@ -103,7 +106,7 @@ unsigned CBaseComponent::Installation(unsigned first, ULONG_PTR second, wchar_t*
     }
 
     if (m_szShellExecuteFile[0]) {
-        m_pLog->Write(CCmpLog2::kVerboseHeader, CCmpLog2::kPlain, kLogSource, __LINE__,
+        m_pLog->Write(CCmpLog2::kVerboseHeader, CCmpLog2::kPlain, kLogSource, kShellExecuteLine,
                       L"Executing ShellExecute command - open %ls... ", m_szShellExecuteFile);
         SetLastError(ERROR_SUCCESS);
         const HINSTANCE opened = ShellExecuteW(nullptr, L"open", m_szShellExecuteFile, nullptr,

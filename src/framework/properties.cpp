@@ -6,6 +6,21 @@
 #include <cstring>
 #include <cwchar>
 
+namespace {
+
+// A capability flag is four bytes; a host that gives less gets nothing
+// written and the answer 0.
+int WriteFlag(void* buffer, unsigned size, int flag)
+{
+    const unsigned value = static_cast<unsigned>(flag);
+    if (size < sizeof value)
+        return 0;
+    memcpy(buffer, &value, sizeof value);
+    return 1;
+}
+
+}  // namespace
+
 int CBaseComponent::GetProperty(unsigned id, void* buffer, unsigned size, const wchar_t* language)
 {
     wchar_t* text = static_cast<wchar_t*>(buffer);
@@ -27,21 +42,15 @@ int CBaseComponent::GetProperty(unsigned id, void* buffer, unsigned size, const 
         return GetInstallState(buffer, size, language);
     case TZRPROP_SUPPORTSILENTINSTALL: {
         BASECOMP_LOG(CCmpLog2::kVerboseHeader, L"GetProperty(TZRPROP_SUPPORTSILENTINSTALL)\r\n");
-        const unsigned value = static_cast<unsigned>(SupportsSilentInstall());
-        memcpy(buffer, &value, sizeof value);
-        return 1;
+        return WriteFlag(buffer, size, SupportsSilentInstall());
     }
     case TZRPROP_SUPPORTSILENTUPDATE: {
         BASECOMP_LOG(CCmpLog2::kVerboseHeader, L"GetProperty(TZRPROP_SUPPORTSILENTUPDATE)\r\n");
-        const unsigned value = static_cast<unsigned>(SupportsSilentUpdate());
-        memcpy(buffer, &value, sizeof value);
-        return 1;
+        return WriteFlag(buffer, size, SupportsSilentUpdate());
     }
     case TZRPROP_SUPPORTDOWNGRADE: {
         BASECOMP_LOG(CCmpLog2::kVerboseHeader, L"GetProperty(TZRPROP_SUPPORTDOWNGRADE)\r\n");
-        const unsigned value = static_cast<unsigned>(SupportsDowngrade());
-        memcpy(buffer, &value, sizeof value);
-        return 1;
+        return WriteFlag(buffer, size, SupportsDowngrade());
     }
     default:
         BASECOMP_LOG(CCmpLog2::kVerboseHeader, L"GetProperty(0x%02X) - unknown type\r\n", id);

@@ -34,26 +34,79 @@ const wchar_t* SourceName(const wchar_t* source)
     return name;
 }
 
-// Appends text at the current end of the file, converted to the ANSI code
-// page as one block. Write errors are ignored: the log never stops the caller.
+// The ANSI bytes of the first length units of text.
+int AnsiBytes(const wchar_t* text, size_t length)
+{
+    return length == 0 ? 0
+                       : WideCharToMultiByte(CP_ACP, 0, text, static_cast<int>(length), nullptr, 0, nullptr, nullptr);
+}
+
+// How many leading units of text convert to at most budget ANSI bytes,
+// never ending between the two halves of a surrogate pair.
+size_t UnitsWithin(const wchar_t* text, size_t length, size_t budget)
+{
+    size_t units = length < budget ? length : budget;
+    for (;;) {
+        if (units > 0 && text[units - 1] >= 0xD800 && text[units - 1] <= 0xDBFF)
+            --units;
+        const int bytes = AnsiBytes(text, units);
+        if (units == 0 || (bytes >= 0 && static_cast<size_t>(bytes) <= budget))
+            return units;
+        // A unit gives at most two bytes: drop enough for the excess at once.
+        const size_t excess = static_cast<size_t>(bytes) - budget;
+        const size_t drop = excess / 2 > 0 ? excess / 2 : 1;
+        units = drop < units ? units - drop : 0;
+    }
+}
+
+// Appends text at the end of the file, converted to the ANSI code page as
+// one block and cut to the bound of a line; a cut text keeps the line end it
+// had. The handle appends, so each write lands at the end even when another
+// process writes the same file. Write errors are ignored: the log never
+// stops the caller.
 void AppendAnsi(const UniqueHandle& file, const wchar_t* text)
 {
     if (!file.valid() || !text || !*text)
         return;
-    const int length = static_cast<int>(wcslen(text));
-    const int bytes = WideCharToMultiByte(CP_ACP, 0, text, length, nullptr, 0, nullptr, nullptr);
+    size_t length = wcslen(text);
+    std::wstring cut;
+    const int whole = AnsiBytes(text, length);
+    if (whole > 0 && static_cast<size_t>(whole) > CCmpLog2::kLineBytes) {
+        size_t ending = 0;
+        while (ending < 2 && ending < length && (text[length - 1 - ending] == L'\n' || text[length - 1 - ending] == L'\r'))
+            ++ending;
+        const size_t kept = UnitsWithin(text, length - ending, CCmpLog2::kLineBytes - ending);
+        cut.assign(text, kept);
+        cut.append(text + length - ending, ending);
+        text = cut.c_str();
+        length = cut.size();
+    }
+    const int bytes = AnsiBytes(text, length);
     if (bytes <= 0)
         return;
     std::string ansi(static_cast<size_t>(bytes), '\0');
-    WideCharToMultiByte(CP_ACP, 0, text, length, &ansi[0], bytes, nullptr, nullptr);
+    WideCharToMultiByte(CP_ACP, 0, text, static_cast<int>(length), &ansi[0], bytes, nullptr, nullptr);
+    // Windows puts each write of an append-only handle at the end; Wine
+    // does not hold to that between processes (hosts writing at once lose
+    // lines there). A lock on one byte far beyond any log data, so readers
+    // of the text are never blocked, makes moving to the end and writing
+    // one step for every writer of this log.
+    OVERLAPPED lockAt = {};
+    lockAt.Offset = 0xFFFFFFFE;
+    lockAt.OffsetHigh = 0x7FFFFFFF;
+    const bool locked = LockFileEx(file.get(), LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &lockAt) != FALSE;
     SetFilePointer(file.get(), 0, nullptr, FILE_END);
     DWORD written = 0;
     WriteFile(file.get(), ansi.data(), static_cast<DWORD>(ansi.size()), &written, nullptr);
+    if (locked)
+        UnlockFileEx(file.get(), 0, 1, 0, &lockAt);
 }
 
 bool OpenLogFile(CCmpLog2::LogFile& file)
 {
-    file.hFile.reset(CreateFileW(file.szPath, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+    // Append access without write access: Windows puts every write at the
+    // end of the file, so hosts writing at once never overwrite each other.
+    file.hFile.reset(CreateFileW(file.szPath, GENERIC_READ | FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                  nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     return file.hFile.valid();
 }
@@ -154,6 +207,10 @@ void CCmpLog2::WriteV(unsigned mode, int type, const wchar_t* source, int line, 
                       va_list args)
 {
     if (mode > kBothContinue || !format)
+        return;
+    // A line for the verbose file only is not even formatted when that file
+    // is not open.
+    if ((mode == kVerboseHeader || mode == kVerboseContinue) && !m_Verbose.hFile.valid())
         return;
     std::vector<wchar_t> message;
     if (!FormatMessageText(message, format, args))

@@ -13,6 +13,9 @@ class CCmpLog2 {
 public:
     static constexpr unsigned kOpenFailed = 103;
     static constexpr size_t kPathChars = 260;
+    // The most bytes one write puts in a file, as for the process log's
+    // lines: a longer text is cut and keeps its line end.
+    static constexpr size_t kLineBytes = 4095;
 
     // Modes of Write: which files get the entry and whether the verbose file
     // gets the header.

@@ -17,6 +17,11 @@ const IID kIidWbemLocator = {0xDC12A687, 0x737F, 0x11CF, {0x88, 0x4D, 0x00, 0xAA
 CWmiQuery::CWmiQuery()
 {
     HRESULT hr = m_com.Enter(COINIT_MULTITHREADED);
+    // A windowed host's thread already is a single-threaded apartment; WMI
+    // works from that one too. Only an apartment this object entered is
+    // left again (m_com knows whether it entered one).
+    if (hr == RPC_E_CHANGED_MODE)
+        hr = S_OK;
     if (SUCCEEDED(hr)) {
         hr = CoInitializeSecurity(nullptr, -1, nullptr, nullptr, RPC_C_AUTHN_LEVEL_DEFAULT,
                                   RPC_C_IMP_LEVEL_IMPERSONATE, nullptr, EOAC_NONE, nullptr);

@@ -1,5 +1,6 @@
 // A small WMI query context: one namespace, one query, one property read.
-// It initialises COM for the calling thread and undoes that on destruction.
+// It initialises COM for the calling thread (or uses the apartment the thread
+// already has) and undoes only its own initialisation on destruction.
 #pragma once
 
 #include "win_handle.h"

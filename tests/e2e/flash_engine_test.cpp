@@ -2,10 +2,9 @@
 // version from a real inventory by the simulated vendor tool, the options
 // read from the host's own command line, and the process log on disk.
 //
-// These packages carry no package definition, so the package version is
-// empty: every controller with a firmware line compares as a downgrade and
-// one without as a rewrite. Upgrades need a package version; the product
-// scenarios cover them.
+// Packages that list controllers carry a package definition of version 1.0
+// (without one nothing is marked; the product scenarios cover that and the
+// upgrades).
 #include "scenario.h"
 
 #include <gtest/gtest.h>
@@ -53,6 +52,12 @@ std::vector<std::string> Between(const std::vector<std::string>& lines, const st
 std::string StateOf(const HostResult& r)
 {
     return r.State() ? std::to_string(r.State()) : r.PropertyLine(5);
+}
+
+// The package definition of the scenarios that mark controllers.
+void AddPackageDefinition(const Scenario& s)
+{
+    s.AddFile(L"kxflash.xml", "<tzr_package><version value=\"1.0\"/></tzr_package>");
 }
 
 std::string HostPath()
@@ -120,16 +125,16 @@ TEST(FlashEngine, InventoryQueriesEachControllerInOrderAndSkipsUnknownModels)
                    "2.svid=0x1590\n2.sdid=0x2F6\n2.fw=1.0.14\n"
                    "3.svid=0x1590\n3.sdid=0x999\n3.fw=1.0.14\n"
                    "4.svid=0x1590\n4.sdid=0x310\n4.fw=2.1\n");
+    AddPackageDefinition(s);
     const HostResult r = s.Host({L"--property", L"5", L"--property", L"3"});
     EXPECT_EQ(InfoCalls(4), s.SimulatorCalls());
-    // Two controllers with firmware, against the empty package version: two downgrades.
+    // Two controllers with firmware newer than the package's 1.0: two downgrades.
     EXPECT_NE(std::string::npos, r.PropertyLine(5).find("result 1  state 3 ")) << r.output;
     const std::vector<std::string> log = EngineLog(true);
     const std::vector<std::string> expected = {
         "Fetching Boot Controller Devices information...",
         "Command: mnv_cli.exe adapter --list ",
-        "readKeyFilesFromKXXML: ",
-        "XML parse failed: ",
+        "readKeyFilesFromKXXML: kxflash.xml",
         "Querying Boot Controller Device information ID: 1",
         "getModelName with subdeviceid: 0x2f6",
         std::string("Model name found for the subdeviceid is: ") + kModelP,
@@ -161,26 +166,28 @@ TEST(FlashEngine, InventoryQueriesEachControllerInOrderAndSkipsUnknownModels)
 
 TEST(FlashEngine, SummaryFromRewritesAndDowngrades)
 {
-    // Without a firmware line a controller's version is empty: a rewrite of
-    // the empty package version. With one it is a downgrade.
+    // Firmware 1.0 is a rewrite of the package's 1.0, firmware 1.1 a downgrade.
     const struct {
         const char* name;
         const char* controllers;
         const char* state;
         const char* counts;
     } cases[] = {
-        {"flash_only_rewrites", "1.sdid=0x30e\n2.sdid=0x379\n", "1", "ucount: 0 dcount: 0 rcount: 2"},
-        {"flash_two_down_one_rewrite", "1.sdid=0x2f6\n1.fw=1.0\n2.sdid=0x30e\n3.sdid=0x310\n3.fw=1.1\n", "3",
-         "ucount: 0 dcount: 2 rcount: 1"},
+        {"flash_only_rewrites", "1.sdid=0x30e\n1.fw=1.0\n2.sdid=0x379\n2.fw=1.0\n", "1",
+         "ucount: 0 dcount: 0 rcount: 2"},
+        {"flash_two_down_one_rewrite", "1.sdid=0x2f6\n1.fw=1.1\n2.sdid=0x30e\n2.fw=1.0\n3.sdid=0x310\n3.fw=1.2\n",
+         "3", "ucount: 0 dcount: 2 rcount: 1"},
         // Ties go to the downgrade over the rewrite; more rewrites win.
-        {"flash_one_down_one_rewrite", "1.sdid=0x2f6\n1.fw=1.0\n2.sdid=0x30e\n", "3",
+        {"flash_one_down_one_rewrite", "1.sdid=0x2f6\n1.fw=1.1\n2.sdid=0x30e\n2.fw=1.0\n", "3",
          "ucount: 0 dcount: 1 rcount: 1"},
-        {"flash_one_down_two_rewrites", "1.sdid=0x2f6\n1.fw=1.0\n2.sdid=0x30e\n3.sdid=0x380\n", "1",
+        {"flash_one_down_two_rewrites",
+         "1.sdid=0x2f6\n1.fw=1.1\n2.sdid=0x30e\n2.fw=1.0\n3.sdid=0x380\n3.fw=1.0\n", "1",
          "ucount: 0 dcount: 1 rcount: 2"},
     };
     for (const auto& c : cases) {
         Scenario s(c.name);
         s.AddSimulator(c.controllers);
+        AddPackageDefinition(s);
         const HostResult r = s.Host({L"--property", L"5"});
         EXPECT_EQ(c.state, StateOf(r)) << c.name << "\n" << r.output;
         EXPECT_TRUE(Contains(EngineLog(), c.counts)) << c.name;
@@ -191,15 +198,17 @@ TEST(FlashEngine, ControllerWithoutFirmwareLineIsListedWithAnEmptyVersion)
 {
     Scenario s("flash_no_firmware_line");
     s.AddSimulator("1.svid=0x1590\n1.sdid=0x30e\n");
+    AddPackageDefinition(s);
     const HostResult r = s.Host({L"--property", L"5", L"--property", L"3"});
-    EXPECT_EQ("1", StateOf(r)) << r.output;
+    EXPECT_EQ("2", StateOf(r)) << r.output;  // the empty version is older than 1.0
     EXPECT_EQ(std::string("[3] current version  result 1  \"\\r\\n\\r\\n") + kModelD + ": \\n\"", r.PropertyLine(3));
 }
 
 TEST(FlashEngine, SecondInstallStateQueryIsNotApplicableAndRunsNothing)
 {
     Scenario s("flash_second_query");
-    s.AddSimulator("1.sdid=0x2f6\n1.fw=1.0\n");
+    s.AddSimulator("1.sdid=0x2f6\n1.fw=1.1\n");
+    AddPackageDefinition(s);
     const HostResult r = s.Host({L"--property", L"5", L"--property", L"5"});
     EXPECT_NE(std::string::npos, r.output.find("[5] install state    result 1  state 3 ")) << r.output;
     EXPECT_NE(std::string::npos, r.output.find("[5] install state    result 1  state 6 ")) << r.output;
@@ -250,6 +259,7 @@ TEST(FlashEngine, ToolOutputVariantsAreReadAlike)
     for (const auto& c : cases) {
         Scenario s(c.name);
         s.AddSimulator(std::string(c.options) + "1.sdid=0x2f6\n1.fw=1.2.3\n2.sdid=0x310\n2.fw=4.5.6\n");
+        AddPackageDefinition(s);
         const HostResult r = s.Host({L"--property", L"5", L"--property", L"3"});
         EXPECT_EQ(InfoCalls(2), s.SimulatorCalls()) << c.name;
         EXPECT_EQ("3", StateOf(r)) << c.name << "\n" << r.output;

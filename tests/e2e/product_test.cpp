@@ -103,6 +103,31 @@ TEST(Product, InstallFlashesEveryMarkedControllerInOrder)
     EXPECT_EQ(log, LogBetween(log.front(), log.back()));
 }
 
+// A folder named outside the ANSI code page (Cyrillic, and a character
+// beyond the BMP) finds the same package and image as a plain one; a host
+// text that fills most of the message buffer still gets the result line.
+TEST(Product, FolderNamesAndALongHostTextFlashAlike)
+{
+    const std::wstring hostText(4095, L'h');
+    // "Прошивка" and U+1F600, as UTF-8.
+    const std::string foreign = "product_\xD0\x9F\xD1\x80\xD0\xBE\xD1\x88\xD0\xB8\xD0\xB2\xD0\xBA\xD0\xB0_\xF0\x9F\x98\x80";
+    for (const std::string& folder : {std::string("product_flash_plain"), foreign}) {
+        Scenario s(folder);
+        s.AddFile(L"kx012345.xml", Package("2.4.10"));
+        s.AddFile(L"fw.bin", "image");
+        s.AddSimulator(Controller(1, "0x2f6", "2.4.9"));
+        const HostResult r = s.Host({L"--property", L"5", L"--install", L"--install-text", hostText});
+        EXPECT_EQ(kStateOlderInstalled, r.State()) << folder << "\n" << r.PropertyLine(5);
+        // Compared whole, shown by its head: the host's text is long.
+        const std::string expected = "install   result 2 (success, restart needed)  message \"" + Narrow(hostText) +
+                                     "Installation completed successfully.\\r\\n\"";
+        EXPECT_TRUE(expected == r.InstallLine()) << folder << ": " << r.InstallLine().substr(0, 80);
+        EXPECT_EQ(std::vector<std::string>{"mnv_cli.exe 1 flash -o hba -f fw.bin -c 1 -s 1"},
+                  FlashCalls(s.SimulatorCalls()))
+            << folder;
+    }
+}
+
 TEST(Product, FlashOutcomes)
 {
     struct Case {
@@ -232,8 +257,8 @@ TEST(Product, UnwritableDiscoveryReportIsAnError)
 
 TEST(Product, PackageDefinitionThatDoesNotParseGivesNoPackageVersion)
 {
-    // A package without a version compares below every controller: firmware
-    // 1.0 is then a downgrade (state 3) rather than an upgrade to 2.0 (state 2).
+    // A package whose version cannot be read flashes nothing: the state says
+    // it cannot be installed, and Install runs no flash command.
     std::string tenMegabytes = "<tzr_package>\n";
     while (tenMegabytes.size() < 10u * 1024 * 1024)
         tenMegabytes += "<pad note=\"filler &amp; more\">0123456789abcdef0123456789abcdef</pad>\n";
@@ -246,22 +271,31 @@ TEST(Product, PackageDefinitionThatDoesNotParseGivesNoPackageVersion)
         bool parseFails;
     } cases[] = {
         {"well_formed", good, kStateOlderInstalled, false},
-        {"empty", "", kStateNewerInstalled, true},
-        {"malformed", "<tzr_package><version value=\"2.0\"/></tzr_pack>", kStateNewerInstalled, true},
-        {"truncated", good.substr(0, good.size() / 2), kStateNewerInstalled, true},
-        {"nul_bytes", std::string("<tzr_package>\0\0<version value=\"2.0\"/></tzr_package>", 50), kStateNewerInstalled, true},
+        {"empty", "", kStateCannotInstall, true},
+        {"malformed", "<tzr_package><version value=\"2.0\"/></tzr_pack>", kStateCannotInstall, true},
+        {"truncated", good.substr(0, good.size() / 2), kStateCannotInstall, true},
+        {"nul_bytes", std::string("<tzr_package>\0\0<version value=\"2.0\"/></tzr_package>", 50), kStateCannotInstall, true},
         {"utf16_declared", Utf16LeFile("<?xml version=\"1.0\" encoding=\"UTF-16\"?>" + good), kStateOlderInstalled, false},
         {"utf16_by_byte_order_mark", Utf16LeFile(good), kStateOlderInstalled, false},
-        {"utf16_declared_as_utf8", Utf16LeFile("<?xml version=\"1.0\" encoding=\"UTF-8\"?>" + good), kStateNewerInstalled, true},
-        {"version_without_value", "<tzr_package><version/></tzr_package>", kStateNewerInstalled, false},
+        {"utf16_declared_as_utf8", Utf16LeFile("<?xml version=\"1.0\" encoding=\"UTF-8\"?>" + good), kStateCannotInstall, true},
+        {"version_without_value", "<tzr_package><version/></tzr_package>", kStateCannotInstall, false},
         {"ten_megabytes", tenMegabytes, kStateOlderInstalled, false},
     };
     for (const Case& c : cases) {
         Scenario s(std::string("product_package_") + c.name);
         s.AddFile(L"kx012345.xml", c.bytes);
+        s.AddFile(L"fw.bin", "image");
         s.AddSimulator(Controller(1, "0x2f6", "1.0"));
-        const HostResult r = s.Host({L"--property", L"5"});
+        const HostResult r = s.Host({L"--property", L"5", L"--install"});
         EXPECT_EQ(c.state, r.State()) << c.name << "\n" << r.output;
+        const bool known = c.state != kStateCannotInstall;
+        EXPECT_EQ(known ? 1u : 0u, FlashCalls(s.SimulatorCalls()).size()) << c.name;
+        if (!known) {
+            EXPECT_EQ("install   result 0 (failure)  message \"Error\\r\\n\"", r.InstallLine()) << c.name;
+            EXPECT_NE(std::string::npos,
+                      Scenario::ProcessLog().find("Package version unknown: no controller is marked for flashing"))
+                << c.name;
+        }
         EXPECT_EQ(c.parseFails, Scenario::ProcessLog().find("XML parse failed: kx012345.xml") != std::string::npos)
             << c.name;
     }

@@ -30,6 +30,12 @@ enum ExitCode : int {
 
 const unsigned char kSentinel = 0xA5;
 
+// Install's message buffer comes without a size, and a plug-in may append
+// its result line to the text already there: the host gives room for the
+// longest line a plug-in writes (the framework's messages, cut at 246
+// characters, and the flash plug-in's result lines) after the pre-filled text.
+const size_t kInstallMessageRoom = 4096;
+
 const wchar_t kUsage[] =
     L"usage: tzrhost.exe [host options] PACKAGE_FOLDER [plug-in arguments...]\n"
     L"\n"
@@ -42,10 +48,14 @@ const wchar_t kUsage[] =
     L"host options:\n"
     L"  --lang CODE          language code passed with each query (default en)\n"
     L"  --install            call Install after the properties\n"
-    L"  --install-text TEXT  text already in Install's message buffer\n"
+    L"  --install-text TEXT  text already in Install's message buffer (the buffer holds\n"
+    L"                       the text plus room for the longest line a plug-in appends)\n"
     L"  --property N         ask only property N (repeatable; any number)\n"
     L"  --capacity N         capacity of text properties in characters (default 1024)\n"
     L"  --state-size N       size of the install-state record in bytes (default 2052)\n"
+    L"  --flag-size N        size given with properties 6, 7, 8 in bytes (default 4)\n"
+    L"  --sta                enter a single-threaded apartment first, as a windowed\n"
+    L"                       host's thread is\n"
     L"  --json               print a JSON object instead of the readable report\n"
     L"  --help               this text\n"
     L"\n"
@@ -59,9 +69,11 @@ struct Options {
     bool install = false;
     std::wstring installText;
     bool json = false;
+    bool singleThreadedApartment = false;
     std::vector<unsigned> properties;
     unsigned capacity = 1024;
     unsigned stateSize = InstallStateRecord::kMinimumBytes;
+    unsigned flagSize = 4;
 };
 
 struct Answer {
@@ -234,13 +246,16 @@ int ParseOptions(int argc, wchar_t** argv, Options& options)
             return kExitOk;
         } else if (arg == L"--json") {
             options.json = true;
+        } else if (arg == L"--sta") {
+            options.singleThreadedApartment = true;
         } else if (arg == L"--install") {
             options.install = true;
         } else if (arg == L"--lang" || arg == L"--install-text") {
             if (!hasValue)
                 return Usage((arg + L" needs a value").c_str());
             (arg == L"--lang" ? options.language : options.installText) = argv[++i];
-        } else if (arg == L"--property" || arg == L"--capacity" || arg == L"--state-size") {
+        } else if (arg == L"--property" || arg == L"--capacity" || arg == L"--state-size" ||
+                   arg == L"--flag-size") {
             unsigned value = 0;
             if (!hasValue || !ParseUnsigned(argv[i + 1], value))
                 return Usage((arg + L" needs a number").c_str());
@@ -249,8 +264,10 @@ int ParseOptions(int argc, wchar_t** argv, Options& options)
                 options.properties.push_back(value);
             else if (arg == L"--capacity")
                 options.capacity = value;
-            else
+            else if (arg == L"--state-size")
                 options.stateSize = value;
+            else
+                options.flagSize = value;
         } else if (options.package.empty()) {
             options.package = arg;
         }
@@ -273,8 +290,10 @@ Answer Ask(GetPropertyFn getProperty, unsigned id, const Options& options)
         bytes = options.stateSize;
         size = options.stateSize;
     } else if (id >= 6 && id <= 8) {
-        bytes = 4;
-        size = 4;
+        // Never less than the four bytes of a flag: a plug-in that writes
+        // past a smaller size shows as a touched buffer.
+        bytes = options.flagSize;
+        size = options.flagSize;
     } else {
         bytes = static_cast<size_t>(options.capacity) * 2;
         size = options.capacity;
@@ -352,6 +371,13 @@ int Run(int argc, wchar_t** argv)
         dllPath += L'\\';
     dllPath += L"setup.dll";
 
+    // Entered before the plug-in loads and left after it is unloaded, as a
+    // windowed host's thread lives in its apartment.
+    ComApartment apartment;
+    if (options.singleThreadedApartment && FAILED(apartment.Enter(COINIT_APARTMENTTHREADED))) {
+        fwprintf(stderr, L"tzrhost: cannot enter a single-threaded apartment\n");
+        return kExitLoadFailed;
+    }
     UniqueModule plugin(LoadLibraryW(dllPath.c_str()));
     if (!plugin) {
         fwprintf(stderr, L"tzrhost: cannot load %ls (error %lu)\n", dllPath.c_str(), GetLastError());
@@ -377,8 +403,8 @@ int Run(int argc, wchar_t** argv)
     unsigned installResult = 0;
     std::wstring installMessage;
     if (options.install) {
-        std::vector<wchar_t> message(4096, L'\0');
-        wcsncpy(message.data(), options.installText.c_str(), message.size() - 1);
+        std::vector<wchar_t> message(options.installText.size() + kInstallMessageRoom, L'\0');
+        wmemcpy(message.data(), options.installText.data(), options.installText.size());
         installResult = install(0, 0, message.data(), 0, options.language.c_str());
         installMessage = message.data();
         exitCode = installResult == 0 ? kExitInstallFailed

@@ -172,6 +172,9 @@ TEST_F(Services, FindDriverFileExpandsOnlyTheSystemRootForm)
         {L"TzrFind3", L"tzrfind3.sys", drivers + L"tzrfind3.sys", true},
         // Relative to nothing the search knows: not found, though the file exists.
         {L"TzrFind4", L"tzrfind4.sys", L"System32\\drivers\\tzrfind4.sys", false},
+        // The object-manager form Windows writes.
+        {L"TzrFind7", L"tzrfind7.sys", L"\\??\\" + drivers + L"tzrfind7.sys", true},
+        {L"TzrFind8", L"tzrfind8.sys", L"\\??\\System32\\drivers\\tzrfind8.sys", false},
         // Expands beyond a path's 260 characters.
         {L"TzrFind5", L"tzrfind5.sys", L"%TZR_LONG_FOLDER%\\tzrfind5.sys", false},
     };
@@ -187,6 +190,16 @@ TEST_F(Services, FindDriverFileExpandsOnlyTheSystemRootForm)
             << Narrow(c.imagePath);
     }
     SetEnvironmentVariableW(L"TZR_LONG_FOLDER", nullptr);
+    // A bare name is never looked up in the current directory, though the
+    // file is there.
+    {
+        wchar_t current[MAX_PATH] = L"";
+        GetCurrentDirectoryW(MAX_PATH, current);
+        TestFile here(std::wstring(current) + L"\\tzrfind9.sys", "driver");
+        TestService bare(L"TzrFind9", L"tzrfind9.sys");
+        CStr found;
+        EXPECT_EQ(0, CServiceManager().FindDriverFile(L"tzrfind9.sys", found)) << Narrow(found.c_str());
+    }
     // The text is matched case-sensitively against the image path.
     TestFile file(drivers + L"tzrfind6.sys", "driver");
     TestService service(L"TzrFind6", L"\\SystemRoot\\System32\\drivers\\tzrfind6.sys");
@@ -230,3 +243,69 @@ TEST_F(Services, NamesLongerThanTheSystemTakesAreNotFound)
 }
 
 }  // namespace
+
+namespace {
+
+// A host that is not elevated: the service manager and the registry refuse
+// every right beyond reading.
+DWORD g_refused = 0;
+bool Refused(DWORD access, DWORD allowed)
+{
+    g_refused += (access & ~allowed) ? 1 : 0;
+    return (access & ~allowed) != 0;
+}
+SC_HANDLE WINAPI ReadOnlyScManager(LPCWSTR machine, LPCWSTR database, DWORD access)
+{
+    return Refused(access, SC_MANAGER_CONNECT | SC_MANAGER_ENUMERATE_SERVICE | STANDARD_RIGHTS_READ)
+               ? nullptr
+               : OpenSCManagerW(machine, database, access);
+}
+SC_HANDLE WINAPI ReadOnlyService(SC_HANDLE manager, LPCWSTR name, DWORD access)
+{
+    return Refused(access, SERVICE_QUERY_CONFIG | SERVICE_QUERY_STATUS | STANDARD_RIGHTS_READ)
+               ? nullptr
+               : OpenServiceW(manager, name, access);
+}
+LSTATUS WINAPI ReadOnlyKey(HKEY root, LPCWSTR subkey, DWORD options, REGSAM access, PHKEY key)
+{
+    return Refused(access, KEY_READ | KEY_WOW64_64KEY) ? ERROR_ACCESS_DENIED
+                                                        : RegOpenKeyExW(root, subkey, options, access, key);
+}
+
+struct ReadOnlyHost {
+    ReadOnlyHost()
+    {
+        g_pfnOpenScManager = ReadOnlyScManager;
+        g_pfnOpenService = ReadOnlyService;
+        g_pfnRegOpenKeyEx = ReadOnlyKey;
+    }
+    ~ReadOnlyHost()
+    {
+        g_pfnOpenScManager = OpenSCManagerW;
+        g_pfnOpenService = OpenServiceW;
+        g_pfnRegOpenKeyEx = RegOpenKeyExW;
+    }
+};
+
+}  // namespace
+
+// Every query reads what it reads with read rights alone: a host that may
+// only read learns the same as one that may do anything.
+TEST_F(Services, QueriesNeedOnlyReadRights)
+{
+    const std::wstring drivers = SystemRoot() + L"\\System32\\drivers\\";
+    TestFile file(drivers + L"tzrread.sys", "driver");
+    TestService service(L"TzrRead", L"\\SystemRoot\\System32\\drivers\\tzrread.sys");
+    ASSERT_TRUE(service.Created());
+    ASSERT_TRUE(SetRegistryDword(kServices + L"TzrRead", L"Start", 4));
+    ASSERT_TRUE(SetRegistryDword(kServices + L"TzrRead", L"DeleteFlag", 1));
+    ReadOnlyHost host;
+    CService svc(L"TzrRead");
+    EXPECT_EQ(1, svc.Exists());
+    EXPECT_EQ(1, svc.IsDisabled());
+    EXPECT_EQ(1, svc.IsMarkedForDeletion());
+    CStr path;
+    EXPECT_EQ(1, CServiceManager().FindDriverFile(L"tzrread.sys", path));
+    EXPECT_EQ(CStr((drivers + L"tzrread.sys").c_str()), path);
+    EXPECT_EQ(0u, g_refused);
+}

@@ -239,7 +239,8 @@ TEST_F(Engine, CountAbove1024IsNoCount)
 TEST_F(Engine, CheckSequenceMarksAllOnceAndThenAnswersFive)
 {
     ToolFolder tool("sequence_once", kThreeControllers);
-    EXPECT_EQ(kFlashDowngrade, runCheckSequence());  // one downgrade, one rewrite
+    tool.AddFile(L"kxflash.xml", "<tzr_package><version value=\"1.0\"/></tzr_package>");
+    EXPECT_EQ(kFlashUpgrade, runCheckSequence());  // one downgrade, one upgrade (no firmware line)
     ASSERT_EQ(2u, deviceCollection.size());
     for (const DeviceObj& d : deviceCollection)
         EXPECT_TRUE(d.isFlashNeed());

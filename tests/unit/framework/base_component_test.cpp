@@ -166,7 +166,7 @@ TEST_F(ComponentTest, TheDefaultsAndTheSettersShowInTheAnswers)
         std::vector<unsigned> values;
         for (unsigned id : {TZRPROP_SUPPORTSILENTINSTALL, TZRPROP_SUPPORTSILENTUPDATE, TZRPROP_SUPPORTDOWNGRADE}) {
             unsigned value = 0xDEADBEEF;
-            c.GetProperty(id, &value, 0, nullptr);
+            c.GetProperty(id, &value, sizeof value, nullptr);
             values.push_back(value);
         }
         return values;
@@ -233,7 +233,7 @@ TEST_F(ComponentTest, GetPropertyDispatchesThroughTheSlots)
     } flags[] = {{6, 5}, {7, 0}, {8, 1}};
     for (const Flag& f : flags) {
         unsigned value = 0xDEADBEEF;
-        EXPECT_EQ(1, c.GetProperty(f.id, &value, 0, nullptr));
+        EXPECT_EQ(1, c.GetProperty(f.id, &value, sizeof value, nullptr));
         EXPECT_EQ(f.value, value) << f.id;
     }
 }

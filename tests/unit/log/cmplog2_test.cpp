@@ -136,14 +136,26 @@ TEST_F(CmpLogTest, NullSourceGivesAnEmptyName)
     EXPECT_TRUE(std::regex_match(Verbose(), std::regex(std::string(kTime) + R"(\[5\] x)"))) << Verbose();
 }
 
-TEST_F(CmpLogTest, LongMessageIsWrittenWhole)
+TEST_F(CmpLogTest, LongMessageIsCutAtTheLineBoundKeepingItsLineEnd)
 {
     const std::wstring text(5000, L'a');
-    CCmpLog2 log;
-    log.Open();
-    log.Write(0, 0, nullptr, 0, L"%ls|", text.c_str());
-    log.Close();
-    EXPECT_EQ(std::string(5000, 'a') + "|", Main());
+    const struct {
+        const wchar_t* format;
+        std::string expected;
+    } cases[] = {
+        {L"%ls|", std::string(4095, 'a')},
+        {L"%ls\r\n", std::string(4093, 'a') + "\r\n"},
+        {L"%.4095ls", std::string(4095, 'a')},
+        {L"%.4093ls\r\n", std::string(4093, 'a') + "\r\n"},
+    };
+    for (const auto& c : cases) {
+        DeleteFileW((Folder() + L"tzrsetup.log").c_str());
+        CCmpLog2 log;
+        log.Open();
+        log.Write(0, 0, nullptr, 0, c.format, text.c_str());
+        log.Close();
+        EXPECT_EQ(c.expected, Main()) << Narrow(c.format);
+    }
 }
 
 TEST_F(CmpLogTest, TextIsConvertedToTheAnsiCodePage)
