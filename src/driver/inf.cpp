@@ -172,18 +172,17 @@ const std::vector<unsigned>& CInf::SectionKeys() const
         // asking for each key on its own would cost that search per key.
         const std::vector<CStr>& names = SectionNames();
         m_vSectionKeys.assign(names.size(), 0);
-        INFCONTEXT context;
         for (size_t i = 0; i < names.size(); ++i) {
-            for (bool more = FindLine(m_hInf.get(), names[i].c_str(), nullptr, &context); more;
-                 more = driverapi::SetupFindNextLine(&context, &context) != FALSE) {
+            ForEachLine(m_hInf.get(), names[i].c_str(), nullptr, [&](INFCONTEXT& line) {
                 wchar_t key[kEntryChars];
-                if (!driverapi::SetupGetStringFieldW(&context, 0, key, kEntryChars, nullptr))
-                    continue;
+                if (!driverapi::SetupGetStringFieldW(&line, 0, key, kEntryChars, nullptr))
+                    return 1;
                 if (_wcsicmp(key, L"CopyFiles") == 0)
                     m_vSectionKeys[i] |= kKeyCopyFiles;
                 else if (_wcsicmp(key, L"AddService") == 0)
                     m_vSectionKeys[i] |= kKeyAddService;
-            }
+                return 1;
+            });
         }
     }
     return m_vSectionKeys;
@@ -275,41 +274,36 @@ int CInf::ReadDestinationDirs()
 {
     if (!m_vDestinationDirs.empty())
         return 1;
-    INFCONTEXT context;
-    for (bool more = FindLine(m_hInf.get(), L"DestinationDirs", nullptr, &context); more;
-         more = driverapi::SetupFindNextLine(&context, &context) != FALSE) {
+    ForEachLine(m_hInf.get(), L"DestinationDirs", nullptr, [&](INFCONTEXT& line) {
         wchar_t entry[kEntryChars];
-        if (!driverapi::SetupGetStringFieldW(&context, 0, entry, kEntryChars, nullptr))
-            continue;
-        const DWORD fields = driverapi::SetupGetFieldCount(&context);
+        // A line that names no directory is left out; the next may name one.
+        if (!driverapi::SetupGetStringFieldW(&line, 0, entry, kEntryChars, nullptr))
+            return 1;
+        const DWORD fields = driverapi::SetupGetFieldCount(&line);
         CStr dir;
-        bool usable = true;
-        for (DWORD i = 1; i <= fields && usable; ++i) {
+        for (DWORD i = 1; i <= fields; ++i) {
             wchar_t piece[kDirChars];
-            if (!driverapi::SetupGetStringFieldW(&context, i, piece, kDirChars, nullptr)) {
-                usable = false;
-                break;
-            }
+            if (!driverapi::SetupGetStringFieldW(&line, i, piece, kDirChars, nullptr))
+                return 1;
             int id = 0;
             if (ReadsAsInteger(piece, &id)) {
                 CStr resolved;
                 ResolveDirId(id, resolved);
                 // An id we do not know names no directory; a subfolder of it
                 // must not land below the drive's root instead.
-                if (resolved.empty()) {
-                    usable = false;
-                    break;
-                }
+                if (resolved.empty())
+                    return 1;
                 dir = dir.empty() ? resolved : JoinPath(dir.c_str(), resolved.c_str());
             } else if (piece[0]) {
                 dir = dir.empty() ? CStr(piece) : JoinPath(dir.c_str(), piece);
             }
         }
-        if (usable && !dir.empty()) {
+        if (!dir.empty()) {
             m_vDestinationDirs.push_back(CStr(entry));
             m_vDestinationDirs.push_back(dir);
         }
-    }
+        return 1;
+    });
     return m_vDestinationDirs.empty() ? 0 : 1;
 }
 

@@ -15,6 +15,7 @@
 #include <windows.h>
 #include <setupapi.h>
 
+#include <functional>
 #include <vector>
 
 class CInf {
@@ -112,6 +113,11 @@ protected:
 // Whether a file name is a Windows device name (CON, PRN, AUX, NUL, COM1-9,
 // LPT1-9), with or without an extension: a "copy" to it reaches the device.
 bool IsDeviceFileName(const wchar_t* name);
+
+// Hands visit each line of section with the key (null: every line), in
+// file order, until it answers 0; answers 0 then, else 1 (also for a
+// section without such lines, or none at all).
+int ForEachLine(HINF inf, const wchar_t* section, const wchar_t* key, const std::function<int(INFCONTEXT&)>& visit);
 
 // Joins a directory and a name with one backslash between them.
 CStr JoinPath(const wchar_t* dir, const wchar_t* name);
