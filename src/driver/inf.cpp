@@ -6,6 +6,7 @@
 #include "inf_sections.h"
 #include "service.h"
 
+#include <climits>
 #include <cstdlib>
 #include <cwchar>
 
@@ -28,10 +29,10 @@ bool ReadsAsInteger(const wchar_t* text, int* value)
     for (const wchar_t* at = digits; *at; ++at) {
         if (*at < L'0' || *at > L'9')
             return false;
-        if (n <= 0x7fffffff)
+        if (n <= INT_MAX)
             n = n * 10 + (*at - L'0');
     }
-    *value = digits != text || n > 0x7fffffff ? -1 : static_cast<int>(n);
+    *value = digits != text || n > INT_MAX ? -1 : static_cast<int>(n);
     return true;
 }
 
@@ -48,22 +49,22 @@ struct DirIdEntry {
     const wchar_t* suffix;
 };
 const DirIdEntry kDirIds[] = {
-    {10, L"SystemRoot", L""},
-    {11, L"SystemRoot", L"\\system32"},
-    {12, L"SystemRoot", L"\\system32\\drivers"},
-    {17, L"SystemRoot", L"\\inf"},
-    {18, L"SystemRoot", L"\\help"},
-    {20, L"SystemRoot", L"\\fonts"},
-    {24, L"SystemDrive", L""},
-    {50, L"SystemRoot", L"\\system"},
-    {16406, L"ALLUSERSPROFILE", L""},
-    {16407, L"ALLUSERSPROFILE", L"\\Start Menu\\Programs"},
-    {16408, L"ALLUSERSPROFILE", L"\\Start Menu\\Programs\\Startup"},
-    {16409, L"ALLUSERSPROFILE", L"\\Desktop"},
-    {16415, L"ALLUSERSPROFILE", L"\\Favorites"},
-    {16419, L"ALLUSERSPROFILE", L"\\Application Data"},
-    {16422, L"ProgramFiles", L""},
-    {16427, L"ProgramFiles", L"\\Common"},
+    {DIRID_WINDOWS, L"SystemRoot", L""},
+    {DIRID_SYSTEM, L"SystemRoot", L"\\system32"},
+    {DIRID_DRIVERS, L"SystemRoot", L"\\system32\\drivers"},
+    {DIRID_INF, L"SystemRoot", L"\\inf"},
+    {DIRID_HELP, L"SystemRoot", L"\\help"},
+    {DIRID_FONTS, L"SystemRoot", L"\\fonts"},
+    {DIRID_APPS, L"SystemDrive", L""},
+    {DIRID_SYSTEM16, L"SystemRoot", L"\\system"},
+    {DIRID_COMMON_STARTMENU, L"ALLUSERSPROFILE", L""},
+    {DIRID_COMMON_PROGRAMS, L"ALLUSERSPROFILE", L"\\Start Menu\\Programs"},
+    {DIRID_COMMON_STARTUP, L"ALLUSERSPROFILE", L"\\Start Menu\\Programs\\Startup"},
+    {DIRID_COMMON_DESKTOPDIRECTORY, L"ALLUSERSPROFILE", L"\\Desktop"},
+    {DIRID_COMMON_FAVORITES, L"ALLUSERSPROFILE", L"\\Favorites"},
+    {DIRID_COMMON_APPDATA, L"ALLUSERSPROFILE", L"\\Application Data"},
+    {DIRID_PROGRAM_FILES, L"ProgramFiles", L""},
+    {DIRID_PROGRAM_FILES_COMMON, L"ProgramFiles", L"\\Common"},
 };
 
 const wchar_t kServicesKey[] = L"System\\CurrentControlSet\\Services\\";
@@ -475,8 +476,8 @@ int CInf::InstallDevice(int* restart)
 {
     if (restart)
         *restart = 0;
-    wchar_t service[kServiceNameChars];
-    if (!GetServiceName(nullptr, service, kServiceNameChars) || !service[0])
+    wchar_t service[kNodeServiceChars];
+    if (!GetServiceName(nullptr, service, kNodeServiceChars) || !service[0])
         return driverfail::Refused(L"Device node refused: the INF names no service to name it after");
     UpperCase(service);
     CStr name(m_bVirtualDevice ? L"" : L"LEGACY_");
@@ -531,8 +532,8 @@ int CInf::Install(int* restart)
         if (!ProcessSection(m_vCopyFilesSections[i].c_str(), HKEY_LOCAL_MACHINE))
             result = 0;
 
-    wchar_t service[kServiceNameChars];
-    GetServiceName(nullptr, service, kServiceNameChars);
+    wchar_t service[kNodeServiceChars];
+    GetServiceName(nullptr, service, kNodeServiceChars);
     const int exists = m_bVirtualDevice ? RootDeviceKeyExists(service) : LegacyDeviceKeyExists(service);
     if (!exists && GetClass() && GetClassGuid() && !InstallDevice(restart))
         result = 0;
@@ -565,8 +566,8 @@ int CInf::InstallSection(const wchar_t* section, int* restart)
                                    L" has no such section");
     int result = ProcessSection(section, HKEY_LOCAL_MACHINE);
 
-    wchar_t service[kServiceNameChars];
-    GetServiceName(nullptr, service, kServiceNameChars);
+    wchar_t service[kNodeServiceChars];
+    GetServiceName(nullptr, service, kNodeServiceChars);
     if (!LegacyDeviceKeyExists(service) && GetClass() && GetClassGuid() && !InstallDevice(restart))
         result = 0;
 

@@ -110,7 +110,8 @@ int CInf::CopyOneFile(const wchar_t* section, const wchar_t* name, const wchar_t
     if (!CreateFileDirectory(destination.c_str()))
         return driverfail::Call(L"CreateDirectoryW(" + dir + L")");
     const CStr source = JoinPath(m_sSourceRoot.c_str(), sourceName[0] ? sourceName : name);
-    const BOOL keepExisting = flag == 16 || flag == 65536;
+    // DELFLG_IN_USE1's value is taken as a do-not-overwrite request too.
+    const BOOL keepExisting = flag == COPYFLG_NO_OVERWRITE || flag == DELFLG_IN_USE1;
     const bool existed = GetFileAttributesW(destination.c_str()) != INVALID_FILE_ATTRIBUTES;
 
     if (CopyFileW(source.c_str(), destination.c_str(), keepExisting))
@@ -187,7 +188,7 @@ int CInf::DeleteOneFile(const wchar_t* section, const wchar_t* name, int flag)
     if (!GetDestinationDir(section, dir))
         return 0;
     const CStr file = JoinPath(dir.c_str(), name);
-    bool atRestart = flag == 1 || flag == 65536;
+    bool atRestart = flag == DELFLG_IN_USE || flag == DELFLG_IN_USE1;
     if (!atRestart && !DeleteFileW(file.c_str())) {
         const DWORD error = GetLastError();
         if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)

@@ -6,7 +6,6 @@ namespace {
 
 const wchar_t kServicesKey[] = L"System\\CurrentControlSet\\Services\\";
 const wchar_t kRootEnumKey[] = L"System\\CurrentControlSet\\Enum\\Root\\";
-const DWORD kStartDisabled = 4;
 
 CStr Upper(const wchar_t* text)
 {
@@ -105,7 +104,7 @@ int CService::IsDisabled()
         return 0;
     CRegKey key(m_sMachine.c_str(), ServiceKeyPath().c_str());
     DWORD start = 0;
-    return key.QueryDword(L"Start", &start) && start == kStartDisabled ? 1 : 0;
+    return key.QueryDword(L"Start", &start) && start == SERVICE_DISABLED ? 1 : 0;
 }
 
 int CService::IsMarkedForDeletion()

@@ -8,6 +8,7 @@
 #include "win_handle.h"
 
 #include <windows.h>
+#include <cfgmgr32.h>
 
 class CService {
 public:
@@ -44,5 +45,6 @@ CStr RootDeviceKeyPath(const wchar_t* serviceName);    // Enum\Root\<name>\0000
 int LegacyDeviceKeyExists(const wchar_t* serviceName);
 int RootDeviceKeyExists(const wchar_t* serviceName);
 
-// StatusFlags of a legacy device node whose driver waits for its removal.
-const DWORD kLegacyStatusMarkedForDeletion = 0x40008;
+// StatusFlags of a legacy device node whose driver waits for its removal:
+// started, and to be removed.
+const DWORD kLegacyStatusMarkedForDeletion = DN_WILL_BE_REMOVED | DN_STARTED;

@@ -31,8 +31,9 @@ const size_t kInstallMessageChars = 246;
 #define DNF_INBOX_DRIVER 0x00100000
 #endif
 
-// SetupAPI's limit for the service name an INF gives.
-const DWORD kServiceNameChars = 256;
+// Characters of the service names the no-overwrite rule compares, with the
+// terminator: SetupAPI's limit for the service name an INF gives.
+const DWORD kComparedServiceChars = 256;
 
 // Replaces the host's text with the message.
 void CopyMessage(wchar_t* message, const wchar_t* text)
@@ -47,11 +48,11 @@ void CopyMessage(wchar_t* message, const wchar_t* text)
 // The service an INF installs; empty when it names none or cannot be read.
 CStr ServiceNameOf(const wchar_t* infFile)
 {
-    wchar_t name[kServiceNameChars] = L"";
+    wchar_t name[kComparedServiceChars] = L"";
     CInf inf(infFile);
-    if (!inf.IsOpen() || !inf.GetServiceName(nullptr, name, kServiceNameChars))
+    if (!inf.IsOpen() || !inf.GetServiceName(nullptr, name, kComparedServiceChars))
         name[0] = L'\0';
-    name[kServiceNameChars - 1] = L'\0';
+    name[kComparedServiceChars - 1] = L'\0';
     return CStr(name);
 }
 

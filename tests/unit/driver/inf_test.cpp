@@ -812,8 +812,8 @@ INSTANTIATE_TEST_SUITE_P(
         BadCase{"ServiceNameLongerThanTheBuffer",
                 Header() + "[Install.Services]\r\nAddService=" + std::string(300, 'n') + ",2,S\r\n",
                 [](CInf& i) {
-                    wchar_t name[CInf::kServiceNameChars] = L"x";
-                    return i.GetServiceName(nullptr, name, CInf::kServiceNameChars) + name[0];
+                    wchar_t name[CInf::kNodeServiceChars] = L"x";
+                    return i.GetServiceName(nullptr, name, CInf::kNodeServiceChars) + name[0];
                 }, 0},
         BadCase{"SectionNamesBeyond16384", ManySections(),
                 [](CInf& i) {
