@@ -36,13 +36,6 @@ bool ReadsAsInteger(const wchar_t* text, int* value)
     return true;
 }
 
-void UpperCase(wchar_t* text)
-{
-    const size_t length = wcslen(text);
-    if (length)
-        CharUpperBuffW(text, static_cast<DWORD>(length));
-}
-
 struct DirIdEntry {
     int id;
     const wchar_t* variable;
@@ -66,8 +59,6 @@ const DirIdEntry kDirIds[] = {
     {DIRID_PROGRAM_FILES, L"ProgramFiles", L""},
     {DIRID_PROGRAM_FILES_COMMON, L"ProgramFiles", L"\\Common"},
 };
-
-const wchar_t kServicesKey[] = L"System\\CurrentControlSet\\Services\\";
 
 }  // namespace
 
@@ -401,8 +392,7 @@ int CInf::InstallSoftwareSettings(const wchar_t* section)
     if (!GetServiceName(nullptr, service, kSettingsServiceChars) || !service[0])
         return driverfail::Refused(std::wstring(L"Software settings of section ") + section +
                                    L" refused: the INF names no service for them");
-    CStr path(kServicesKey);
-    path += service;
+    CStr path = ServiceKeyPath(service);
     path += L"\\Device0";
     UniqueHkey key;
     const LSTATUS status = RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_READ | KEY_WRITE,
@@ -479,9 +469,8 @@ int CInf::InstallDevice(int* restart)
     wchar_t service[kNodeServiceChars];
     if (!GetServiceName(nullptr, service, kNodeServiceChars) || !service[0])
         return driverfail::Refused(L"Device node refused: the INF names no service to name it after");
-    UpperCase(service);
     CStr name(m_bVirtualDevice ? L"" : L"LEGACY_");
-    name += service;
+    name += DeviceNodeName(service);
 
     UniqueDevInfoSet set;
     SP_DEVINFO_DATA device{};

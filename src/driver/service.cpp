@@ -1,18 +1,12 @@
 #include "service.h"
 
 #include "reg_key.h"
+#include "text_util.h"
 
 namespace {
 
 const wchar_t kServicesKey[] = L"System\\CurrentControlSet\\Services\\";
 const wchar_t kRootEnumKey[] = L"System\\CurrentControlSet\\Enum\\Root\\";
-
-CStr Upper(const wchar_t* text)
-{
-    CStr upper(text ? text : L"");
-    upper.MakeUpper();
-    return upper;
-}
 
 int DeviceKeyExists(const CStr& path)
 {
@@ -22,6 +16,21 @@ int DeviceKeyExists(const CStr& path)
 }
 
 }  // namespace
+
+CStr ServiceKeyPath(const wchar_t* serviceName)
+{
+    CStr path(kServicesKey);
+    path += serviceName ? serviceName : L"";
+    return path;
+}
+
+CStr DeviceNodeName(const wchar_t* serviceName)
+{
+    CStr name(serviceName ? serviceName : L"");
+    for (wchar_t& c : name)
+        c = AsciiUpper(c);
+    return name;
+}
 
 CStr LegacyDeviceKeyPath(const wchar_t* serviceName)
 {
@@ -42,12 +51,12 @@ CStr RootDeviceKeyPath(const wchar_t* serviceName)
 
 int LegacyDeviceKeyExists(const wchar_t* serviceName)
 {
-    return DeviceKeyExists(LegacyDeviceKeyPath(Upper(serviceName).c_str()));
+    return DeviceKeyExists(LegacyDeviceKeyPath(DeviceNodeName(serviceName).c_str()));
 }
 
 int RootDeviceKeyExists(const wchar_t* serviceName)
 {
-    return DeviceKeyExists(RootDeviceKeyPath(Upper(serviceName).c_str()));
+    return DeviceKeyExists(RootDeviceKeyPath(DeviceNodeName(serviceName).c_str()));
 }
 
 CService::CService(const wchar_t* serviceName) : m_sServiceName(serviceName ? serviceName : L"")
@@ -63,9 +72,7 @@ CService::~CService()
 
 CStr CService::ServiceKeyPath() const
 {
-    CStr path(kServicesKey);
-    path += m_sServiceName;
-    return path;
+    return ::ServiceKeyPath(m_sServiceName.c_str());
 }
 
 int CService::OpenService()

@@ -200,8 +200,7 @@ int CBaseComponent::IsServiceEnumComplete(const wchar_t* serviceName)
         return 1;
     if (!serviceName)
         return 0;
-    CStr path(L"SYSTEM\\CurrentControlSet\\Services\\");
-    path += serviceName;
+    CStr path = ServiceKeyPath(serviceName);
     path += L"\\Enum";
     CRegKey key(path.c_str());
     key.m_dwAccess = KEY_READ;
