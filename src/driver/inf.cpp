@@ -103,7 +103,7 @@ CInf::CInf(const wchar_t* fileName)
         driverfail::Refused(std::wstring(L"INF path refused: the full path of ") + fileName + L" does not fit " +
                             std::to_wstring(kDirChars - 1) + L" characters");
     }
-    ReadVersion();
+    ReadVersion();  // CInf's own: no override is reachable from a constructor
 }
 
 CInf::~CInf() = default;

@@ -6,6 +6,10 @@
 //
 // Every operation is virtual and calls the others through the virtual table,
 // so a product that replaces one step gets it used by every step above it.
+// The one exception is the constructor: it reads [Version] and collects the
+// section lists with CInf's own ReadVersion and Collect* steps, because a
+// derived object does not exist yet while it runs; an override of those
+// slots is reached only when called after construction.
 // The slot order below is part of the contract with those products.
 #pragma once
 
