@@ -223,6 +223,12 @@ int CInf::GetServiceName(const wchar_t* section, wchar_t* buffer, DWORD capacity
     return 1;
 }
 
+CStr CInf::FirstServiceName(DWORD chars)
+{
+    std::vector<wchar_t> name(chars ? chars : 1, L'\0');
+    return GetServiceName(nullptr, name.data(), chars) ? CStr(name.data()) : CStr();
+}
+
 int CInf::GetServiceStartType(const wchar_t* section, DWORD* startType)
 {
     if (!startType)
@@ -466,11 +472,11 @@ int CInf::InstallDevice(int* restart)
 {
     if (restart)
         *restart = 0;
-    wchar_t service[kNodeServiceChars];
-    if (!GetServiceName(nullptr, service, kNodeServiceChars) || !service[0])
+    const CStr service = FirstServiceName(kNodeServiceChars);
+    if (service.empty())
         return driverfail::Refused(L"Device node refused: the INF names no service to name it after");
     CStr name(m_bVirtualDevice ? L"" : L"LEGACY_");
-    name += DeviceNodeName(service);
+    name += DeviceNodeName(service.c_str());
 
     UniqueDevInfoSet set;
     SP_DEVINFO_DATA device{};
@@ -521,9 +527,9 @@ int CInf::Install(int* restart)
         if (!ProcessSection(m_vCopyFilesSections[i].c_str(), HKEY_LOCAL_MACHINE))
             result = 0;
 
-    wchar_t service[kNodeServiceChars];
-    GetServiceName(nullptr, service, kNodeServiceChars);
-    const int exists = m_bVirtualDevice ? RootDeviceKeyExists(service) : LegacyDeviceKeyExists(service);
+    const CStr service = FirstServiceName(kNodeServiceChars);
+    const int exists =
+        m_bVirtualDevice ? RootDeviceKeyExists(service.c_str()) : LegacyDeviceKeyExists(service.c_str());
     if (!exists && GetClass() && GetClassGuid() && !InstallDevice(restart))
         result = 0;
 
@@ -555,9 +561,7 @@ int CInf::InstallSection(const wchar_t* section, int* restart)
                                    L" has no such section");
     int result = ProcessSection(section, HKEY_LOCAL_MACHINE);
 
-    wchar_t service[kNodeServiceChars];
-    GetServiceName(nullptr, service, kNodeServiceChars);
-    if (!LegacyDeviceKeyExists(service) && GetClass() && GetClassGuid() && !InstallDevice(restart))
+    if (!LegacyDeviceKeyExists(FirstServiceName(kNodeServiceChars).c_str()) && GetClass() && GetClassGuid() && !InstallDevice(restart))
         result = 0;
 
     CStr services(section);

@@ -34,11 +34,7 @@ CStr DeviceNodeName(const wchar_t* serviceName)
 
 CStr LegacyDeviceKeyPath(const wchar_t* serviceName)
 {
-    CStr path(kRootEnumKey);
-    path += L"LEGACY_";
-    path += serviceName ? serviceName : L"";
-    path += L"\\0000";
-    return path;
+    return RootDeviceKeyPath((L"LEGACY_" + CStr(serviceName ? serviceName : L"")).c_str());
 }
 
 CStr RootDeviceKeyPath(const wchar_t* serviceName)

@@ -162,17 +162,6 @@ int TargetFileExists(const CStr& target)
     return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY) ? 1 : 0;
 }
 
-// The service the INF's first section with an AddService line adds; empty
-// when there is none or its name does not fit.
-CStr InfServiceName(CInf& inf)
-{
-    wchar_t name[kCheckedServiceChars] = L"";
-    if (!inf.IsOpen() || !inf.GetServiceName(nullptr, name, kCheckedServiceChars))
-        return CStr();
-    name[kCheckedServiceChars - 1] = L'\0';
-    return CStr(name);
-}
-
 }  // namespace
 
 int CBaseComponent::IsComponentInstalled()
@@ -182,7 +171,7 @@ int CBaseComponent::IsComponentInstalled()
     CInf inf(m_sInfFile.c_str());
     if (!inf.IsOpen())
         return TargetFileExists(m_sTargetFile);
-    const CStr service = m_sServiceName.empty() ? InfServiceName(inf) : m_sServiceName;
+    const CStr service = m_sServiceName.empty() ? inf.FirstServiceName(kCheckedServiceChars) : m_sServiceName;
     if (service.empty())
         return TargetFileExists(m_sTargetFile);
     // Only a Plug and Play driver that runs on the package's devices counts:
@@ -223,7 +212,7 @@ int CBaseComponent::IsMarkedForRemoval()
     if (m_sInfFile.empty())
         return 0;
     CInf inf(m_sInfFile.c_str());
-    const CStr service = InfServiceName(inf);
+    const CStr service = inf.FirstServiceName(kCheckedServiceChars);
     if (service.empty())
         return 0;
     CService driver(service.c_str());

@@ -35,6 +35,12 @@ const size_t kInstallMessageChars = 246;
 // terminator: SetupAPI's limit for the service name an INF gives.
 const DWORD kComparedServiceChars = 256;
 
+// The service an INF installs; empty when it names none or cannot be read.
+CStr ServiceNameOf(const wchar_t* infFile)
+{
+    return CInf(infFile).FirstServiceName(kComparedServiceChars);
+}
+
 // Replaces the host's text with the message.
 void CopyMessage(wchar_t* message, const wchar_t* text)
 {
@@ -43,17 +49,6 @@ void CopyMessage(wchar_t* message, const wchar_t* text)
     const size_t length = wcsnlen(text, kInstallMessageChars - 1);
     wmemcpy(message, text, length);
     message[length] = L'\0';
-}
-
-// The service an INF installs; empty when it names none or cannot be read.
-CStr ServiceNameOf(const wchar_t* infFile)
-{
-    wchar_t name[kComparedServiceChars] = L"";
-    CInf inf(infFile);
-    if (!inf.IsOpen() || !inf.GetServiceName(nullptr, name, kComparedServiceChars))
-        name[0] = L'\0';
-    name[kComparedServiceChars - 1] = L'\0';
-    return CStr(name);
 }
 
 }  // namespace
