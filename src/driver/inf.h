@@ -77,9 +77,8 @@ public:
     virtual int GetDestinationDir(const wchar_t* section, CStr& dir);              // 29
     virtual void ResolveDirId(int id, CStr& dir);                                  // 30
 
-    // The service of the first AddService section as GetServiceName reads
-    // it into chars characters with the terminator; empty when there is
-    // none or it does not fit.
+    // The service of the first AddService section, read by GetServiceName into
+    // chars characters with the terminator; empty: none, or it does not fit.
     CStr FirstServiceName(DWORD chars);
 
     int m_bVirtualDevice = 0;

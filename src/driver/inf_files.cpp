@@ -22,9 +22,13 @@ const DWORD kReplaceAtRestart = MOVEFILE_REPLACE_EXISTING | MOVEFILE_DELAY_UNTIL
 int LineFlags(INFCONTEXT& line)
 {
     INT flags = 0;
-    if (driverapi::SetupGetFieldCount(&line) < 4 || !driverapi::SetupGetIntField(&line, 4, &flags))
-        return 0;
-    return flags;
+    return driverapi::SetupGetFieldCount(&line) >= 4 && driverapi::SetupGetIntField(&line, 4, &flags) ? flags : 0;
+}
+
+int RefuseDeviceName(const wchar_t* name)
+{
+    return driverfail::Refused(std::wstring(L"File name ") + name +
+                               L" refused: it is a Windows device name, not a file");
 }
 
 }  // namespace
@@ -85,16 +89,6 @@ int CInf::ProcessRenFiles(const wchar_t* section)
 {
     return ProcessFileLists(section, L"RenFiles", &CInf::RenameFileList);
 }
-
-namespace {
-
-int RefuseDeviceName(const wchar_t* name)
-{
-    return driverfail::Refused(std::wstring(L"File name ") + name +
-                               L" refused: it is a Windows device name, not a file");
-}
-
-}  // namespace
 
 int CInf::CopyOneFile(const wchar_t* section, const wchar_t* name, const wchar_t* sourceName, int flag)
 {

@@ -35,12 +35,6 @@ const size_t kInstallMessageChars = 246;
 // terminator: SetupAPI's limit for the service name an INF gives.
 const DWORD kComparedServiceChars = 256;
 
-// The service an INF installs; empty when it names none or cannot be read.
-CStr ServiceNameOf(const wchar_t* infFile)
-{
-    return CInf(infFile).FirstServiceName(kComparedServiceChars);
-}
-
 // Replaces the host's text with the message.
 void CopyMessage(wchar_t* message, const wchar_t* text)
 {
@@ -183,11 +177,12 @@ unsigned CBaseComponent::InstallPnP(unsigned, ULONG_PTR, wchar_t* message, int, 
             // driver: only one installed from an INF with our service is
             // ours to update.
             if (!packageServiceRead) {
-                packageService = ServiceNameOf(m_sInfFile.c_str());
+                packageService = CInf(m_sInfFile.c_str()).FirstServiceName(kComparedServiceChars);
                 packageServiceRead = true;
             }
             const std::wstring current = device->InfFileName();
-            const CStr deviceService = current.empty() ? CStr() : ServiceNameOf(current.c_str());
+            const CStr deviceService =
+                current.empty() ? CStr() : CInf(current.c_str()).FirstServiceName(kComparedServiceChars);
             add = deviceService.CompareNoCase(packageService.c_str()) == 0;
             if (!add)
                 skipped = 1;
