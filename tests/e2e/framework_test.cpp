@@ -59,16 +59,9 @@ const wchar_t kLegacyKey[] = L"Software\\TzrE2eLegacy";
 
 // Removes what the legacy package installs, before and after the test, so
 // a run that failed halfway is repaired by the next.
-struct LegacyPackageLeftovers {
-    LegacyPackageLeftovers() { Remove(); }
-    ~LegacyPackageLeftovers() { Remove(); }
+struct LegacyPackageLeftovers : Leftovers {
+    LegacyPackageLeftovers() : Leftovers({kLegacyService}, {kLegacyKey}, {DriverFile()}) {}
     static std::wstring DriverFile() { return SystemRoot() + L"\\system32\\drivers\\tzre2elegacy.sys"; }
-    static void Remove()
-    {
-        RemoveService(kLegacyService);
-        RegDeleteTreeW(HKEY_LOCAL_MACHINE, kLegacyKey);
-        DeleteFileW(DriverFile().c_str());
-    }
 };
 
 class FrameworkPlugin : public MachineTest {
@@ -237,7 +230,7 @@ TEST_F(FrameworkPlugin, SameAsInstallHinfSectionForTheFormsSetupApiReads)
         EXPECT_EQ("legacy driver bytes", ours[0]) << c.folder;
         EXPECT_TRUE(ServiceExists(kLegacyService)) << c.folder;
 
-        LegacyPackageLeftovers::Remove();
+        leftovers.Remove();
         const ProcessResult wine =
             RunProcess(L"rundll32.exe setupapi.dll,InstallHinfSection DefaultInstall 128 " + s.PathOf(L"tzre2elegacy.inf"),
                        s.Folder());

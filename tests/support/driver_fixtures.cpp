@@ -136,11 +136,10 @@ bool ServiceExists(const std::wstring& name, DWORD* type, DWORD* start)
     if (!service)
         return false;
     std::vector<BYTE> buffer(8192);
+    auto* config = reinterpret_cast<QUERY_SERVICE_CONFIGW*>(buffer.data());
     DWORD needed = 0;
-    if (!QueryServiceConfigW(service.get(), reinterpret_cast<QUERY_SERVICE_CONFIGW*>(buffer.data()),
-                             static_cast<DWORD>(buffer.size()), &needed))
+    if (!QueryServiceConfigW(service.get(), config, static_cast<DWORD>(buffer.size()), &needed))
         return false;
-    const auto* config = reinterpret_cast<const QUERY_SERVICE_CONFIGW*>(buffer.data());
     if (type)
         *type = config->dwServiceType;
     if (start)
@@ -148,8 +147,9 @@ bool ServiceExists(const std::wstring& name, DWORD* type, DWORD* start)
     return true;
 }
 
-Leftovers::Leftovers(std::vector<std::wstring> services, std::vector<std::wstring> keys)
-    : m_vServices(std::move(services)), m_vKeys(std::move(keys))
+Leftovers::Leftovers(std::vector<std::wstring> services, std::vector<std::wstring> keys,
+                     std::vector<std::wstring> files)
+    : m_vServices(std::move(services)), m_vKeys(std::move(keys)), m_vFiles(std::move(files))
 {
     Remove();
 }
@@ -165,6 +165,8 @@ void Leftovers::Remove() const
         RemoveService(name);
     for (const std::wstring& key : m_vKeys)
         RemoveTreeBelowHklm(key);
+    for (const std::wstring& file : m_vFiles)
+        DeleteFileW(file.c_str());
 }
 
 bool RegistryKeyExists(const std::wstring& path)

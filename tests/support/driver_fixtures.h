@@ -84,20 +84,22 @@ private:
 };
 
 // What the code under test makes under names the test knows: services (with
-// their keys) and keys below HKLM, each with all below it. They go when the
-// holder is made, so a run that broke off is repaired by the next, and again
-// when it goes; MachineTest then shows that nothing else was left.
+// their keys), keys below HKLM (each with all below it) and files. They go
+// when the holder is made, so a run that broke off is repaired by the next,
+// and again when it goes; MachineTest then shows that nothing else was left.
 class Leftovers {
 public:
-    Leftovers(std::vector<std::wstring> services, std::vector<std::wstring> keys);
+    Leftovers(std::vector<std::wstring> services, std::vector<std::wstring> keys,
+              std::vector<std::wstring> files = {});
     ~Leftovers();
     Leftovers(const Leftovers&) = delete;
     Leftovers& operator=(const Leftovers&) = delete;
+    void Remove() const;
 
 private:
-    void Remove() const;
     std::vector<std::wstring> m_vServices;
     std::vector<std::wstring> m_vKeys;
+    std::vector<std::wstring> m_vFiles;
 };
 
 // System\CurrentControlSet\Services\<name>, below HKLM.

@@ -33,11 +33,7 @@ const wchar_t kPendingValue[] = L"PendingFileRenameOperations";
 
 std::wstring DataFile(const std::wstring& name)
 {
-    std::wstring dir = Widen(TZR_TEST_DATA);
-    for (wchar_t& c : dir)
-        if (c == L'/')
-            c = L'\\';
-    return (dir[0] == L'\\' ? L"Z:" : L"") + dir + L"\\" + name;
+    return WindowsPath(Widen(TZR_TEST_DATA)) + L"\\" + name;
 }
 
 // The pairs of PendingFileRenameOperations, as written.
