@@ -1,5 +1,7 @@
 #include "device_list.h"
 
+#include "text_util.h"
+
 #include <cstring>
 
 W2KDEVINST::W2KDEVINST()
@@ -214,12 +216,9 @@ std::vector<std::wstring> KeptHardwareIds(std::vector<std::wstring> ids, bool fi
     }
     for (size_t i = 0; i < ids.size(); ++i) {
         std::wstring& id = ids[i];
-        if (i > 0) {
-            for (wchar_t& c : id) {
-                if (c >= L'a' && c <= L'z')
-                    c = static_cast<wchar_t>(c - L'a' + L'A');
-            }
-        }
+        if (i > 0)
+            for (wchar_t& c : id)
+                c = AsciiUpper(c);
         if (id.find(L"&REV") != std::wstring::npos || id.find(L"&CC") != std::wstring::npos)
             continue;
         kept.push_back(id);

@@ -6,6 +6,7 @@
 #include "inf_sections.h"
 #include "service.h"
 
+#include <climits>
 #include <cstdlib>
 #include <cwchar>
 
@@ -28,18 +29,11 @@ bool ReadsAsInteger(const wchar_t* text, int* value)
     for (const wchar_t* at = digits; *at; ++at) {
         if (*at < L'0' || *at > L'9')
             return false;
-        if (n <= 0x7fffffff)
+        if (n <= INT_MAX)
             n = n * 10 + (*at - L'0');
     }
-    *value = digits != text || n > 0x7fffffff ? -1 : static_cast<int>(n);
+    *value = digits != text || n > INT_MAX ? -1 : static_cast<int>(n);
     return true;
-}
-
-void UpperCase(wchar_t* text)
-{
-    const size_t length = wcslen(text);
-    if (length)
-        CharUpperBuffW(text, static_cast<DWORD>(length));
 }
 
 struct DirIdEntry {
@@ -48,25 +42,23 @@ struct DirIdEntry {
     const wchar_t* suffix;
 };
 const DirIdEntry kDirIds[] = {
-    {10, L"SystemRoot", L""},
-    {11, L"SystemRoot", L"\\system32"},
-    {12, L"SystemRoot", L"\\system32\\drivers"},
-    {17, L"SystemRoot", L"\\inf"},
-    {18, L"SystemRoot", L"\\help"},
-    {20, L"SystemRoot", L"\\fonts"},
-    {24, L"SystemDrive", L""},
-    {50, L"SystemRoot", L"\\system"},
-    {16406, L"ALLUSERSPROFILE", L""},
-    {16407, L"ALLUSERSPROFILE", L"\\Start Menu\\Programs"},
-    {16408, L"ALLUSERSPROFILE", L"\\Start Menu\\Programs\\Startup"},
-    {16409, L"ALLUSERSPROFILE", L"\\Desktop"},
-    {16415, L"ALLUSERSPROFILE", L"\\Favorites"},
-    {16419, L"ALLUSERSPROFILE", L"\\Application Data"},
-    {16422, L"ProgramFiles", L""},
-    {16427, L"ProgramFiles", L"\\Common"},
+    {DIRID_WINDOWS, L"SystemRoot", L""},
+    {DIRID_SYSTEM, L"SystemRoot", L"\\system32"},
+    {DIRID_DRIVERS, L"SystemRoot", L"\\system32\\drivers"},
+    {DIRID_INF, L"SystemRoot", L"\\inf"},
+    {DIRID_HELP, L"SystemRoot", L"\\help"},
+    {DIRID_FONTS, L"SystemRoot", L"\\fonts"},
+    {DIRID_APPS, L"SystemDrive", L""},
+    {DIRID_SYSTEM16, L"SystemRoot", L"\\system"},
+    {DIRID_COMMON_STARTMENU, L"ALLUSERSPROFILE", L""},
+    {DIRID_COMMON_PROGRAMS, L"ALLUSERSPROFILE", L"\\Start Menu\\Programs"},
+    {DIRID_COMMON_STARTUP, L"ALLUSERSPROFILE", L"\\Start Menu\\Programs\\Startup"},
+    {DIRID_COMMON_DESKTOPDIRECTORY, L"ALLUSERSPROFILE", L"\\Desktop"},
+    {DIRID_COMMON_FAVORITES, L"ALLUSERSPROFILE", L"\\Favorites"},
+    {DIRID_COMMON_APPDATA, L"ALLUSERSPROFILE", L"\\Application Data"},
+    {DIRID_PROGRAM_FILES, L"ProgramFiles", L""},
+    {DIRID_PROGRAM_FILES_COMMON, L"ProgramFiles", L"\\Common"},
 };
-
-const wchar_t kServicesKey[] = L"System\\CurrentControlSet\\Services\\";
 
 }  // namespace
 
@@ -111,7 +103,7 @@ CInf::CInf(const wchar_t* fileName)
         driverfail::Refused(std::wstring(L"INF path refused: the full path of ") + fileName + L" does not fit " +
                             std::to_wstring(kDirChars - 1) + L" characters");
     }
-    ReadVersion();
+    ReadVersion();  // CInf's own: no override is reachable from a constructor
 }
 
 CInf::~CInf() = default;
@@ -172,18 +164,17 @@ const std::vector<unsigned>& CInf::SectionKeys() const
         // asking for each key on its own would cost that search per key.
         const std::vector<CStr>& names = SectionNames();
         m_vSectionKeys.assign(names.size(), 0);
-        INFCONTEXT context;
         for (size_t i = 0; i < names.size(); ++i) {
-            for (bool more = FindLine(m_hInf.get(), names[i].c_str(), nullptr, &context); more;
-                 more = driverapi::SetupFindNextLine(&context, &context) != FALSE) {
+            ForEachLine(m_hInf.get(), names[i].c_str(), nullptr, [&](INFCONTEXT& line) {
                 wchar_t key[kEntryChars];
-                if (!driverapi::SetupGetStringFieldW(&context, 0, key, kEntryChars, nullptr))
-                    continue;
+                if (!driverapi::SetupGetStringFieldW(&line, 0, key, kEntryChars, nullptr))
+                    return 1;
                 if (_wcsicmp(key, L"CopyFiles") == 0)
                     m_vSectionKeys[i] |= kKeyCopyFiles;
                 else if (_wcsicmp(key, L"AddService") == 0)
                     m_vSectionKeys[i] |= kKeyAddService;
-            }
+                return 1;
+            });
         }
     }
     return m_vSectionKeys;
@@ -232,6 +223,12 @@ int CInf::GetServiceName(const wchar_t* section, wchar_t* buffer, DWORD capacity
     return 1;
 }
 
+CStr CInf::FirstServiceName(DWORD chars)
+{
+    std::vector<wchar_t> name(chars ? chars : 1, L'\0');
+    return GetServiceName(nullptr, name.data(), chars) ? CStr(name.data()) : CStr();
+}
+
 int CInf::GetServiceStartType(const wchar_t* section, DWORD* startType)
 {
     if (!startType)
@@ -275,41 +272,36 @@ int CInf::ReadDestinationDirs()
 {
     if (!m_vDestinationDirs.empty())
         return 1;
-    INFCONTEXT context;
-    for (bool more = FindLine(m_hInf.get(), L"DestinationDirs", nullptr, &context); more;
-         more = driverapi::SetupFindNextLine(&context, &context) != FALSE) {
+    ForEachLine(m_hInf.get(), L"DestinationDirs", nullptr, [&](INFCONTEXT& line) {
         wchar_t entry[kEntryChars];
-        if (!driverapi::SetupGetStringFieldW(&context, 0, entry, kEntryChars, nullptr))
-            continue;
-        const DWORD fields = driverapi::SetupGetFieldCount(&context);
+        // A line that names no directory is left out; the next may name one.
+        if (!driverapi::SetupGetStringFieldW(&line, 0, entry, kEntryChars, nullptr))
+            return 1;
+        const DWORD fields = driverapi::SetupGetFieldCount(&line);
         CStr dir;
-        bool usable = true;
-        for (DWORD i = 1; i <= fields && usable; ++i) {
+        for (DWORD i = 1; i <= fields; ++i) {
             wchar_t piece[kDirChars];
-            if (!driverapi::SetupGetStringFieldW(&context, i, piece, kDirChars, nullptr)) {
-                usable = false;
-                break;
-            }
+            if (!driverapi::SetupGetStringFieldW(&line, i, piece, kDirChars, nullptr))
+                return 1;
             int id = 0;
             if (ReadsAsInteger(piece, &id)) {
                 CStr resolved;
                 ResolveDirId(id, resolved);
                 // An id we do not know names no directory; a subfolder of it
                 // must not land below the drive's root instead.
-                if (resolved.empty()) {
-                    usable = false;
-                    break;
-                }
+                if (resolved.empty())
+                    return 1;
                 dir = dir.empty() ? resolved : JoinPath(dir.c_str(), resolved.c_str());
             } else if (piece[0]) {
                 dir = dir.empty() ? CStr(piece) : JoinPath(dir.c_str(), piece);
             }
         }
-        if (usable && !dir.empty()) {
+        if (!dir.empty()) {
             m_vDestinationDirs.push_back(CStr(entry));
             m_vDestinationDirs.push_back(dir);
         }
-    }
+        return 1;
+    });
     return m_vDestinationDirs.empty() ? 0 : 1;
 }
 
@@ -406,8 +398,7 @@ int CInf::InstallSoftwareSettings(const wchar_t* section)
     if (!GetServiceName(nullptr, service, kSettingsServiceChars) || !service[0])
         return driverfail::Refused(std::wstring(L"Software settings of section ") + section +
                                    L" refused: the INF names no service for them");
-    CStr path(kServicesKey);
-    path += service;
+    CStr path = ServiceKeyPath(service);
     path += L"\\Device0";
     UniqueHkey key;
     const LSTATUS status = RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_READ | KEY_WRITE,
@@ -481,12 +472,11 @@ int CInf::InstallDevice(int* restart)
 {
     if (restart)
         *restart = 0;
-    wchar_t service[kServiceNameChars];
-    if (!GetServiceName(nullptr, service, kServiceNameChars) || !service[0])
+    const CStr service = FirstServiceName(kNodeServiceChars);
+    if (service.empty())
         return driverfail::Refused(L"Device node refused: the INF names no service to name it after");
-    UpperCase(service);
     CStr name(m_bVirtualDevice ? L"" : L"LEGACY_");
-    name += service;
+    name += DeviceNodeName(service.c_str());
 
     UniqueDevInfoSet set;
     SP_DEVINFO_DATA device{};
@@ -537,9 +527,9 @@ int CInf::Install(int* restart)
         if (!ProcessSection(m_vCopyFilesSections[i].c_str(), HKEY_LOCAL_MACHINE))
             result = 0;
 
-    wchar_t service[kServiceNameChars];
-    GetServiceName(nullptr, service, kServiceNameChars);
-    const int exists = m_bVirtualDevice ? RootDeviceKeyExists(service) : LegacyDeviceKeyExists(service);
+    const CStr service = FirstServiceName(kNodeServiceChars);
+    const int exists =
+        m_bVirtualDevice ? RootDeviceKeyExists(service.c_str()) : LegacyDeviceKeyExists(service.c_str());
     if (!exists && GetClass() && GetClassGuid() && !InstallDevice(restart))
         result = 0;
 
@@ -571,9 +561,7 @@ int CInf::InstallSection(const wchar_t* section, int* restart)
                                    L" has no such section");
     int result = ProcessSection(section, HKEY_LOCAL_MACHINE);
 
-    wchar_t service[kServiceNameChars];
-    GetServiceName(nullptr, service, kServiceNameChars);
-    if (!LegacyDeviceKeyExists(service) && GetClass() && GetClassGuid() && !InstallDevice(restart))
+    if (!LegacyDeviceKeyExists(FirstServiceName(kNodeServiceChars).c_str()) && GetClass() && GetClassGuid() && !InstallDevice(restart))
         result = 0;
 
     CStr services(section);

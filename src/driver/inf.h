@@ -6,6 +6,10 @@
 //
 // Every operation is virtual and calls the others through the virtual table,
 // so a product that replaces one step gets it used by every step above it.
+// The one exception is the constructor: it reads [Version] and collects the
+// section lists with CInf's own ReadVersion and Collect* steps, because a
+// derived object does not exist yet while it runs; an override of those
+// slots is reached only when called after construction.
 // The slot order below is part of the contract with those products.
 #pragma once
 
@@ -15,6 +19,7 @@
 #include <windows.h>
 #include <setupapi.h>
 
+#include <functional>
 #include <vector>
 
 class CInf {
@@ -26,7 +31,7 @@ public:
     static constexpr DWORD kLineTextChars = 4096;         // [Version] values
     static constexpr DWORD kSectionListChars = 16384;     // first read of the profile API's section list
     static constexpr DWORD kTreePathChars = 16384;        // a directory tree being created
-    static constexpr DWORD kServiceNameChars = 254;       // the service a device node is named after
+    static constexpr DWORD kNodeServiceChars = 254;       // the service a device node is named after
     static constexpr DWORD kServiceSectionChars = 255;    // the service-install section of an AddService line
     static constexpr DWORD kSettingsServiceChars = 2048;  // the service whose key gets the software settings
     static constexpr DWORD kHardwareIdBytes = 512;        // a virtual device's hardware id list
@@ -72,6 +77,10 @@ public:
     virtual int GetDestinationDir(const wchar_t* section, CStr& dir);              // 29
     virtual void ResolveDirId(int id, CStr& dir);                                  // 30
 
+    // The service of the first AddService section, read by GetServiceName into
+    // chars characters with the terminator; empty: none, or it does not fit.
+    CStr FirstServiceName(DWORD chars);
+
     int m_bVirtualDevice = 0;
     UniqueInf m_hInf;
     int m_bRestart = 0;
@@ -112,6 +121,11 @@ protected:
 // Whether a file name is a Windows device name (CON, PRN, AUX, NUL, COM1-9,
 // LPT1-9), with or without an extension: a "copy" to it reaches the device.
 bool IsDeviceFileName(const wchar_t* name);
+
+// Hands visit each line of section with the key (null: every line), in
+// file order, until it answers 0; answers 0 then, else 1 (also for a
+// section without such lines, or none at all).
+int ForEachLine(HINF inf, const wchar_t* section, const wchar_t* key, const std::function<int(INFCONTEXT&)>& visit);
 
 // Joins a directory and a name with one backslash between them.
 CStr JoinPath(const wchar_t* dir, const wchar_t* name);

@@ -17,7 +17,33 @@ bool InUse(DWORD error)
 
 const DWORD kReplaceAtRestart = MOVEFILE_REPLACE_EXISTING | MOVEFILE_DELAY_UNTIL_REBOOT;
 
+// Field 4 of a file-list line, its flags; 0 when the line has none or they
+// do not read as a number.
+int LineFlags(INFCONTEXT& line)
+{
+    INT flags = 0;
+    return driverapi::SetupGetFieldCount(&line) >= 4 && driverapi::SetupGetIntField(&line, 4, &flags) ? flags : 0;
+}
+
+int RefuseDeviceName(const wchar_t* name)
+{
+    return driverfail::Refused(std::wstring(L"File name ") + name +
+                               L" refused: it is a Windows device name, not a file");
+}
+
 }  // namespace
+
+int ForEachLine(HINF inf, const wchar_t* section, const wchar_t* key, const std::function<int(INFCONTEXT&)>& visit)
+{
+    INFCONTEXT line;
+    if (!section || !driverapi::SetupFindFirstLineW(inf, section, key, &line))
+        return 1;
+    do {
+        if (!visit(line))
+            return 0;
+    } while (key ? driverapi::SetupFindNextMatchLineW(&line, key, &line) : driverapi::SetupFindNextLine(&line, &line));
+    return 1;
+}
 
 int CInf::ProcessFileLists(const wchar_t* section, const wchar_t* key, int (CInf::*list)(const wchar_t*))
 {
@@ -29,13 +55,11 @@ int CInf::ProcessFileLists(const wchar_t* section, const wchar_t* key, int (CInf
     // takes the form for copies and deletions; a rename needs two names.
     const bool oneFile = list == &CInf::CopyFileList || list == &CInf::DeleteFileList;
     int result = 1;
-    INFCONTEXT context;
-    for (bool more = section && driverapi::SetupFindFirstLineW(m_hInf.get(), section, key, &context); more;
-         more = driverapi::SetupFindNextMatchLineW(&context, key, &context) != FALSE) {
-        const DWORD fields = driverapi::SetupGetFieldCount(&context);
+    ForEachLine(m_hInf.get(), section, key, [&](INFCONTEXT& line) {
+        const DWORD fields = driverapi::SetupGetFieldCount(&line);
         for (DWORD i = 1; i <= fields; ++i) {
             wchar_t name[kEntryChars];
-            if (!driverapi::SetupGetStringFieldW(&context, i, name, kEntryChars, nullptr)) {
+            if (!driverapi::SetupGetStringFieldW(&line, i, name, kEntryChars, nullptr)) {
                 result = driverfail::Call(std::wstring(L"SetupGetStringFieldW(") + section + L", " + key + L")");
             } else if (oneFile && name[0] == L'@') {
                 const int done = list == &CInf::CopyFileList ? CopyOneFile(section, name + 1, L"", 0)
@@ -46,7 +70,8 @@ int CInf::ProcessFileLists(const wchar_t* section, const wchar_t* key, int (CInf
                 result = 0;
             }
         }
-    }
+        return 1;  // every list is tried, whatever one of them answers
+    });
     return result;
 }
 
@@ -65,16 +90,6 @@ int CInf::ProcessRenFiles(const wchar_t* section)
     return ProcessFileLists(section, L"RenFiles", &CInf::RenameFileList);
 }
 
-namespace {
-
-int RefuseDeviceName(const wchar_t* name)
-{
-    return driverfail::Refused(std::wstring(L"File name ") + name +
-                               L" refused: it is a Windows device name, not a file");
-}
-
-}  // namespace
-
 int CInf::CopyOneFile(const wchar_t* section, const wchar_t* name, const wchar_t* sourceName, int flag)
 {
     if (!name[0])
@@ -89,7 +104,8 @@ int CInf::CopyOneFile(const wchar_t* section, const wchar_t* name, const wchar_t
     if (!CreateFileDirectory(destination.c_str()))
         return driverfail::Call(L"CreateDirectoryW(" + dir + L")");
     const CStr source = JoinPath(m_sSourceRoot.c_str(), sourceName[0] ? sourceName : name);
-    const BOOL keepExisting = flag == 16 || flag == 65536;
+    // DELFLG_IN_USE1's value is taken as a do-not-overwrite request too.
+    const BOOL keepExisting = flag == COPYFLG_NO_OVERWRITE || flag == DELFLG_IN_USE1;
     const bool existed = GetFileAttributesW(destination.c_str()) != INVALID_FILE_ATTRIBUTES;
 
     if (CopyFileW(source.c_str(), destination.c_str(), keepExisting))
@@ -119,24 +135,17 @@ int CInf::CopyOneFile(const wchar_t* section, const wchar_t* name, const wchar_t
 
 int CInf::CopyFileList(const wchar_t* section)
 {
-    INFCONTEXT context;
-    for (bool more = section && driverapi::SetupFindFirstLineW(m_hInf.get(), section, nullptr, &context); more;
-         more = driverapi::SetupFindNextLine(&context, &context) != FALSE) {
+    return ForEachLine(m_hInf.get(), section, nullptr, [&](INFCONTEXT& line) {
         wchar_t name[kFileNameChars];
-        if (!driverapi::SetupGetStringFieldW(&context, 1, name, kFileNameChars, nullptr))
+        if (!driverapi::SetupGetStringFieldW(&line, 1, name, kFileNameChars, nullptr))
             return driverfail::Call(std::wstring(L"SetupGetStringFieldW(") + section + L", field 1)");
-        const DWORD fields = driverapi::SetupGetFieldCount(&context);
         wchar_t sourceName[kFileNameChars] = L"";
         // A source name that cannot be read must not turn into field 1's.
-        if (fields >= 2 && !driverapi::SetupGetStringFieldW(&context, 2, sourceName, kFileNameChars, nullptr))
+        if (driverapi::SetupGetFieldCount(&line) >= 2 &&
+            !driverapi::SetupGetStringFieldW(&line, 2, sourceName, kFileNameChars, nullptr))
             return driverfail::Call(std::wstring(L"SetupGetStringFieldW(") + section + L", field 2)");
-        INT flag = 0;
-        if (fields < 4 || !driverapi::SetupGetIntField(&context, 4, &flag))
-            flag = 0;
-        if (!CopyOneFile(section, name, sourceName, flag))
-            return 0;
-    }
-    return 1;
+        return CopyOneFile(section, name, sourceName, LineFlags(line));
+    });
 }
 
 int CInf::CopyToTempFile(const wchar_t* source, CStr& tempName)
@@ -173,7 +182,7 @@ int CInf::DeleteOneFile(const wchar_t* section, const wchar_t* name, int flag)
     if (!GetDestinationDir(section, dir))
         return 0;
     const CStr file = JoinPath(dir.c_str(), name);
-    bool atRestart = flag == 1 || flag == 65536;
+    bool atRestart = flag == DELFLG_IN_USE || flag == DELFLG_IN_USE1;
     if (!atRestart && !DeleteFileW(file.c_str())) {
         const DWORD error = GetLastError();
         if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
@@ -195,19 +204,12 @@ int CInf::DeleteFileList(const wchar_t* section)
     CStr dir;
     if (!GetDestinationDir(section, dir))
         return 0;
-    INFCONTEXT context;
-    for (bool more = section && driverapi::SetupFindFirstLineW(m_hInf.get(), section, nullptr, &context); more;
-         more = driverapi::SetupFindNextLine(&context, &context) != FALSE) {
+    return ForEachLine(m_hInf.get(), section, nullptr, [&](INFCONTEXT& line) {
         wchar_t name[kEntryChars];
-        if (!driverapi::SetupGetStringFieldW(&context, 1, name, kEntryChars, nullptr))
+        if (!driverapi::SetupGetStringFieldW(&line, 1, name, kEntryChars, nullptr))
             return driverfail::Call(std::wstring(L"SetupGetStringFieldW(") + section + L", field 1)");
-        INT flag = 0;
-        if (driverapi::SetupGetFieldCount(&context) < 4 || !driverapi::SetupGetIntField(&context, 4, &flag))
-            flag = 0;
-        if (!DeleteOneFile(section, name, flag))
-            return 0;
-    }
-    return 1;
+        return DeleteOneFile(section, name, LineFlags(line));
+    });
 }
 
 int CInf::RenameFileList(const wchar_t* section)
@@ -215,15 +217,12 @@ int CInf::RenameFileList(const wchar_t* section)
     CStr dir;
     if (!GetDestinationDir(section, dir))
         return 0;
-    INFCONTEXT context;
-    for (bool more = section && driverapi::SetupFindFirstLineW(m_hInf.get(), section, nullptr, &context); more;
-         more = driverapi::SetupFindNextLine(&context, &context) != FALSE) {
+    return ForEachLine(m_hInf.get(), section, nullptr, [&](INFCONTEXT& line) {
         wchar_t newName[kFileNameChars];
         wchar_t oldName[kFileNameChars];
-        if (driverapi::SetupGetFieldCount(&context) != 2 ||
-            !driverapi::SetupGetStringFieldW(&context, 1, newName, kFileNameChars, nullptr) ||
-            !driverapi::SetupGetStringFieldW(&context, 2, oldName, kFileNameChars, nullptr) || !newName[0] ||
-            !oldName[0])
+        if (driverapi::SetupGetFieldCount(&line) != 2 ||
+            !driverapi::SetupGetStringFieldW(&line, 1, newName, kFileNameChars, nullptr) ||
+            !driverapi::SetupGetStringFieldW(&line, 2, oldName, kFileNameChars, nullptr) || !newName[0] || !oldName[0])
             return driverfail::Refused(std::wstring(L"File list ") + section +
                                        L" refused: a rename line needs exactly a new and an old name");
         for (const wchar_t* file : {newName, oldName})
@@ -232,13 +231,13 @@ int CInf::RenameFileList(const wchar_t* section)
         const CStr from = JoinPath(dir.c_str(), oldName);
         const CStr to = JoinPath(dir.c_str(), newName);
         if (MoveFileW(from.c_str(), to.c_str()))
-            continue;
+            return 1;
         const DWORD error = GetLastError();
         if (!InUse(error))
             return driverfail::CallError(L"MoveFileW(" + from + L", " + to + L")", error);
         if (!MoveFileExW(from.c_str(), to.c_str(), kReplaceAtRestart))
             return driverfail::Call(L"MoveFileExW(" + from + L", " + to + L", MOVEFILE_DELAY_UNTIL_REBOOT)");
         m_bRestart = 1;
-    }
-    return 1;
+        return 1;
+    });
 }

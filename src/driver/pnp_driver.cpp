@@ -109,12 +109,10 @@ int CWin2000PnPDriver::StageFiles(const wchar_t* stagingFolder)
 
         std::vector<std::wstring> fileLists;
         for (const CStr& section : InfSectionNames(inf.get(), infPath.c_str())) {
-            if (!driverapi::SetupFindFirstLineW(inf.get(), section.c_str(), L"CopyFiles", &context))
-                continue;
-            do {
-                const DWORD fields = driverapi::SetupGetFieldCount(&context);
+            ForEachLine(inf.get(), section.c_str(), L"CopyFiles", [&](INFCONTEXT& line) {
+                const DWORD fields = driverapi::SetupGetFieldCount(&line);
                 for (DWORD index = 1; index <= fields; ++index) {
-                    if (!ReadField(&context, index, field, kFieldChars, text)) {
+                    if (!ReadField(&line, index, field, kFieldChars, text)) {
                         m_bListIncomplete = 1;
                         continue;
                     }
@@ -123,23 +121,23 @@ int CWin2000PnPDriver::StageFiles(const wchar_t* stagingFolder)
                     else if (!text.empty() && driverapi::SetupGetLineCountW(inf.get(), text.c_str()) > 0)
                         fileLists.push_back(text);
                 }
-            } while (driverapi::SetupFindNextMatchLineW(&context, L"CopyFiles", &context));
+                return 1;
+            });
         }
 
         for (const std::wstring& list : fileLists) {
-            if (!driverapi::SetupFindFirstLineW(inf.get(), list.c_str(), nullptr, &context))
-                continue;
-            do {
+            ForEachLine(inf.get(), list.c_str(), nullptr, [&](INFCONTEXT& line) {
                 // The source name on the medium, when the line gives one.
-                if (driverapi::SetupGetFieldCount(&context) >= 2 && ReadField(&context, 2, field, kFieldChars, text) &&
+                if (driverapi::SetupGetFieldCount(&line) >= 2 && ReadField(&line, 2, field, kFieldChars, text) &&
                     !text.empty()) {
                     AddFile(text.c_str());
-                } else if (ReadField(&context, 1, field, kFieldChars, text)) {
+                } else if (ReadField(&line, 1, field, kFieldChars, text)) {
                     AddFile(text.c_str());
                 } else {
                     m_bListIncomplete = 1;
                 }
-            } while (driverapi::SetupFindNextLine(&context, &context));
+                return 1;
+            });
         }
     }
 

@@ -1,19 +1,12 @@
 #include "service.h"
 
 #include "reg_key.h"
+#include "text_util.h"
 
 namespace {
 
 const wchar_t kServicesKey[] = L"System\\CurrentControlSet\\Services\\";
 const wchar_t kRootEnumKey[] = L"System\\CurrentControlSet\\Enum\\Root\\";
-const DWORD kStartDisabled = 4;
-
-CStr Upper(const wchar_t* text)
-{
-    CStr upper(text ? text : L"");
-    upper.MakeUpper();
-    return upper;
-}
 
 int DeviceKeyExists(const CStr& path)
 {
@@ -24,13 +17,24 @@ int DeviceKeyExists(const CStr& path)
 
 }  // namespace
 
+CStr ServiceKeyPath(const wchar_t* serviceName)
+{
+    CStr path(kServicesKey);
+    path += serviceName ? serviceName : L"";
+    return path;
+}
+
+CStr DeviceNodeName(const wchar_t* serviceName)
+{
+    CStr name(serviceName ? serviceName : L"");
+    for (wchar_t& c : name)
+        c = AsciiUpper(c);
+    return name;
+}
+
 CStr LegacyDeviceKeyPath(const wchar_t* serviceName)
 {
-    CStr path(kRootEnumKey);
-    path += L"LEGACY_";
-    path += serviceName ? serviceName : L"";
-    path += L"\\0000";
-    return path;
+    return RootDeviceKeyPath((L"LEGACY_" + CStr(serviceName ? serviceName : L"")).c_str());
 }
 
 CStr RootDeviceKeyPath(const wchar_t* serviceName)
@@ -43,12 +47,12 @@ CStr RootDeviceKeyPath(const wchar_t* serviceName)
 
 int LegacyDeviceKeyExists(const wchar_t* serviceName)
 {
-    return DeviceKeyExists(LegacyDeviceKeyPath(Upper(serviceName).c_str()));
+    return DeviceKeyExists(LegacyDeviceKeyPath(DeviceNodeName(serviceName).c_str()));
 }
 
 int RootDeviceKeyExists(const wchar_t* serviceName)
 {
-    return DeviceKeyExists(RootDeviceKeyPath(Upper(serviceName).c_str()));
+    return DeviceKeyExists(RootDeviceKeyPath(DeviceNodeName(serviceName).c_str()));
 }
 
 CService::CService(const wchar_t* serviceName) : m_sServiceName(serviceName ? serviceName : L"")
@@ -64,9 +68,7 @@ CService::~CService()
 
 CStr CService::ServiceKeyPath() const
 {
-    CStr path(kServicesKey);
-    path += m_sServiceName;
-    return path;
+    return ::ServiceKeyPath(m_sServiceName.c_str());
 }
 
 int CService::OpenService()
@@ -105,7 +107,7 @@ int CService::IsDisabled()
         return 0;
     CRegKey key(m_sMachine.c_str(), ServiceKeyPath().c_str());
     DWORD start = 0;
-    return key.QueryDword(L"Start", &start) && start == kStartDisabled ? 1 : 0;
+    return key.QueryDword(L"Start", &start) && start == SERVICE_DISABLED ? 1 : 0;
 }
 
 int CService::IsMarkedForDeletion()

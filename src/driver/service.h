@@ -8,6 +8,7 @@
 #include "win_handle.h"
 
 #include <windows.h>
+#include <cfgmgr32.h>
 
 class CService {
 public:
@@ -23,7 +24,7 @@ public:
     int IsDisabled();
     int IsMarkedForDeletion();
 
-    // "System\CurrentControlSet\Services\" + the name.
+    // The key of this service (ServiceKeyPath).
     CStr ServiceKeyPath() const;
 
     CStr m_sServiceName;
@@ -36,13 +37,19 @@ public:
 };
 
 // Registry paths below HKEY_LOCAL_MACHINE.
+CStr ServiceKeyPath(const wchar_t* serviceName);       // Services\<name>
 CStr LegacyDeviceKeyPath(const wchar_t* serviceName);  // Enum\Root\LEGACY_<name>\0000
 CStr RootDeviceKeyPath(const wchar_t* serviceName);    // Enum\Root\<name>\0000
+
+// A service name as its root device node is named and looked up: ASCII
+// letters in upper case, the only letters a device id may hold.
+CStr DeviceNodeName(const wchar_t* serviceName);
 
 // Whether the device node of a legacy (or virtual) driver exists, by its
 // service name in upper case.
 int LegacyDeviceKeyExists(const wchar_t* serviceName);
 int RootDeviceKeyExists(const wchar_t* serviceName);
 
-// StatusFlags of a legacy device node whose driver waits for its removal.
-const DWORD kLegacyStatusMarkedForDeletion = 0x40008;
+// StatusFlags of a legacy device node whose driver waits for its removal:
+// started, and to be removed.
+const DWORD kLegacyStatusMarkedForDeletion = DN_WILL_BE_REMOVED | DN_STARTED;

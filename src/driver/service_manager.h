@@ -11,7 +11,7 @@ class CServiceManager {
 public:
     // Service types searched for a driver file: kernel, file-system and
     // recognizer drivers and both kinds of Win32 services.
-    static const DWORD kSearchedServiceTypes = 0x3B;
+    static const DWORD kSearchedServiceTypes = SERVICE_DRIVER | SERVICE_WIN32;
 
     explicit CServiceManager(const wchar_t* machine = nullptr);
     ~CServiceManager();

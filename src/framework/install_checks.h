@@ -3,14 +3,15 @@
 
 #include <windows.h>
 
-// Units of each of the two message buffers GetInstallState hands to the
+// Characters of each of the two message buffers GetInstallState hands to the
 // product's prerequisite check and to the dependency check.
-const unsigned kCheckMessageUnits = 4096;
+const unsigned kCheckMessageChars = 4096;
 
-// Characters of a service name an INF names, terminator included.
-const unsigned kServiceNameUnits = MAX_PATH;
+// Characters of the service name the state checks read from an INF,
+// terminator included.
+const unsigned kCheckedServiceChars = MAX_PATH;
 // Characters of the package version that is compared, terminator included.
-const unsigned kPackageVersionUnits = 256;
+const unsigned kPackageVersionChars = 256;
 
 // The dependency file, read from the current directory.
 extern const wchar_t kDependencyFileName[];

@@ -46,8 +46,8 @@ int CBaseComponent::GetInstallState(void* record, unsigned size, const wchar_t* 
     out.SetMessage(L"");
 
     // Heap, not stack: 16 KB of message space would crowd a host thread's stack.
-    std::unique_ptr<wchar_t[]> custom(new wchar_t[kCheckMessageUnits]());
-    std::unique_ptr<wchar_t[]> dependency(new wchar_t[kCheckMessageUnits]());
+    std::unique_ptr<wchar_t[]> custom(new wchar_t[kCheckMessageChars]());
+    std::unique_ptr<wchar_t[]> dependency(new wchar_t[kCheckMessageChars]());
 
     if (!IsOSSupported()) {
         BASECOMP_LOG(CCmpLog2::kBothHeader, L"    - Is operating system supported...No\r\n");
@@ -75,13 +75,13 @@ int CBaseComponent::GetInstallState(void* record, unsigned size, const wchar_t* 
     BASECOMP_LOG(CCmpLog2::kBothHeader, L"    - Installed component version status...%ls\r\n",
                  VersionStatusText(versionStatus));
 
-    const int customMet = CheckCustomPrerequisites(custom.get(), kCheckMessageUnits, language);
+    const int customMet = CheckCustomPrerequisites(custom.get(), kCheckMessageChars, language);
     // A product's check may have filled its buffer to the last unit.
-    custom[kCheckMessageUnits - 1] = L'\0';
+    custom[kCheckMessageChars - 1] = L'\0';
 
     BASECOMP_LOG(CCmpLog2::kBothHeader, L"    - Checking dependency list...");
-    const int dependenciesMet = CheckDependencies(dependency.get(), kCheckMessageUnits, language);
-    dependency[kCheckMessageUnits - 1] = L'\0';
+    const int dependenciesMet = CheckDependencies(dependency.get(), kCheckMessageChars, language);
+    dependency[kCheckMessageChars - 1] = L'\0';
     BASECOMP_LOG(CCmpLog2::kBothContinue, dependenciesMet ? L"Done.\r\n\r\n" : L"Failed!\r\n\r\n");
 
     unsigned state = kStateUndetermined;
@@ -162,17 +162,6 @@ int TargetFileExists(const CStr& target)
     return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY) ? 1 : 0;
 }
 
-// The service the INF's first section with an AddService line adds; empty
-// when there is none or its name does not fit.
-CStr InfServiceName(CInf& inf)
-{
-    wchar_t name[kServiceNameUnits] = L"";
-    if (!inf.IsOpen() || !inf.GetServiceName(nullptr, name, kServiceNameUnits))
-        return CStr();
-    name[kServiceNameUnits - 1] = L'\0';
-    return CStr(name);
-}
-
 }  // namespace
 
 int CBaseComponent::IsComponentInstalled()
@@ -182,7 +171,7 @@ int CBaseComponent::IsComponentInstalled()
     CInf inf(m_sInfFile.c_str());
     if (!inf.IsOpen())
         return TargetFileExists(m_sTargetFile);
-    const CStr service = m_sServiceName.empty() ? InfServiceName(inf) : m_sServiceName;
+    const CStr service = m_sServiceName.empty() ? inf.FirstServiceName(kCheckedServiceChars) : m_sServiceName;
     if (service.empty())
         return TargetFileExists(m_sTargetFile);
     // Only a Plug and Play driver that runs on the package's devices counts:
@@ -200,8 +189,7 @@ int CBaseComponent::IsServiceEnumComplete(const wchar_t* serviceName)
         return 1;
     if (!serviceName)
         return 0;
-    CStr path(L"SYSTEM\\CurrentControlSet\\Services\\");
-    path += serviceName;
+    CStr path = ServiceKeyPath(serviceName);
     path += L"\\Enum";
     CRegKey key(path.c_str());
     key.m_dwAccess = KEY_READ;
@@ -224,7 +212,7 @@ int CBaseComponent::IsMarkedForRemoval()
     if (m_sInfFile.empty())
         return 0;
     CInf inf(m_sInfFile.c_str());
-    const CStr service = InfServiceName(inf);
+    const CStr service = inf.FirstServiceName(kCheckedServiceChars);
     if (service.empty())
         return 0;
     CService driver(service.c_str());
@@ -234,10 +222,10 @@ int CBaseComponent::IsMarkedForRemoval()
 int CBaseComponent::GetInstalledVersionStatus()
 {
     const CFileVersionInfo installed(m_sTargetFile.c_str());
-    wchar_t text[kPackageVersionUnits] = L"";
-    if (!installed.HasVersion() || !GetNewVersion(text, kPackageVersionUnits))
+    wchar_t text[kPackageVersionChars] = L"";
+    if (!installed.HasVersion() || !GetNewVersion(text, kPackageVersionChars))
         return 0;
-    text[kPackageVersionUnits - 1] = L'\0';
+    text[kPackageVersionChars - 1] = L'\0';
     const PackageVersionParts parts = SplitPackageVersion(text);
     const CFileVersionInfo package(0, 0, parts.high, parts.low, 0, 0, 0);
     if (installed.IsSameVersion(package))

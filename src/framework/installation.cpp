@@ -34,8 +34,9 @@ const size_t kInstallMessageChars = 246;
 #define DNF_INBOX_DRIVER 0x00100000
 #endif
 
-// SetupAPI's limit for the service name an INF gives.
-const DWORD kServiceNameChars = 256;
+// Characters of the service names the no-overwrite rule compares, with the
+// terminator: SetupAPI's limit for the service name an INF gives.
+const DWORD kComparedServiceChars = 256;
 
 // Replaces the host's text with the message.
 void CopyMessage(wchar_t* message, const wchar_t* text)
@@ -45,17 +46,6 @@ void CopyMessage(wchar_t* message, const wchar_t* text)
     const size_t length = wcsnlen(text, kInstallMessageChars - 1);
     wmemcpy(message, text, length);
     message[length] = L'\0';
-}
-
-// The service an INF installs; empty when it names none or cannot be read.
-CStr ServiceNameOf(const wchar_t* infFile)
-{
-    wchar_t name[kServiceNameChars] = L"";
-    CInf inf(infFile);
-    if (!inf.IsOpen() || !inf.GetServiceName(nullptr, name, kServiceNameChars))
-        name[0] = L'\0';
-    name[kServiceNameChars - 1] = L'\0';
-    return CStr(name);
 }
 
 }  // namespace
@@ -190,11 +180,12 @@ unsigned CBaseComponent::InstallPnP(unsigned, ULONG_PTR, wchar_t* message, int, 
             // driver: only one installed from an INF with our service is
             // ours to update.
             if (!packageServiceRead) {
-                packageService = ServiceNameOf(m_sInfFile.c_str());
+                packageService = CInf(m_sInfFile.c_str()).FirstServiceName(kComparedServiceChars);
                 packageServiceRead = true;
             }
             const std::wstring current = device->InfFileName();
-            const CStr deviceService = current.empty() ? CStr() : ServiceNameOf(current.c_str());
+            const CStr deviceService =
+                current.empty() ? CStr() : CInf(current.c_str()).FirstServiceName(kComparedServiceChars);
             add = deviceService.CompareNoCase(packageService.c_str()) == 0;
             if (!add)
                 skipped = 1;

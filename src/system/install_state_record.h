@@ -31,7 +31,7 @@ public:
 
     bool HasState() const { return m_pBytes && m_nSize >= kStateBytes; }
     bool IsFullSize() const { return m_pBytes && m_nSize >= kMinimumBytes; }
-    // Units the message may use, its terminator included.
+    // Characters the message may use, its terminator included.
     unsigned MessageCapacity() const { return HasState() ? (m_nSize - kStateBytes) / sizeof(wchar_t) : 0; }
 
     // Nothing is written into a record too small for the code.

@@ -57,51 +57,12 @@ const char kLegacyInf[] =
 const wchar_t kLegacyService[] = L"TzrE2eLegacy";
 const wchar_t kLegacyKey[] = L"Software\\TzrE2eLegacy";
 
-bool ServiceExists(const wchar_t* name)
-{
-    UniqueScHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
-    UniqueScHandle service(manager ? OpenServiceW(manager.get(), name, SERVICE_QUERY_CONFIG) : nullptr);
-    return service.valid();
-}
-
-void DeleteServiceNamed(const wchar_t* name)
-{
-    UniqueScHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
-    UniqueScHandle service(manager ? OpenServiceW(manager.get(), name, DELETE) : nullptr);
-    if (service)
-        DeleteService(service.get());
-}
-
 // Removes what the legacy package installs, before and after the test, so
 // a run that failed halfway is repaired by the next.
-struct LegacyPackageLeftovers {
-    LegacyPackageLeftovers() { Remove(); }
-    ~LegacyPackageLeftovers() { Remove(); }
+struct LegacyPackageLeftovers : Leftovers {
+    LegacyPackageLeftovers() : Leftovers({kLegacyService}, {kLegacyKey}, {DriverFile()}) {}
     static std::wstring DriverFile() { return SystemRoot() + L"\\system32\\drivers\\tzre2elegacy.sys"; }
-    static void Remove()
-    {
-        DeleteServiceNamed(kLegacyService);
-        RegDeleteTreeW(HKEY_LOCAL_MACHINE, kLegacyKey);
-        DeleteFileW(DriverFile().c_str());
-    }
 };
-
-std::string RegistryString(const wchar_t* key, const wchar_t* name)
-{
-    wchar_t value[64] = L"";
-    DWORD size = sizeof value;
-    if (RegGetValueW(HKEY_LOCAL_MACHINE, key, name, RRF_RT_REG_SZ, nullptr, value, &size) != ERROR_SUCCESS)
-        return std::string();
-    return Narrow(value);
-}
-
-DWORD RegistryDword(const wchar_t* key, const wchar_t* name)
-{
-    DWORD value = 0, size = sizeof value;
-    if (RegGetValueW(HKEY_LOCAL_MACHINE, key, name, RRF_RT_REG_DWORD, nullptr, &value, &size) != ERROR_SUCCESS)
-        return 0xFFFFFFFF;
-    return value;
-}
 
 class FrameworkPlugin : public MachineTest {
 protected:
@@ -201,7 +162,7 @@ TEST_F(FrameworkPlugin, LegacyFailuresAnswerZeroAndSayWhy)
 std::vector<std::string> LeftByLegacyPackage()
 {
     std::vector<std::string> left{ReadFileBytes(LegacyPackageLeftovers::DriverFile())};
-    const std::wstring service = std::wstring(L"System\\CurrentControlSet\\Services\\") + kLegacyService;
+    const std::wstring service = ServiceRegistryKey(kLegacyService);
     UniqueHkey key;
     if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, service.c_str(), 0, KEY_READ, key.put()) == ERROR_SUCCESS) {
         for (DWORD i = 0;; ++i) {
@@ -269,7 +230,7 @@ TEST_F(FrameworkPlugin, SameAsInstallHinfSectionForTheFormsSetupApiReads)
         EXPECT_EQ("legacy driver bytes", ours[0]) << c.folder;
         EXPECT_TRUE(ServiceExists(kLegacyService)) << c.folder;
 
-        LegacyPackageLeftovers::Remove();
+        leftovers.Remove();
         const ProcessResult wine =
             RunProcess(L"rundll32.exe setupapi.dll,InstallHinfSection DefaultInstall 128 " + s.PathOf(L"tzre2elegacy.inf"),
                        s.Folder());
@@ -379,7 +340,7 @@ struct PnpPackageLeftovers {
     static std::wstring DriverFile() { return SystemRoot() + L"\\system32\\drivers\\tzre2epnp.sys"; }
     void Remove() const
     {
-        DeleteServiceNamed(kPnpService);
+        RemoveService(kPnpService);
         DeleteFileW(DriverFile().c_str());
         DeleteFileW((SystemRoot() + L"\\inf\\tzre2epnp.inf").c_str());
         DeleteFileW((SystemRoot() + L"\\inf\\tzre2epnp.pnf").c_str());
@@ -437,7 +398,7 @@ TEST_F(FrameworkPlugin, PlugAndPlayPackageStagesAndBindsTheTestDevice)
     // ... until the test writes what Windows would have written. The package
     // names no target file, so there is no installed version to compare:
     // the package counts as the newer one.
-    const TestRegistryKey enumKey(L"System\\CurrentControlSet\\Services\\TzrE2ePnp\\Enum");
+    const TestRegistryKey enumKey(ServiceRegistryKey(kPnpService) + L"\\Enum");
     ASSERT_TRUE(enumKey.SetDword(L"Count", 1));
     ASSERT_TRUE(enumKey.SetString(L"0", device.InstanceId()));
     const HostResult third = s.Host({L"--property", L"5"});

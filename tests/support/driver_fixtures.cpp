@@ -31,6 +31,13 @@ bool SetValue(const std::wstring& path, const std::wstring& name, DWORD type, co
     return RegSetValueExW(key.get(), name.c_str(), 0, type, static_cast<const BYTE*>(data), bytes) == ERROR_SUCCESS;
 }
 
+// The key with everything below it.
+void RemoveTreeBelowHklm(const std::wstring& path)
+{
+    RegDeleteTreeW(HKEY_LOCAL_MACHINE, path.c_str());
+    RegDeleteKeyW(HKEY_LOCAL_MACHINE, path.c_str());
+}
+
 }  // namespace
 
 std::string MultiString(const std::vector<std::wstring>& strings)
@@ -95,23 +102,96 @@ TestService::TestService(const std::wstring& name, const std::wstring& imagePath
 
 TestService::~TestService()
 {
-    if (!m_bCreated)
-        return;
+    if (m_bCreated)
+        RemoveService(m_sName);
+}
+
+std::wstring TestService::KeyPath() const
+{
+    return ServiceRegistryKey(m_sName);
+}
+
+std::wstring ServiceRegistryKey(const std::wstring& name)
+{
+    return kServicesKey + name;
+}
+
+void RemoveService(const std::wstring& name)
+{
     {
         UniqueScHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
-        UniqueScHandle service(manager ? OpenServiceW(manager.get(), m_sName.c_str(), DELETE) : nullptr);
+        UniqueScHandle service(manager ? OpenServiceW(manager.get(), name.c_str(), DELETE) : nullptr);
         if (service)
             DeleteService(service.get());
     }
     // Values a test wrote itself (a DeleteFlag, say) keep the key alive on
     // some systems; it goes in any case.
-    RegDeleteTreeW(HKEY_LOCAL_MACHINE, KeyPath().c_str());
-    RegDeleteKeyW(HKEY_LOCAL_MACHINE, KeyPath().c_str());
+    RemoveTreeBelowHklm(ServiceRegistryKey(name));
 }
 
-std::wstring TestService::KeyPath() const
+bool ServiceExists(const std::wstring& name, DWORD* type, DWORD* start)
 {
-    return kServicesKey + m_sName;
+    UniqueScHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+    UniqueScHandle service(manager ? OpenServiceW(manager.get(), name.c_str(), SERVICE_QUERY_CONFIG) : nullptr);
+    if (!service)
+        return false;
+    std::vector<BYTE> buffer(8192);
+    auto* config = reinterpret_cast<QUERY_SERVICE_CONFIGW*>(buffer.data());
+    DWORD needed = 0;
+    if (!QueryServiceConfigW(service.get(), config, static_cast<DWORD>(buffer.size()), &needed))
+        return false;
+    if (type)
+        *type = config->dwServiceType;
+    if (start)
+        *start = config->dwStartType;
+    return true;
+}
+
+Leftovers::Leftovers(std::vector<std::wstring> services, std::vector<std::wstring> keys,
+                     std::vector<std::wstring> files)
+    : m_vServices(std::move(services)), m_vKeys(std::move(keys)), m_vFiles(std::move(files))
+{
+    Remove();
+}
+
+Leftovers::~Leftovers()
+{
+    Remove();
+}
+
+void Leftovers::Remove() const
+{
+    for (const std::wstring& name : m_vServices)
+        RemoveService(name);
+    for (const std::wstring& key : m_vKeys)
+        RemoveTreeBelowHklm(key);
+    for (const std::wstring& file : m_vFiles)
+        DeleteFileW(file.c_str());
+}
+
+bool RegistryKeyExists(const std::wstring& path)
+{
+    UniqueHkey key;
+    return RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, key.put()) == ERROR_SUCCESS;
+}
+
+DWORD RegistryDword(const std::wstring& path, const std::wstring& name)
+{
+    DWORD value = 0, size = sizeof value;
+    if (RegGetValueW(HKEY_LOCAL_MACHINE, path.c_str(), name.c_str(), RRF_RT_REG_DWORD, nullptr, &value, &size) !=
+        ERROR_SUCCESS)
+        return 0xFFFFFFFF;
+    return value;
+}
+
+std::string RegistryString(const std::wstring& path, const std::wstring& name)
+{
+    wchar_t value[MAX_PATH] = L"";
+    DWORD size = sizeof value;
+    if (RegGetValueW(HKEY_LOCAL_MACHINE, path.c_str(), name.c_str(), RRF_RT_REG_SZ, nullptr, value, &size) !=
+        ERROR_SUCCESS)
+        return std::string();
+    return Narrow(value);
 }
 
 TestRegistryKey::TestRegistryKey(const std::wstring& path) : m_sPath(path)
@@ -135,10 +215,8 @@ TestRegistryKey::TestRegistryKey(const std::wstring& path) : m_sPath(path)
 
 TestRegistryKey::~TestRegistryKey()
 {
-    if (!m_sRemoveFrom.empty()) {
-        RegDeleteTreeW(HKEY_LOCAL_MACHINE, m_sRemoveFrom.c_str());
-        RegDeleteKeyW(HKEY_LOCAL_MACHINE, m_sRemoveFrom.c_str());
-    }
+    if (!m_sRemoveFrom.empty())
+        RemoveTreeBelowHklm(m_sRemoveFrom);
 }
 
 bool TestRegistryKey::SetDword(const std::wstring& name, DWORD value) const

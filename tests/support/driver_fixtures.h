@@ -83,6 +83,38 @@ private:
     bool m_bCreated = false;
 };
 
+// What the code under test makes under names the test knows: services (with
+// their keys), keys below HKLM (each with all below it) and files. They go
+// when the holder is made, so a run that broke off is repaired by the next,
+// and again when it goes; MachineTest then shows that nothing else was left.
+class Leftovers {
+public:
+    Leftovers(std::vector<std::wstring> services, std::vector<std::wstring> keys,
+              std::vector<std::wstring> files = {});
+    ~Leftovers();
+    Leftovers(const Leftovers&) = delete;
+    Leftovers& operator=(const Leftovers&) = delete;
+    void Remove() const;
+
+private:
+    std::vector<std::wstring> m_vServices;
+    std::vector<std::wstring> m_vKeys;
+    std::vector<std::wstring> m_vFiles;
+};
+
+// System\CurrentControlSet\Services\<name>, below HKLM.
+std::wstring ServiceRegistryKey(const std::wstring& name);
+// Deletes the service when there is one, and its key with all below it.
+void RemoveService(const std::wstring& name);
+// Whether the service exists; its type and start type when asked for.
+bool ServiceExists(const std::wstring& name, DWORD* type = nullptr, DWORD* start = nullptr);
+
+// Reading keys below HKLM: a missing DWORD reads as 0xFFFFFFFF, a missing
+// string as empty (else as UTF-8).
+bool RegistryKeyExists(const std::wstring& path);
+DWORD RegistryDword(const std::wstring& path, const std::wstring& name);
+std::string RegistryString(const std::wstring& path, const std::wstring& name);
+
 // Sets values on an existing key below HKLM (a service's own key, say).
 bool SetRegistryDword(const std::wstring& path, const std::wstring& name, DWORD value);
 bool SetRegistryString(const std::wstring& path, const std::wstring& name, const std::wstring& value);

@@ -2,6 +2,7 @@
 
 #include "win_handle.h"
 
+#include <algorithm>
 #include <regex>
 
 namespace tzrtest {
@@ -95,18 +96,19 @@ std::string Utf16LeFile(const std::string& utf8)
     return bytes;
 }
 
+std::wstring WindowsPath(std::wstring path)
+{
+    if (path.empty() || path[0] != L'/')
+        return path;
+    std::replace(path.begin(), path.end(), L'/', L'\\');
+    return L"Z:" + path;
+}
+
 std::wstring BuildDir()
 {
     wchar_t value[1024] = L"";
     const DWORD n = GetEnvironmentVariableW(L"TZR_BUILD_DIR", value, 1024);
-    std::wstring dir = (n > 0 && n < 1024) ? value : L"";
-    if (!dir.empty() && dir[0] == L'/') {
-        for (wchar_t& c : dir)
-            if (c == L'/')
-                c = L'\\';
-        dir = L"Z:" + dir;
-    }
-    return dir;
+    return WindowsPath((n > 0 && n < 1024) ? value : L"");
 }
 
 std::wstring BuildFile(const std::wstring& relative)

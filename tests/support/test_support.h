@@ -22,6 +22,8 @@ std::string Narrow(const std::wstring& text);  // to UTF-8
 // The bytes of a UTF-16LE file with its byte-order mark.
 std::string Utf16LeFile(const std::string& utf8);
 
+// A Linux path as Wine shows it, on Z:; any other path as it is.
+std::wstring WindowsPath(std::wstring path);
 // The build folder (TZR_BUILD_DIR, a Linux path) as a Windows path on Z:.
 std::wstring BuildDir();
 std::wstring BuildFile(const std::wstring& relative);  // e.g. L"tools\\host\\tzrhost.exe"

@@ -4,12 +4,14 @@
 // driver list), and INF files that are too large or not INF files at all.
 //
 // Every destination lies below the test's own folder in the prefix (%24% is
-// pointed there through SystemDrive), and every service, key and file a test
-// creates goes again.
-#include "service.h"
+// pointed there through SystemDrive), every service, key and file a test
+// creates goes again, and each test checks that it left the machine's
+// devices, services and device nodes as it found them.
 #include "driver_api.h"
+#include "driver_fixtures.h"
 #include "driver_failure.h"
 #include "inf.h"
+#include "service.h"
 #include "test_support.h"
 #include "win_handle.h"
 
@@ -17,6 +19,7 @@
 
 #include <cwchar>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -30,52 +33,7 @@ const wchar_t kPendingValue[] = L"PendingFileRenameOperations";
 
 std::wstring DataFile(const std::wstring& name)
 {
-    std::wstring dir = Widen(TZR_TEST_DATA);
-    for (wchar_t& c : dir)
-        if (c == L'/')
-            c = L'\\';
-    return (dir[0] == L'\\' ? L"Z:" : L"") + dir + L"\\" + name;
-}
-
-bool KeyExists(const std::wstring& path)
-{
-    UniqueHkey key;
-    return RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, key.put()) == ERROR_SUCCESS;
-}
-
-DWORD ReadDword(const std::wstring& path, const wchar_t* value)
-{
-    DWORD data = 0xffffffff, size = sizeof data;
-    RegGetValueW(HKEY_LOCAL_MACHINE, path.c_str(), value, RRF_RT_REG_DWORD, nullptr, &data, &size);
-    return data;
-}
-
-// The service's type and start values; false when it does not exist.
-bool ServiceConfig(const wchar_t* name, DWORD* type, DWORD* start)
-{
-    UniqueScHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
-    UniqueScHandle service(manager ? OpenServiceW(manager.get(), name, SERVICE_QUERY_CONFIG) : nullptr);
-    if (!service)
-        return false;
-    std::vector<BYTE> buffer(8192);
-    DWORD needed = 0;
-    if (!QueryServiceConfigW(service.get(), reinterpret_cast<QUERY_SERVICE_CONFIGW*>(buffer.data()),
-                             static_cast<DWORD>(buffer.size()), &needed))
-        return false;
-    const auto* config = reinterpret_cast<const QUERY_SERVICE_CONFIGW*>(buffer.data());
-    *type = config->dwServiceType;
-    *start = config->dwStartType;
-    return true;
-}
-
-void RemoveService(const wchar_t* name)
-{
-    UniqueScHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
-    UniqueScHandle service(manager ? OpenServiceW(manager.get(), name, DELETE) : nullptr);
-    if (service)
-        DeleteService(service.get());
-    service.reset();
-    RegDeleteTreeW(HKEY_LOCAL_MACHINE, (std::wstring(L"System\\CurrentControlSet\\Services\\") + name).c_str());
+    return WindowsPath(Widen(TZR_TEST_DATA)) + L"\\" + name;
 }
 
 // The pairs of PendingFileRenameOperations, as written.
@@ -131,10 +89,11 @@ bool PendingMentions(const std::wstring& text)
 
 // Each test works in a folder of its own that also serves as %SystemDrive%,
 // so directory id 24 puts every destination there.
-class InfTest : public ::testing::Test {
+class InfTest : public MachineTest {
 protected:
     void SetUp() override
     {
+        MachineTest::SetUp();
         wchar_t cwd[MAX_PATH];
         GetCurrentDirectoryW(MAX_PATH, cwd);
         const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
@@ -153,6 +112,7 @@ protected:
         SetEnvironmentVariableW(L"SystemDrive", m_savedDrive);
         DropPendingUnder(m_folder);
         RemoveTree(m_folder);
+        MachineTest::TearDown();
     }
     // The data INF copied into the test folder, which becomes its source root.
     std::wstring UseInf(const std::wstring& name)
@@ -472,17 +432,8 @@ TEST_F(InfTest, DeletingOrRenamingAFileInUseWaitsForTheRestart)
     }
 }
 
-// Removes what an installation of the legacy INFs leaves on the machine.
-struct LegacyCleanup {
-    ~LegacyCleanup()
-    {
-        for (const wchar_t* name : {L"tzrlegacy", L"tzrlegcls", L"tzrinfsvca", L"tzrinfsvcb", L"tzrseam"})
-            RemoveService(name);
-        RegDeleteTreeW(HKEY_LOCAL_MACHINE, L"Software\\TzrInfTest");
-        for (const wchar_t* node : {L"LEGACY_TZRLEGCLS", L"LEGACY_TZRSEAM", L"TZRSEAM"})
-            RegDeleteTreeW(HKEY_LOCAL_MACHINE, (std::wstring(kEnumRoot) + node).c_str());
-    }
-};
+// What the legacy INFs of the data folder write below HKLM\Software.
+const wchar_t kInfTestKey[] = L"Software\\TzrInfTest";
 
 TEST_F(InfTest, LegacyServiceEndToEnd)
 {
@@ -491,7 +442,7 @@ TEST_F(InfTest, LegacyServiceEndToEnd)
         [](CInf& inf, int* restart) { return inf.InstallSection(L"DefaultInstall", restart); },
     };
     for (const auto& install : installs) {
-        LegacyCleanup cleanup;
+        const Leftovers leftovers({L"tzrlegacy"}, {kInfTestKey});
         Write(L"tzrlegacy.sys", "driver");
         CInf inf(UseInf(L"inf_legacy.inf").c_str());
         ASSERT_TRUE(inf.IsOpen());
@@ -508,45 +459,42 @@ TEST_F(InfTest, LegacyServiceEndToEnd)
         EXPECT_EQ(1, install(inf, &restart));
         EXPECT_EQ(0, restart);
         EXPECT_EQ("driver", Read(L"legacy\\tzrlegacy.sys"));
-        EXPECT_EQ(1u, ReadDword(L"Software\\TzrInfTest\\Legacy", L"Installed"));
+        EXPECT_EQ(1u, RegistryDword(L"Software\\TzrInfTest\\Legacy", L"Installed"));
         DWORD type = 0;
-        ASSERT_TRUE(ServiceConfig(L"tzrlegacy", &type, &start));
+        ASSERT_TRUE(ServiceExists(L"tzrlegacy", &type, &start));
         EXPECT_EQ(static_cast<DWORD>(SERVICE_KERNEL_DRIVER), type);
         EXPECT_EQ(static_cast<DWORD>(SERVICE_DEMAND_START), start);
-        EXPECT_EQ(5u, ReadDword(L"System\\CurrentControlSet\\Services\\tzrlegacy\\Device0", L"Setting"));
+        EXPECT_EQ(5u, RegistryDword(L"System\\CurrentControlSet\\Services\\tzrlegacy\\Device0", L"Setting"));
         // A second installation over the first one succeeds too.
         EXPECT_EQ(1, install(inf, &restart));
     }
-    EXPECT_FALSE(KeyExists(L"System\\CurrentControlSet\\Services\\tzrlegacy"));
 }
 
 TEST_F(InfTest, InstallSectionRunsOnlyItsOwnServicesSection)
 {
-    LegacyCleanup cleanup;
+    const Leftovers leftovers({L"tzrinfsvca", L"tzrinfsvcb"}, {kInfTestKey});
     CInf inf(UseInf(L"inf_sections.inf").c_str());
     EXPECT_EQ(1, inf.InstallSection(L"DriverInstall", nullptr));
-    EXPECT_EQ(1u, ReadDword(L"Software\\TzrInfTest\\Sections", L"Ran"));
+    EXPECT_EQ(1u, RegistryDword(L"Software\\TzrInfTest\\Sections", L"Ran"));
     DWORD type = 0, start = 0;
-    EXPECT_TRUE(ServiceConfig(L"tzrinfsvca", &type, &start));   // DRIVERINSTALL.services
-    EXPECT_FALSE(ServiceConfig(L"tzrinfsvcb", &type, &start));  // DriverInstall.Services.NT
+    EXPECT_TRUE(ServiceExists(L"tzrinfsvca", &type, &start));   // DRIVERINSTALL.services
+    EXPECT_FALSE(ServiceExists(L"tzrinfsvcb", &type, &start));  // DriverInstall.Services.NT
 }
 
 TEST_F(InfTest, AnExistingLegacyNodeMeansNoSecondOne)
 {
-    LegacyCleanup cleanup;
+    const Leftovers leftovers({L"tzrlegcls"}, {});
     const std::wstring node = std::wstring(kEnumRoot) + L"LEGACY_TZRLEGCLS";
-    UniqueHkey key;
-    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_LOCAL_MACHINE, (node + L"\\0000").c_str(), 0, nullptr, 0, KEY_READ,
-                                             nullptr, key.put(), nullptr));
-    key.reset();
+    const TestRegistryKey existing(node + L"\\0000");
+    ASSERT_TRUE(existing.Created());
     Write(L"tzrlegcls.sys", "driver");
     CInf inf(UseInf(L"inf_legacy_class.inf").c_str());
     ASSERT_STREQ(L"LegacyDriver", inf.GetClass());
     EXPECT_EQ(1, inf.Install(nullptr));
     EXPECT_EQ(1, inf.InstallSection(L"DefaultInstall", nullptr));
-    EXPECT_FALSE(KeyExists(node + L"\\0001"));
+    EXPECT_FALSE(RegistryKeyExists(node + L"\\0001"));
     DWORD type = 0, start = 0;
-    EXPECT_TRUE(ServiceConfig(L"tzrlegcls", &type, &start));
+    EXPECT_TRUE(ServiceExists(L"tzrlegcls", &type, &start));
     EXPECT_EQ(static_cast<DWORD>(SERVICE_DISABLED), start);
 }
 
@@ -597,7 +545,7 @@ const char kSeamInf[] =
 // driver list; when a later step fails, the node must go again.
 TEST_F(InfTest, ADeviceNodeThatCannotBeCompletedIsNotLeftBehind)
 {
-    LegacyCleanup cleanup;
+    const Leftovers leftovers({L"tzrseam"}, {});
     CInf inf(WriteInf(L"seam.inf", kSeamInf).c_str());
     UniqueDevInfoSet set;
     SP_DEVINFO_DATA device{};
@@ -627,7 +575,7 @@ class InstallDeviceCases : public InfTest, public ::testing::WithParamInterface<
 TEST_P(InstallDeviceCases, NodeKeptOnlyWhenInstalled)
 {
     const DeviceCase& p = GetParam();
-    LegacyCleanup cleanup;
+    const Leftovers leftovers({}, {std::wstring(kEnumRoot) + p.node});
     SeamInf inf(WriteInf(L"seam.inf", kSeamInf).c_str());
     inf.m_bVirtualDevice = p.virtualDevice;
     driverapi::OverrideForTest(driverapi::kSetupDiCallClassInstaller, p.installer);
@@ -638,7 +586,7 @@ TEST_P(InstallDeviceCases, NodeKeptOnlyWhenInstalled)
     EXPECT_EQ(p.reason, driverfail::Line().substr(0, wcslen(p.reason))) << Narrow(driverfail::Line());
     EXPECT_EQ(p.restart, restart);
     EXPECT_EQ(std::vector<std::wstring>{p.node}, inf.names);
-    EXPECT_EQ(p.nodeStays, KeyExists(std::wstring(kEnumRoot) + p.node + L"\\0000"));
+    EXPECT_EQ(p.nodeStays, RegistryKeyExists(std::wstring(kEnumRoot) + p.node + L"\\0000"));
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -695,7 +643,6 @@ public:
 // always for the legacy node.
 TEST_F(InfTest, DeviceStepAskedOnlyWhenItsNodeIsMissing)
 {
-    LegacyCleanup cleanup;
     const struct {
         bool section;
         int virtualDevice;
@@ -708,13 +655,12 @@ TEST_F(InfTest, DeviceStepAskedOnlyWhenItsNodeIsMissing)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << c.section << c.virtualDevice << (c.node ? Narrow(c.node) : ""));
-        const std::wstring key = c.node ? std::wstring(kEnumRoot) + c.node : L"";
-        UniqueHkey created;
+        const Leftovers leftovers({L"tzrseam"}, {});
+        std::unique_ptr<TestRegistryKey> node;
         if (c.node) {
-            ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_LOCAL_MACHINE, (key + L"\\0000").c_str(), 0, nullptr, 0,
-                                                     KEY_READ, nullptr, created.put(), nullptr));
+            node.reset(new TestRegistryKey(std::wstring(kEnumRoot) + c.node + L"\\0000"));
+            ASSERT_TRUE(node->Created());
         }
-        created.reset();
         CountingInf inf(WriteInf(L"seam.inf", kSeamInf).c_str());
         inf.m_bVirtualDevice = c.virtualDevice;
         int restart = -1;
@@ -722,9 +668,6 @@ TEST_F(InfTest, DeviceStepAskedOnlyWhenItsNodeIsMissing)
         EXPECT_EQ(c.devices, inf.devices);
         EXPECT_EQ(c.devices, restart);  // the device's restart request reaches the caller
         EXPECT_EQ(1, inf.ends);
-        if (c.node)
-            RegDeleteTreeW(HKEY_LOCAL_MACHINE, key.c_str());
-        RemoveService(L"tzrseam");
     }
 }
 
@@ -812,8 +755,8 @@ INSTANTIATE_TEST_SUITE_P(
         BadCase{"ServiceNameLongerThanTheBuffer",
                 Header() + "[Install.Services]\r\nAddService=" + std::string(300, 'n') + ",2,S\r\n",
                 [](CInf& i) {
-                    wchar_t name[CInf::kServiceNameChars] = L"x";
-                    return i.GetServiceName(nullptr, name, CInf::kServiceNameChars) + name[0];
+                    wchar_t name[CInf::kNodeServiceChars] = L"x";
+                    return i.GetServiceName(nullptr, name, CInf::kNodeServiceChars) + name[0];
                 }, 0},
         BadCase{"SectionNamesBeyond16384", ManySections(),
                 [](CInf& i) {

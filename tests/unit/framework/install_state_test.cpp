@@ -158,7 +158,7 @@ public:
     int GetInstalledVersionStatus() override { return version; }
     int CheckCustomPrerequisites(wchar_t* message, unsigned capacity, const wchar_t*) override
     {
-        EXPECT_EQ(kCheckMessageUnits, capacity);
+        EXPECT_EQ(kCheckMessageChars, capacity);
         EXPECT_EQ(L'\0', message[0]);
         if (customFillsAll)
             wmemset(message, L'x', capacity);  // no terminator at all
@@ -168,7 +168,7 @@ public:
     }
     int CheckDependencies(wchar_t* message, unsigned capacity, const wchar_t*) override
     {
-        EXPECT_EQ(kCheckMessageUnits, capacity);
+        EXPECT_EQ(kCheckMessageChars, capacity);
         EXPECT_EQ(L'\0', message[0]);
         wcscpy(message, dependencyText.c_str());
         return dependencies;
@@ -232,7 +232,7 @@ TEST_F(PackageTest, MessageIsCutToTheRecord)
         ASSERT_EQ(1, c.GetInstallState(r.bytes.data(), r.size, L"en"));
         EXPECT_EQ(7u, r.State());
         const size_t fits = (size - 4) / 2 - 1;
-        EXPECT_EQ(std::wstring(fits < kCheckMessageUnits - 1 ? fits : kCheckMessageUnits - 1, L'x'), r.Message())
+        EXPECT_EQ(std::wstring(fits < kCheckMessageChars - 1 ? fits : kCheckMessageChars - 1, L'x'), r.Message())
             << size;
         EXPECT_TRUE(r.GuardIntact()) << size;
     }
@@ -370,8 +370,8 @@ TEST_F(PackageTest, DependencyFileDecides)
         if (!k.bytes.empty())
             AddFile(L"dependency.xml", k.bytes);
         CBaseComponent c;
-        wchar_t message[kCheckMessageUnits] = L"";
-        EXPECT_EQ(k.met, c.CheckDependencies(message, kCheckMessageUnits, L"ja")) << k.name;
+        wchar_t message[kCheckMessageChars] = L"";
+        EXPECT_EQ(k.met, c.CheckDependencies(message, kCheckMessageChars, L"ja")) << k.name;
         EXPECT_EQ(1, c.m_bDependenciesChecked);
         EXPECT_EQ(k.met, c.m_bDependenciesMet) << k.name;
         EXPECT_STREQ(k.met ? L"" : L"System model not supported.", message) << k.name;

@@ -183,12 +183,7 @@ const char kRegistryInf[] =
     "[Other.Reg]\r\n"
     "HKLM,\"Software\\TzrInstallTest\",\"Other\",0x00010001,1\r\n";
 
-bool ValueExists(const wchar_t* name)
-{
-    DWORD value = 0, size = sizeof value;
-    return RegGetValueW(HKEY_LOCAL_MACHINE, L"Software\\TzrInstallTest", name, RRF_RT_REG_DWORD, nullptr, &value,
-                        &size) == ERROR_SUCCESS;
-}
+const wchar_t kInstallTestKey[] = L"Software\\TzrInstallTest";
 
 TEST_F(Installation, LegacyInfWithTheRestartRuleAndItsSection)
 {
@@ -206,7 +201,7 @@ TEST_F(Installation, LegacyInfWithTheRestartRuleAndItsSection)
         {L"missing.inf", L"", 1, 0, nullptr},
     };
     for (const auto& c : cases) {
-        RegDeleteTreeW(HKEY_LOCAL_MACHINE, L"Software\\TzrInstallTest");
+        const Leftovers leftovers({}, {kInstallTestKey});
         CBaseComponent component;
         component.SetInfFile(c.inf, kInstallLegacy);
         component.m_sInfSection = c.section;
@@ -214,12 +209,10 @@ TEST_F(Installation, LegacyInfWithTheRestartRuleAndItsSection)
         MessageBuffer message;
         EXPECT_EQ(c.expected, component.Installation(0, 0, message.get(), 0, L"en")) << Narrow(c.inf);
         EXPECT_EQ(kFilled, message.text()) << "a failed INF leaves no message";
-        if (c.value) {
-            EXPECT_TRUE(ValueExists(c.value)) << Narrow(c.value);
-        }
+        // The missing INF writes nothing (a missing value reads 0xFFFFFFFF).
+        EXPECT_EQ(c.value ? 1u : 0xFFFFFFFFu, RegistryDword(kInstallTestKey, c.value ? c.value : L"Installed"))
+            << Narrow(c.inf);
     }
-    EXPECT_FALSE(ValueExists(L"Installed")) << "the missing INF installed nothing";
-    RegDeleteTreeW(HKEY_LOCAL_MACHINE, L"Software\\TzrInstallTest");
 }
 
 // newdev as Windows answers it: the restart and the failure per id.
