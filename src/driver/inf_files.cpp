@@ -31,6 +31,20 @@ int RefuseDeviceName(const wchar_t* name)
                                L" refused: it is a Windows device name, not a file");
 }
 
+// Where one file of a list section is: refuses a line without a name and a
+// Windows device name, and asks the INF for the section's destination.
+int ListFilePath(CInf& inf, const wchar_t* section, const wchar_t* name, CStr& dir, CStr& path)
+{
+    if (!name[0])
+        return driverfail::Refused(std::wstring(L"File list ") + section + L" refused: a line names no file");
+    if (IsDeviceFileName(name))
+        return RefuseDeviceName(name);
+    if (!inf.GetDestinationDir(section, dir))
+        return 0;
+    path = JoinPath(dir.c_str(), name);
+    return 1;
+}
+
 }  // namespace
 
 int ForEachLine(HINF inf, const wchar_t* section, const wchar_t* key, const std::function<int(INFCONTEXT&)>& visit)
@@ -92,15 +106,12 @@ int CInf::ProcessRenFiles(const wchar_t* section)
 
 int CInf::CopyOneFile(const wchar_t* section, const wchar_t* name, const wchar_t* sourceName, int flag)
 {
-    if (!name[0])
-        return driverfail::Refused(std::wstring(L"File list ") + section + L" refused: a line names no file");
-    for (const wchar_t* file : {name, sourceName})
-        if (IsDeviceFileName(file))
-            return RefuseDeviceName(file);
+    if (IsDeviceFileName(sourceName))
+        return RefuseDeviceName(sourceName);
     CStr dir;
-    if (!GetDestinationDir(section, dir))
+    CStr destination;
+    if (!ListFilePath(*this, section, name, dir, destination))
         return 0;
-    const CStr destination = JoinPath(dir.c_str(), name);
     if (!CreateFileDirectory(destination.c_str()))
         return driverfail::Call(L"CreateDirectoryW(" + dir + L")");
     const CStr source = JoinPath(m_sSourceRoot.c_str(), sourceName[0] ? sourceName : name);
@@ -174,14 +185,10 @@ int CInf::CopyToTempFile(const wchar_t* source, CStr& tempName)
 
 int CInf::DeleteOneFile(const wchar_t* section, const wchar_t* name, int flag)
 {
-    if (!name[0])
-        return driverfail::Refused(std::wstring(L"File list ") + section + L" refused: a line names no file");
-    if (IsDeviceFileName(name))
-        return RefuseDeviceName(name);
     CStr dir;
-    if (!GetDestinationDir(section, dir))
+    CStr file;
+    if (!ListFilePath(*this, section, name, dir, file))
         return 0;
-    const CStr file = JoinPath(dir.c_str(), name);
     bool atRestart = flag == DELFLG_IN_USE || flag == DELFLG_IN_USE1;
     if (!atRestart && !DeleteFileW(file.c_str())) {
         const DWORD error = GetLastError();
