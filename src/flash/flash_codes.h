@@ -17,4 +17,5 @@ enum FlashCode : unsigned {
     kFlashError11 = 11,
     kFlashDiscovery = 12,
     kFlashNoCommandLine = 13,
+    kFlashBusy = 14,           // another firmware installation holds the machine
 };

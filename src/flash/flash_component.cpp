@@ -29,6 +29,10 @@ const ResultRow kResults[] = {
     {L"Error\r\n", 0},
     {L"Error\r\n", 0},
     {L"Discovery Successful\r\n", 3},
+    {L"Error\r\n", 0},
+    // Told apart from "Error" so that a host can retry later, as deployment
+    // engines do when Windows Installer is busy.
+    {L"Another firmware installation is running on this machine.\r\n", 0},
 };
 const unsigned kResultRows = sizeof kResults / sizeof kResults[0];
 
@@ -65,6 +69,22 @@ unsigned FlashComponent::InstallStateOf(unsigned code)
 unsigned FlashComponent::CheckInstallationState()
 {
     LogPrint(kLogVerbose, "FlashComponent::Checking Installation state\n");
+    // The engine reads the same package definition as the framework, not
+    // whichever XML file the folder lists first.
+    wchar_t path[MAX_PATH] = L"";
+    char name[MAX_PATH * 2] = "";
+    BOOL lossy = FALSE;
+    if (!LocatePackageDefinition(path, MAX_PATH)) {
+        LogPrint(kLogVerbose, "No package definition (kx*.xml with root tzr_package) found\n");
+    } else if (WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, path, -1, name, sizeof name, nullptr, &lossy) <= 0 ||
+               lossy) {
+        LogPrint(kLogVerbose, "Package definition %ls cannot be named in the ANSI code page\n", path);
+        name[0] = '\0';
+    }
+    {
+        const EngineGuard guard;
+        packageDefinitionFile = name;
+    }
     const unsigned state = InstallStateOf(runCheckSequence());
     LogPrint(kLogVerbose, "FlashComponent::Checking Installation state Ends\n");
     return state;

@@ -3,6 +3,8 @@
 
 #include "process_log.h"
 
+#include <cstdarg>
+#include <cstdio>
 #include <cstring>
 #include <exception>
 
@@ -14,9 +16,19 @@ unsigned char silentFlag = 0;
 unsigned char discoveryFlag = 0;
 char discoveryFile[1024] = "";
 std::string packageVersion;
+std::string packageDefinitionFile;
 unsigned char sequenceDone = 0;
 
 namespace {
+
+SRWLOCK g_engineLock = SRWLOCK_INIT;
+
+void logWait(const FlashLockHolder& holder, DWORD waitMs)
+{
+    char who[160];
+    LogPrint(kLogVerbose, "Waiting for the firmware installation of %s to end (at most %lu s)\n",
+             DescribeHolder(holder, who, sizeof who), static_cast<unsigned long>(waitMs / 1000));
+}
 
 unsigned runCheckSteps()
 {
@@ -24,6 +36,12 @@ unsigned runCheckSteps()
     if (parseCommandLine() != 0)
         return kFlashNoCommandLine;
     LogPrint(kLogVerbose, "parsing commandline parameters completed.\n");
+
+    // No command of the vendor tool runs while another process writes
+    // firmware on this machine.
+    MachineFlashLock machine;
+    if (!takeMachine(machine, FlashActivity::kInventory))
+        return kFlashBusy;
 
     // Only a discovery run comes back here after an inventory; it starts
     // from an empty collection so its report lists each controller once.
@@ -64,8 +82,55 @@ unsigned runCheckSteps()
 
 }  // namespace
 
+void logRecord(const char* format, ...)
+{
+    char text[1024];
+    va_list args;
+    va_start(args, format);
+    vsnprintf(text, sizeof text, format, args);
+    va_end(args);
+    LogPrint(kLogVerbose, "%s\n", text);
+    // The component log writes its line ends as given.
+    LogPrint(kLogComponentMain, "%s\r\n", text);
+}
+
+EngineGuard::EngineGuard()
+{
+    AcquireSRWLockExclusive(&g_engineLock);
+}
+
+EngineGuard::~EngineGuard()
+{
+    ReleaseSRWLockExclusive(&g_engineLock);
+}
+
+bool takeMachine(MachineFlashLock& machine, FlashActivity activity)
+{
+    const MachineFlashLock::Wait policy =
+        activity == FlashActivity::kFlash ? MachineFlashLock::Wait::kForInventory : MachineFlashLock::Wait::kForAny;
+    FlashLockHolder holder;
+    DWORD error = 0;
+    switch (machine.Acquire(activity, policy, kMachineWaitMs, holder, error, &logWait)) {
+    case MachineFlashLock::Result::kAcquired:
+        return true;
+    case MachineFlashLock::Result::kBusy: {
+        char who[160];
+        logRecord("Another firmware installation is running on this machine: %s; the vendor tool is not started",
+                  DescribeHolder(holder, who, sizeof who));
+        return false;
+    }
+    case MachineFlashLock::Result::kFailed:
+        break;
+    }
+    // Without the lock nothing could keep a second write away.
+    logRecord("The machine-wide firmware lock cannot be made (error %lu); the vendor tool is not started",
+              static_cast<unsigned long>(error));
+    return false;
+}
+
 unsigned runCheckSequence()
 {
+    const EngineGuard guard;
     if (sequenceDone)
         return kFlashNoDevice;
     try {
@@ -95,5 +160,6 @@ void resetEngineState()
     memset(discoveryFile, 0, sizeof discoveryFile);
     forceFlag = downgradeFlag = rewriteFlag = silentFlag = discoveryFlag = sequenceDone = 0;
     std::string().swap(packageVersion);
+    std::string().swap(packageDefinitionFile);
     LogSetVerboseLevel(0);
 }

@@ -1,10 +1,13 @@
 // The firmware flash engine: process-wide state and the free functions that
-// the flash component calls. One thread (the host's) uses it; nothing here
-// is locked. Every step writes its progress to the process log.
+// the flash component calls. The host calls one at a time; the entry points
+// still serialise threads that race in (EngineGuard), and a machine-wide lock
+// keeps the vendor tool of other processes away while one writes firmware.
+// Every step writes its progress to the process log.
 #pragma once
 
 #include "device_obj.h"
 #include "flash_codes.h"
+#include "flash_lock.h"
 
 #include <windows.h>
 
@@ -21,13 +24,42 @@ extern unsigned char silentFlag;                  // -s; recorded only
 extern unsigned char discoveryFlag;               // write the discovery report instead of flashing
 extern char discoveryFile[1024];                  // the discovery report's path
 extern std::string packageVersion;                // firmware version the package carries
+extern std::string packageDefinitionFile;         // the package definition the component found, or ""
 extern unsigned char sequenceDone;                // the check sequence has counted once
+
+// --- Threads and processes ----------------------------------------------
+
+// Serialises the engine's entry points between the threads of one process:
+// the check sequence runs once even when threads race into it, and never
+// beside a flash.
+class EngineGuard {
+public:
+    EngineGuard();
+    ~EngineGuard();
+    EngineGuard(const EngineGuard&) = delete;
+    EngineGuard& operator=(const EngineGuard&) = delete;
+};
+
+// How long an inventory waits for another process's firmware installation,
+// and an installation for another process's inventory, before giving up.
+constexpr DWORD kMachineWaitMs = 30 * 60 * 1000;
+
+// One line of the firmware write's record, in the engine's log and in the
+// component's main log (format without its line end; at most 1023 bytes).
+void logRecord(const char* format, ...) __attribute__((format(gnu_printf, 1, 2)));
+
+// Takes the machine-wide firmware lock for activity: an inventory waits for
+// any other holder, a flash only for another inventory (both at most
+// kMachineWaitMs); false, with the holder in the process log and the
+// component's main log, when the machine stays taken.
+bool takeMachine(MachineFlashLock& machine, FlashActivity activity);
 
 // --- Check sequence ------------------------------------------------------
 
 // Reads the options, takes the inventory and summarises it (2 upgrade,
 // 4 downgrade, 3 rewrite or discovery written, 5 nothing found or already
-// done, 13 no command line). Completes at most once per process.
+// done, 13 no command line, 14 another installation kept the machine past
+// the wait). Completes at most once per process.
 unsigned runCheckSequence();
 // When forceFlag is set, marks every controller for flashing.
 void setForceFlashForAll();
@@ -65,14 +97,23 @@ std::string getModelName(const std::string& subDeviceId);
 
 // The first entry of the current directory whose name contains text, or "".
 std::string findFirstFileContaining(const std::string& text);
+// The package's firmware image: the one regular, non-empty file whose name
+// contains ".bin" and can be given to the tool in the ANSI code page. "" when
+// there is not exactly one such file; the log then names every candidate
+// and why it was refused. images, when given, receives how many usable
+// images there were.
+std::string findFirmwareImage(unsigned* images = nullptr);
 // The vendor tool's file in the package folder (the current directory) by
-// its full path, or "" when the folder holds none: the engine starts the
-// package's own copy, never one that Windows' search would find first (the
-// host's folder comes before the current directory).
+// its full path, whatever its length, or "" when the folder holds none.
 std::wstring packageToolPath();
-// Runs a command line of the vendor tool (see runCommand), the package's
-// own copy when there is one, and writes the process-log line of a run
-// that failed.
+// The tool to start: the package's own, else the first in an absolute PATH
+// folder that is neither the host's folder nor the current directory (which
+// Windows' own search would try first); "" when there is none.
+std::wstring vendorToolPath();
+// Runs a command line of the vendor tool (see runCommand) by the full path
+// of vendorToolPath, and writes the process-log line of a run that failed,
+// of the tool it started and of output it cut. An answer in UTF-16 is
+// turned into text in the ANSI code page.
 int runTool(const char* command, std::string& output);
 // Reads the package's firmware version into packageVersion and returns it.
 std::string readKeyFilesFromKXXML(const std::string& fileName);
@@ -84,7 +125,8 @@ const char* getFirmwareCurrentVersion();
 
 // --- Flashing and discovery ---------------------------------------------
 
-// Flashes every marked controller: 1, 7 or 12.
+// Flashes every marked controller: 1, 7, 12, or 14 when another process's
+// firmware installation holds the machine.
 unsigned flashFirmware();
 // Writes the discovery report to discoveryFile; true when written.
 bool writeDiscoveryFile();

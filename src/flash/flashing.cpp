@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstring>
 #include <share.h>
+#include <vector>
 
 bool discoveryWritten = false;
 
@@ -116,36 +117,78 @@ std::string buildReport(const std::string& altName)
     return r;
 }
 
+// One line per controller in both the engine's log and the component's
+// main log: what was written where, and how it ended.
+void recordFlash(const DeviceObj& device, const std::string& image, const char* outcome)
+{
+    logRecord("Controller %d (%s, firmware %s): image %s: %s",
+             device.getControllerId(), device.getProductName().c_str(), device.getFwVersion().c_str(), image.c_str(),
+             outcome);
+}
+
+// The tool's own last words on a failed flash: at most five lines of at most
+// 200 bytes each.
+void logLastLines(const std::string& output)
+{
+    const size_t kLines = 5;
+    const int kLineBytes = 200;
+    std::vector<std::string> lines;
+    size_t end = output.size();
+    while (end > 0 && lines.size() < kLines) {
+        while (end > 0 && (output[end - 1] == '\n' || output[end - 1] == '\r'))
+            --end;
+        if (end == 0)
+            break;
+        size_t start = output.find_last_of('\n', end - 1);
+        start = start == std::string::npos ? 0 : start + 1;
+        lines.push_back(output.substr(start, end - start));
+        end = start;
+    }
+    for (auto line = lines.rbegin(); line != lines.rend(); ++line)
+        LogPrint(kLogVerbose, "Tool said: %.*s\n", kLineBytes, line->c_str());
+}
+
 }  // namespace
 
 unsigned flashFirmware()
 {
+    const EngineGuard guard;
     // A discovery run flashes nothing; it succeeded only if its report was
     // written whole.
     if (discoveryFlag)
         return discoveryWritten ? kFlashDiscovery : kFlashError;
 
     LogPrint(kLogVerbose, "Attempting for firmware installation...\n");
-    const std::string image = findFirstFileContaining(".bin");
+    unsigned images = 0;
+    const std::string image = findFirmwareImage(&images);
     LogPrint(kLogVerbose, "FW binary file: %s\n", image.c_str());
-    // Without an image the tool would be asked to flash nothing, and an
-    // answer of success would be believed.
+    // Without its one image the tool would be asked to flash nothing, or
+    // something the package did not mean, and an answer of success would be
+    // believed.
     if (image.empty()) {
-        LogPrint(kLogVerbose, "No firmware image (.bin) found in the package folder; nothing is flashed\n");
+        logRecord("%s", images == 0 ? "No firmware image (.bin) found in the package folder; nothing is flashed"
+                                    : "More than one firmware image (.bin) in the package folder; nothing is flashed");
         return kFlashError;
     }
+
+    // Nothing is written while another process's tool may be writing, and
+    // an installation does not wait behind another one: it says so at once.
+    MachineFlashLock machine;
+    if (!takeMachine(machine, FlashActivity::kFlash))
+        return kFlashBusy;
 
     unsigned result = kFlashError;
     bool failed = false;
     for (const DeviceObj& device : deviceCollection) {
         if (!device.isFlashNeed())
             continue;
+        const int id = device.getControllerId();
         char command[1024];
-        const int n = snprintf(command, sizeof command, "%s %d %s %s %s %d", kTool, device.getControllerId(),
-                               "flash -o hba -f", imageArgument(image).c_str(), "-c 1 -s", 1);
+        const int n = snprintf(command, sizeof command, "%s %d %s %s %s %d", kTool, id, "flash -o hba -f",
+                               imageArgument(image).c_str(), "-c 1 -s", 1);
         if (n < 0 || static_cast<size_t>(n) >= sizeof command) {
-            LogPrint(kLogVerbose, "FW flash failed on Controller ID: %d: image name too long\n",
-                     device.getControllerId());
+            LogPrint(kLogVerbose, "FW flash failed on Controller ID: %d: image name too long\n", id);
+            recordFlash(device, image, "not flashed: the image name is too long for the command");
             failed = true;
             continue;
         }
@@ -155,14 +198,18 @@ unsigned flashFirmware()
             // The controller keeps its old firmware: that is a failure, not
             // a skip, or the host would hear success.
             LogPrint(kLogVerbose, "Failed to execute command\n");
+            recordFlash(device, image, "not flashed: the tool did not start");
             failed = true;
             continue;
         }
         if (containsSuccessText(output)) {
-            LogPrint(kLogVerbose, "FW flash successful on Controller ID: %d\n", device.getControllerId());
+            LogPrint(kLogVerbose, "FW flash successful on Controller ID: %d\n", id);
+            recordFlash(device, image, "success");
             result = kFlashDone;
         } else {
-            LogPrint(kLogVerbose, "FW flash failed on Controller ID: %d\n", device.getControllerId());
+            LogPrint(kLogVerbose, "FW flash failed on Controller ID: %d\n", id);
+            logLastLines(output);
+            recordFlash(device, image, "failed");
             failed = true;
         }
     }
@@ -174,7 +221,7 @@ bool writeDiscoveryFile()
     discoveryWritten = false;
     // The report is built whole before the file is opened, so nothing that
     // fails while building it can leave the file open.
-    const std::string report = buildReport(readAltNameFromKXXML(findFirstFileContaining(".xml")));
+    const std::string report = buildReport(readAltNameFromKXXML(packageDefinitionFile));
     // Appended in text mode: every "\n" lands as CR LF, an existing report
     // keeps its content. The folder is not created.
     UniqueFile file(_fsopen(discoveryFile, "a", _SH_DENYNO));

@@ -13,7 +13,6 @@
 namespace {
 
 const char kTool[] = "mnv_cli.exe";
-const wchar_t kToolFile[] = L"mnv_cli.exe";
 // More controllers than any machine holds: a larger count is not believed.
 const int kMaxControllers = 1024;
 
@@ -75,7 +74,7 @@ unsigned char runDeviceInventory()
 
     // The package version is read even when there is nothing to compare it
     // with: later steps (the discovery report) use it.
-    readKeyFilesFromKXXML(findFirstFileContaining(".xml"));
+    readKeyFilesFromKXXML(packageDefinitionFile);
 
     bool appended = false;
     // Bounded here too, so n cannot run past the largest int whatever the
@@ -95,30 +94,6 @@ unsigned char runDeviceInventory()
         }
     }
     return appended ? 1 : 0;
-}
-
-std::wstring packageToolPath()
-{
-    wchar_t path[MAX_PATH];
-    const DWORD n = GetFullPathNameW(kToolFile, MAX_PATH, path, nullptr);
-    if (n == 0 || n >= MAX_PATH)
-        return std::wstring();
-    const DWORD attributes = GetFileAttributesW(path);
-    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY))
-        return std::wstring();
-    return path;
-}
-
-int runTool(const char* command, std::string& output)
-{
-    const std::wstring tool = packageToolPath();
-    RunStatus status = kRunOk;
-    const int result = runCommand(tool.empty() ? nullptr : tool.c_str(), command, output, &status);
-    if (status == kRunOutputLost)
-        LogPrint(kLogVerbose, "%s: %s\n", runStatusText(status), command ? command : "");
-    else if (status != kRunOk)
-        LogPrint(kLogVerbose, "%s\n", runStatusText(status));
-    return result;
 }
 
 std::string getModelName(const std::string& subDeviceId)

@@ -108,3 +108,23 @@ const char* findModelName(const std::string& subDeviceId)
     const auto found = kModels.find(subDeviceId);
     return found == kModels.end() ? nullptr : found->second.c_str();
 }
+
+bool isUtf16Text(const std::string& output)
+{
+    if (output.size() >= 2 && static_cast<unsigned char>(output[0]) == 0xFF &&
+        static_cast<unsigned char>(output[1]) == 0xFE)
+        return true;
+    // Without a mark: every second byte of the first few characters is zero
+    // and every other one is printable or a line end. Eight characters are
+    // more than any byte text of the tool could look like that by chance.
+    const size_t kProbeChars = 8;
+    if (output.size() < 2 * kProbeChars)
+        return false;
+    for (size_t i = 0; i < kProbeChars; ++i) {
+        const unsigned char low = static_cast<unsigned char>(output[2 * i]);
+        const unsigned char high = static_cast<unsigned char>(output[2 * i + 1]);
+        if (high != 0 || !(low == '\r' || low == '\n' || low == '\t' || (low >= 0x20 && low < 0x7F)))
+            return false;
+    }
+    return true;
+}

@@ -39,3 +39,8 @@ ControllerInfo parseControllerInfo(const std::string& output);
 // The model name of a supported sub-device id (exact, case-sensitive), or
 // nullptr when the id is not in the table.
 const char* findModelName(const std::string& subDeviceId);
+
+// Whether the tool answered in UTF-16 (little-endian): a byte-order mark, or
+// the unmistakable pattern of one, ASCII text with a zero after every byte.
+// The first 16 bytes decide.
+bool isUtf16Text(const std::string& output);

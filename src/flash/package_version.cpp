@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <vector>
 
 namespace {
 
@@ -37,6 +38,71 @@ std::string findFirstFileContaining(const std::string& text)
             return found.cFileName;
     } while (FindNextFileA(search.get(), &found));
     return std::string();
+}
+
+namespace {
+
+// The name in the ANSI code page, and whether it converted without loss.
+bool ansiName(const wchar_t* name, std::string& ansi)
+{
+    BOOL lossy = FALSE;
+    const int n = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, name, -1, nullptr, 0, nullptr, &lossy);
+    ansi.assign(n > 0 ? static_cast<size_t>(n) : 1, '\0');
+    if (n > 0)
+        WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, name, -1, &ansi[0], n, nullptr, &lossy);
+    ansi.resize(ansi.size() - 1);
+    return n > 0 && !lossy;
+}
+
+}  // namespace
+
+std::string findFirmwareImage(unsigned* images)
+{
+    struct Candidate {
+        std::string name;
+        const char* refused;  // null: a regular, non-empty file the tool can be given
+    };
+    std::vector<Candidate> candidates;
+    WIN32_FIND_DATAW found;
+    UniqueFindHandle search(FindFirstFileW(L"*", &found));
+    if (search) {
+        do {
+            if (!wcsstr(found.cFileName, L".bin"))
+                continue;
+            Candidate c;
+            const bool nameable = ansiName(found.cFileName, c.name);
+            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+                c.refused = "a folder";
+            else if (found.nFileSizeHigh == 0 && found.nFileSizeLow == 0)
+                c.refused = "an empty file";
+            else if (!nameable)
+                c.refused = "its name cannot be given to the tool in the ANSI code page";
+            else
+                c.refused = nullptr;
+            candidates.push_back(c);
+        } while (FindNextFileW(search.get(), &found));
+    }
+    size_t usable = 0;
+    const Candidate* image = nullptr;
+    for (const Candidate& c : candidates) {
+        if (!c.refused) {
+            ++usable;
+            image = &c;
+        }
+    }
+    // Which of two images the package means cannot be guessed: an old image
+    // left beside the new one must not be written over every controller.
+    const bool chosen = usable == 1;
+    for (const Candidate& c : candidates) {
+        if (c.refused)
+            LogPrint(kLogVerbose, "Firmware image candidate %s refused: %s\n", c.name.c_str(), c.refused);
+        else if (!chosen)
+            LogPrint(kLogVerbose, "Firmware image candidate %s refused: one of %u images\n", c.name.c_str(),
+                     static_cast<unsigned>(usable));
+    }
+    if (images)
+        *images = static_cast<unsigned>(usable);
+    return chosen ? image->name : std::string();
 }
 
 namespace {

@@ -1,5 +1,6 @@
 #include "cmplog2.h"
 
+#include "log_append.h"
 #include "sysinfo.h"
 
 #include <cstdio>
@@ -61,12 +62,14 @@ size_t UnitsWithin(const wchar_t* text, size_t length, size_t budget)
 
 // Appends text at the end of the file, converted to the ANSI code page as
 // one block and cut to the bound of a line; a cut text keeps the line end it
-// had. The handle appends, so each write lands at the end even when another
-// process writes the same file. Write errors are ignored: the log never
-// stops the caller.
-void AppendAnsi(const UniqueHandle& file, const wchar_t* text)
+// had. The whole entry goes out in one write, so entries of hosts writing the
+// same log at once never mix inside a line. Write errors are ignored: the log
+// never stops the caller; a file another program keeps locked drops the
+// entry after a bounded wait, says so once on standard output, and is not
+// waited for again until a write gets through.
+void AppendAnsi(CCmpLog2::LogFile& file, const wchar_t* text)
 {
-    if (!file.valid() || !text || !*text)
+    if (!file.hFile.valid() || !text || !*text)
         return;
     size_t length = wcslen(text);
     std::wstring cut;
@@ -86,20 +89,18 @@ void AppendAnsi(const UniqueHandle& file, const wchar_t* text)
         return;
     std::string ansi(static_cast<size_t>(bytes), '\0');
     WideCharToMultiByte(CP_ACP, 0, text, static_cast<int>(length), &ansi[0], bytes, nullptr, nullptr);
-    // Windows puts each write of an append-only handle at the end; Wine
-    // does not hold to that between processes (hosts writing at once lose
-    // lines there). A lock on one byte far beyond any log data, so readers
-    // of the text are never blocked, makes moving to the end and writing
-    // one step for every writer of this log.
-    OVERLAPPED lockAt = {};
-    lockAt.Offset = 0xFFFFFFFE;
-    lockAt.OffsetHigh = 0x7FFFFFFF;
-    const bool locked = LockFileEx(file.get(), LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &lockAt) != FALSE;
-    SetFilePointer(file.get(), 0, nullptr, FILE_END);
-    DWORD written = 0;
-    WriteFile(file.get(), ansi.data(), static_cast<DWORD>(ansi.size()), &written, nullptr);
-    if (locked)
-        UnlockFileEx(file.get(), 0, 1, 0, &lockAt);
+    const AppendResult result =
+        AppendWhole(file.hFile.get(), ansi.data(), ansi.size(), file.bLocked ? 0 : kAppendWaitMs);
+    if (result != AppendResult::kLocked) {
+        file.bLocked = false;
+        return;
+    }
+    if (!file.bLocked && !file.bLockReported) {
+        file.bLockReported = true;
+        printf("Log file %ls is locked by another process; its lines are dropped\n", file.szPath);
+        fflush(stdout);
+    }
+    file.bLocked = true;
 }
 
 bool OpenLogFile(CCmpLog2::LogFile& file)
@@ -230,24 +231,20 @@ void CCmpLog2::WriteEntry(unsigned mode, int type, const wchar_t* source, int li
     const bool toMain = mode == kMainOnly || mode == kBothHeader || mode == kBothContinue;
     const bool verboseHeader = mode == kVerboseHeader || mode == kBothHeader;
     const bool verboseContinue = mode == kVerboseContinue || mode == kBothContinue;
+    const wchar_t* marker = MarkerFor(type);
 
-    if (toMain && m_Main.hFile.valid()) {
-        AppendAnsi(m_Main.hFile, MarkerFor(type));
-        AppendAnsi(m_Main.hFile, message);
-    }
+    if (toMain && m_Main.hFile.valid())
+        AppendAnsi(m_Main, (std::wstring(marker) + message).c_str());
     if (!m_Verbose.hFile.valid())
         return;
     if (verboseHeader) {
         wchar_t time[256] = L"";
         GetTimeString(time, 255);
-        const wchar_t* marker = MarkerFor(type);
         wchar_t header[1024];
         _snwprintf(header, 1024, L"[%ls]::%ls[%d] %ls", time, SourceName(source), line, marker);
         header[1023] = L'\0';
-        AppendAnsi(m_Verbose.hFile, header);
-        AppendAnsi(m_Verbose.hFile, message);
+        AppendAnsi(m_Verbose, (std::wstring(header) + message).c_str());
     } else if (verboseContinue) {
-        AppendAnsi(m_Verbose.hFile, MarkerFor(type));
-        AppendAnsi(m_Verbose.hFile, message);
+        AppendAnsi(m_Verbose, (std::wstring(marker) + message).c_str());
     }
 }

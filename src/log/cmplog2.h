@@ -32,6 +32,8 @@ public:
     struct LogFile {
         UniqueHandle hFile;
         wchar_t szPath[kPathChars] = L"";
+        bool bLocked = false;        // another program held it locked at the last write
+        bool bLockReported = false;  // standard output has been told so
     };
 
     CCmpLog2();

@@ -1,6 +1,9 @@
 #include "process_log.h"
 
 #include "cmplog2.h"
+#include "log_append.h"
+#include "sysinfo.h"
+#include "text_util.h"
 #include "unique_resource.h"
 
 #include <windows.h>
@@ -11,6 +14,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <exception>
+#include <io.h>
+#include <string>
 #include <share.h>
 
 namespace {
@@ -25,13 +31,14 @@ int g_nVerboseLevel = 0;
 char g_szNamedFile[512] = "";
 bool g_bVerboseOpenFailReported = false;
 bool g_bNamedOpenFailReported = false;
+bool g_bFallbackReported = false;
 char g_szDate[100] = "";
 
+// Binary: the text-mode line ends are made here, so that a line, its stamp
+// and its line end go out in one write. Shared with other writers.
 UniqueFile OpenForAppend(const char* path, bool& failureReported)
 {
-    // Text mode: every "\n" of the text lands as "\r\n"; shared with other
-    // writers, each write goes to the end.
-    UniqueFile file(_fsopen(path, "a+", _SH_DENYNO));
+    UniqueFile file(_fsopen(path, "ab", _SH_DENYNO));
     if (!file && !failureReported) {
         failureReported = true;
         printf("Failed to open log file %s : %s\n", path, strerror(errno));
@@ -40,10 +47,53 @@ UniqueFile OpenForAppend(const char* path, bool& failureReported)
     return file;
 }
 
-// One line of the files, formatted whole before it is written. The engine
-// logs what the vendor tool prints, and a tool that prints megabytes where a
-// number belongs must not grow the log by as much: a longer text is cut to
-// what fits, and a cut text still ends its line.
+// Where the engine's record goes when the verbose file cannot be opened where
+// it belongs (a package on a drive without that folder, a folder that cannot
+// be made): beside the component log, else in the temporary folder. The
+// component log says once where it went.
+UniqueFile OpenFallback()
+{
+    wchar_t folder[MAX_PATH] = L"";
+    if (g_pComponentLog && g_pComponentLog->Folder()[0]) {
+        BoundedCopy(folder, MAX_PATH, g_pComponentLog->Folder());
+    } else {
+        const DWORD n = ExpandEnvironmentStringsW(L"%systemdrive%\\tzrsystem\\log\\", folder, MAX_PATH);
+        if (n == 0 || n > MAX_PATH)
+            folder[0] = L'\0';
+    }
+    wchar_t temp[MAX_PATH] = L"";
+    const DWORD n = GetTempPathW(MAX_PATH, temp);
+    if (n > 0 && n < MAX_PATH)
+        BoundedAppend(temp, MAX_PATH, L"tzrsystem\\log\\");
+    else
+        temp[0] = L'\0';
+    for (const wchar_t* candidate : {static_cast<const wchar_t*>(folder), static_cast<const wchar_t*>(temp)}) {
+        if (!candidate[0])
+            continue;
+        wchar_t path[MAX_PATH];
+        BoundedCopy(path, MAX_PATH, candidate);
+        CreateDirectoryPath(path);
+        BoundedAppend(path, MAX_PATH, L"Verbose.log");
+        UniqueFile file(_wfsopen(path, L"ab", _SH_DENYNO));
+        if (!file)
+            continue;
+        if (!g_bFallbackReported && g_pComponentLog) {
+            g_bFallbackReported = true;
+            wchar_t note[2 * MAX_PATH];
+            _snwprintf(note, 2 * MAX_PATH, L"The engine's log cannot be written to %hs; it goes to %ls\r\n",
+                       kVerboseFile, path);
+            note[2 * MAX_PATH - 1] = L'\0';
+            try {
+                g_pComponentLog->WriteText(CCmpLog2::kBothHeader, CCmpLog2::kWarning, kForwardSource,
+                                           kForwardLineMain, note);
+            } catch (const std::exception&) {
+            }
+        }
+        return file;
+    }
+    return UniqueFile();
+}
+
 struct LogLine {
     char text[kLogLineBytes];
     size_t length = 0;
@@ -64,25 +114,73 @@ void FormatLine(LogLine& line, const char* format, va_list args)
     line.text[line.length - 1] = '\n';
 }
 
-void AppendToFile(UniqueFile& file, const LogLine& line)
+// A line as it goes to a file: the optional stamp, then the text with every
+// "\n" landing as "\r\n", as text mode would write it. Fixed size, so that
+// logging never allocates (and never throws).
+struct FileLine {
+    char bytes[64 + 2 * kLogLineBytes];
+    size_t length = 0;
+
+    void Add(const char* text) {
+        while (*text && length < sizeof bytes)
+            bytes[length++] = *text++;
+    }
+    void AddLine(const LogLine& line)
+    {
+        for (size_t i = 0; i < line.length; ++i) {
+            if (line.text[i] == '\n')
+                bytes[length++] = '\r';
+            bytes[length++] = line.text[i];
+        }
+    }
+};
+
+// Writes the bytes at the end of the file in one piece; a file that another
+// program keeps locked drops the line after a bounded wait, says so once on
+// standard output and is not waited for again until a write gets through.
+struct LockState {
+    bool locked = false;
+    bool reported = false;
+};
+LockState g_verboseLock;
+LockState g_namedLock;
+
+void AppendBytes(UniqueFile& file, const FileLine& line, LockState& state, const char* path)
 {
-    if (line.length != 0)
-        fwrite(line.text, 1, line.length, file.get());
+    const HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file.get())));
+    const AppendResult result = AppendWhole(handle, line.bytes, line.length, state.locked ? 0 : kAppendWaitMs);
+    if (result != AppendResult::kLocked) {
+        state.locked = false;
+        return;
+    }
+    if (!state.reported) {
+        state.reported = true;
+        printf("Log file %s is locked by another process; its lines are dropped\n", path);
+        fflush(stdout);
+    }
+    state.locked = true;
 }
 
 void AppendToVerboseFile(int flags, const LogLine& line)
 {
     UniqueFile file = OpenForAppend(kVerboseFile, g_bVerboseOpenFailReported);
     if (!file)
+        file = OpenFallback();
+    if (!file || line.length == 0)
         return;
+    FileLine out;
     if (!(flags & kLogNoTimeStamp)) {
-        char stamp[32];
+        // The time and the process: hosts running at once share the file.
+        char stamp[64];
         const time_t now = time(nullptr);
         const struct tm* utc = gmtime(&now);
         if (utc && strftime(stamp, sizeof stamp, "[%Y-%m-%dT%H:%M:%SZ] ", utc) > 0)
-            fputs(stamp, file.get());
+            out.Add(stamp);
+        snprintf(stamp, sizeof stamp, "[%lu] ", static_cast<unsigned long>(GetCurrentProcessId()));
+        out.Add(stamp);
     }
-    AppendToFile(file, line);
+    out.AddLine(line);
+    AppendBytes(file, out, g_verboseLock, kVerboseFile);
 }
 
 // Formats the text afresh (at most 1023 bytes, a longer text is cut), widens
@@ -99,7 +197,12 @@ void ForwardToComponentLog(unsigned mode, int line, const char* format, va_list 
     if (converted == static_cast<size_t>(-1))
         return;
     wide[converted < 1024 ? converted : 1023] = L'\0';
-    g_pComponentLog->WriteText(mode, CCmpLog2::kPlain, kForwardSource, line, wide);
+    // The process log never fails towards its caller: an entry the
+    // component log cannot take (memory exhausted) is dropped.
+    try {
+        g_pComponentLog->WriteText(mode, CCmpLog2::kPlain, kForwardSource, line, wide);
+    } catch (const std::exception&) {
+    }
 }
 
 }  // namespace
@@ -134,8 +237,11 @@ void LogPrint(int flags, const char* format, ...)
         AppendToVerboseFile(flags, line);
     if (toNamed) {
         UniqueFile file = OpenForAppend(g_szNamedFile, g_bNamedOpenFailReported);
-        if (file)
-            AppendToFile(file, line);
+        if (file && line.length != 0) {
+            FileLine out;
+            out.AddLine(line);
+            AppendBytes(file, out, g_namedLock, g_szNamedFile);
+        }
     }
 }
 

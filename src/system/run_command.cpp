@@ -5,12 +5,74 @@
 #include <windows.h>
 
 #include <cstdlib>
+#include <exception>
 #include <new>
 
 namespace {
 
 const size_t kCommandChars = 1024;
-const DWORD kChunk = 4096;
+const DWORD kChunk = 65536;
+// How long the reader sleeps on an empty pipe before it looks again whether
+// the child has ended.
+const DWORD kPollMs = 10;
+
+// Keeps the first kRunKeepHead bytes of a run's output and its last
+// kRunKeepTail, and counts what lies between.
+class OutputKeeper {
+public:
+    explicit OutputKeeper(std::string& output) : m_output(output), m_start(output.size()) {}
+
+    void Add(const char* bytes, size_t count)
+    {
+        if (!m_kept)
+            return;
+        try {
+            const size_t head = m_output.size() - m_start;
+            if (head < kRunKeepHead) {
+                const size_t take = count < kRunKeepHead - head ? count : kRunKeepHead - head;
+                m_output.append(bytes, take);
+                bytes += take;
+                count -= take;
+            }
+            if (count == 0)
+                return;
+            m_tail.append(bytes, count);
+            if (m_tail.size() > 2 * kRunKeepTail) {
+                const size_t drop = m_tail.size() - kRunKeepTail;
+                m_cut += drop;
+                m_tail.erase(0, drop);
+            }
+        } catch (const std::exception&) {
+            m_kept = false;
+        }
+    }
+
+    // Puts the tail after the head; false when the output could not be kept.
+    bool Finish()
+    {
+        if (!m_kept)
+            return false;
+        if (m_tail.size() > kRunKeepTail) {
+            m_cut += m_tail.size() - kRunKeepTail;
+            m_tail.erase(0, m_tail.size() - kRunKeepTail);
+        }
+        try {
+            m_output.append(m_tail);
+        } catch (const std::exception&) {
+            return false;
+        }
+        return true;
+    }
+
+    unsigned long long Cut() const { return m_cut; }
+
+private:
+    std::string& m_output;
+    const size_t m_start;
+    std::string m_tail;
+    unsigned long long m_cut = 0;
+    bool m_kept = true;
+};
 
 // Records what failed and answers -1.
 int Failed(RunStatus* status, RunStatus what)
@@ -41,8 +103,11 @@ int runCommand(const char* command, std::string& output, RunStatus* status)
     return runCommand(nullptr, command, output, status);
 }
 
-int runCommand(const wchar_t* application, const char* command, std::string& output, RunStatus* status)
+int runCommand(const wchar_t* application, const char* command, std::string& output, RunStatus* status,
+               unsigned long long* cutBytes)
 {
+    if (cutBytes)
+        *cutBytes = 0;
     if (status)
         *status = kRunOk;
     if (!command)
@@ -87,28 +152,38 @@ int runCommand(const wchar_t* application, const char* command, std::string& out
     if (!writeEnd.reset())
         return Failed(status, kRunPipeNotClosed);
 
-    // Read to the end before waiting: a child that prints more than the
-    // pipe holds would otherwise block against us for ever. When the text
-    // cannot be kept (memory exhausted) the pipe is still drained, so the
-    // child can finish, and the run counts as failed.
+    // Read while the child runs, and stop once it has ended and the pipe
+    // holds nothing more: a process it left behind holding the pipe does not
+    // hold us. What is kept is bounded (the head and the tail, where every
+    // answer of the tool stands); the rest is counted. When the text cannot
+    // be kept (memory exhausted) the pipe is still drained, so the child can
+    // finish, and the run counts as failed.
     const size_t before = output.size();
-    bool kept = true;
+    OutputKeeper keeper(output);
     char chunk[kChunk];
-    DWORD read = 0;
-    while (ReadFile(readEnd.get(), chunk, kChunk, &read, nullptr) && read > 0) {
-        if (!kept)
+    bool ended = false;
+    for (;;) {
+        DWORD available = 0;
+        if (!PeekNamedPipe(readEnd.get(), nullptr, 0, nullptr, &available, nullptr))
+            break;  // every writer has closed its end
+        if (available > 0) {
+            DWORD read = 0;
+            if (!ReadFile(readEnd.get(), chunk, available < kChunk ? available : kChunk, &read, nullptr) || read == 0)
+                break;
+            keeper.Add(chunk, read);
             continue;
-        try {
-            output.append(chunk, read);
-        } catch (const std::exception&) {
-            kept = false;
         }
+        if (ended)
+            break;
+        ended = WaitForSingleObject(process.get(), kPollMs) == WAIT_OBJECT_0;
     }
     readEnd.reset();
     WaitForSingleObject(process.get(), INFINITE);
-    if (!kept) {
+    if (!keeper.Finish()) {
         output.resize(before);
         return Failed(status, kRunOutputLost);
     }
+    if (cutBytes)
+        *cutBytes = keeper.Cut();
     return 0;
 }

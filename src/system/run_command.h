@@ -5,6 +5,11 @@
 
 #include <string>
 
+// What a run keeps of its output: far more than any answer of the tool, far
+// less than a tool that prints without end would cost.
+constexpr size_t kRunKeepHead = 1024 * 1024;
+constexpr size_t kRunKeepTail = 64 * 1024;
+
 // What became of a run. The runner writes no log of its own (it sits below
 // the logs); its callers tell what failed with runStatusText.
 enum RunStatus {
@@ -29,9 +34,15 @@ const char* runStatusText(RunStatus status);
 // share one pipe, so their texts arrive interleaved as the child wrote them;
 // every byte is appended to output. The exit code is not looked at.
 //
+// Reading ends when the process has ended and the pipe holds nothing more,
+// also when a process it started still holds the pipe. Of the output, the
+// first kRunKeepHead and the last kRunKeepTail bytes are kept (joined); the
+// number of bytes between them that were dropped goes to cutBytes.
+//
 // Returns 0 when the process ran and its output was read to the end, -1 when
 // it could not be started or its output could not be kept; status, when
 // given, says which. Never throws.
-int runCommand(const wchar_t* application, const char* command, std::string& output, RunStatus* status = nullptr);
+int runCommand(const wchar_t* application, const char* command, std::string& output, RunStatus* status = nullptr,
+               unsigned long long* cutBytes = nullptr);
 // The same with Windows' search.
 int runCommand(const char* command, std::string& output, RunStatus* status = nullptr);

@@ -68,6 +68,16 @@ struct ScHandleTraits {
 };
 using UniqueScHandle = UniqueResource<ScHandleTraits>;
 
+// A mapped view of a section object.
+struct ViewTraits {
+    using handle_type = void*;
+    using keeper = LastErrorKeeper;
+    static handle_type invalid() { return nullptr; }
+    static bool valid(handle_type h) { return h != nullptr; }
+    static bool close(handle_type h) { return UnmapViewOfFile(h) != FALSE; }
+};
+using UniqueView = UniqueResource<ViewTraits>;
+
 // A loaded library, given back with FreeLibrary (not for GetModuleHandle).
 struct ModuleTraits {
     using handle_type = HMODULE;

@@ -71,10 +71,17 @@ TEST(Host, ComponentLogLinesAreBounded)
     s.AddFile(L"kxbound.xml", "<tzr_package><version value='1.0'/><sw_keys>" + keys + "</sw_keys></tzr_package>");
     s.Host({L"/verbose_log", L"--property", L"5"});
     const std::string verbose = Scenario::ComponentVerboseLog();
-    const std::string entry = "]::pkgdef[193]     - filename " + huge.substr(0, 4095 - 2 - 15) + "\r\n";
+    // Header and text together, cut to the bound with the line end kept
+    // (the entry may follow an open progress line).
     size_t found = 0;
-    for (size_t at = verbose.find(entry); at != std::string::npos; at = verbose.find(entry, at + 1))
+    const std::string text = "]::pkgdef[193]     - filename kkkk";
+    for (size_t at = verbose.find(text); at != std::string::npos; at = verbose.find(text, at + 1)) {
         ++found;
+        const size_t begin = verbose.rfind('[', at);
+        const size_t end = verbose.find("\r\n", at);
+        ASSERT_NE(std::string::npos, end);
+        EXPECT_EQ(4095u, end + 2 - begin);
+    }
     EXPECT_EQ(3u, found);
     EXPECT_LT(verbose.size(), 64u * 1024);
 }

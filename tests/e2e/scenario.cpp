@@ -46,7 +46,7 @@ unsigned HostResult::State() const
     return at == std::string::npos ? 0u : static_cast<unsigned>(std::stoul(line.substr(at + 8)));
 }
 
-Scenario::Scenario(const std::string& name) : m_folder(L"C:\\tzr-e2e\\" + Widen(name))
+Scenario::Scenario(const std::string& name, const std::wstring& root) : m_folder(root + L"\\" + Widen(name))
 {
     RemoveTree(m_folder);
     MakeDirs(m_folder);
@@ -108,6 +108,27 @@ void Scenario::ClearLogs()
 {
     for (const wchar_t* name : {L"tzrsetup.log", L"tzrsetup.verbose.log", L"Verbose.log"})
         DeleteFileW((LogFolder() + L"\\" + name).c_str());
+}
+
+std::string Package(const std::string& version, const std::string& altName)
+{
+    return "<tzr_package><version value=\"" + version + "\"/><alt_name><alt_name_xlate>" + altName +
+           "</alt_name_xlate></alt_name></tzr_package>";
+}
+
+std::string Controller(int n, const std::string& sdid, const std::string& fw, const std::string& extra)
+{
+    const std::string k = std::to_string(n);
+    return k + ".svid=0x1590\n" + k + ".sdid=" + sdid + "\n" + k + ".fw=" + fw + "\n" + extra;
+}
+
+std::vector<std::string> FlashCalls(const std::vector<std::string>& calls)
+{
+    std::vector<std::string> flashes;
+    for (const std::string& c : calls)
+        if (c.find(" flash ") != std::string::npos)
+            flashes.push_back(c);
+    return flashes;
 }
 
 std::vector<std::string> VerboseEntries(const std::string& source)

@@ -24,8 +24,8 @@ struct HostResult {
 
 class Scenario {
 public:
-    // name: a folder name unique to the scenario.
-    explicit Scenario(const std::string& name);
+    // name: a folder name unique to the scenario, under root.
+    explicit Scenario(const std::string& name, const std::wstring& root = L"C:\\tzr-e2e");
 
     const std::wstring& Folder() const { return m_folder; }
     std::wstring PathOf(const std::wstring& name) const { return m_folder + L"\\" + name; }
@@ -55,6 +55,13 @@ public:
 private:
     std::wstring m_folder;
 };
+
+// A firmware package definition of the given version.
+std::string Package(const std::string& version, const std::string& altName = "Veyra Boot FW");
+// The simulator's scenario lines of controller n.
+std::string Controller(int n, const std::string& sdid, const std::string& fw, const std::string& extra = "");
+// The flash commands among the simulator's calls.
+std::vector<std::string> FlashCalls(const std::vector<std::string>& calls);
 
 // The texts of the component verbose log's entries of one source, without
 // their "[time]::source[line] " header.

@@ -237,15 +237,25 @@ std::vector<std::string> SplitCrLf(const std::string& text)
     }
 }
 
+namespace {
+
+const std::regex& UtcStampAndProcess()
+{
+    static const std::regex stamp(R"(^\[\d{4}-\d{2}-\d{2}T\d{2}:\d{2}:\d{2}Z\] \[\d+\] )");
+    return stamp;
+}
+
+}  // namespace
+
 bool HasUtcStamp(const std::string& line)
 {
-    static const std::regex stamp(R"(^\[\d{4}-\d{2}-\d{2}T\d{2}:\d{2}:\d{2}Z\] )");
-    return std::regex_search(line, stamp);
+    return std::regex_search(line, UtcStampAndProcess());
 }
 
 std::string StripUtcStamp(const std::string& line)
 {
-    return HasUtcStamp(line) ? line.substr(23) : line;
+    std::smatch found;
+    return std::regex_search(line, found, UtcStampAndProcess()) ? found.suffix().str() : line;
 }
 
 }  // namespace tzrtest

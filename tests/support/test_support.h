@@ -78,9 +78,10 @@ DWORD LastErrorOf(F&& call)
 // unterminated piece is kept).
 std::vector<std::string> SplitCrLf(const std::string& text);
 
-// True when text starts with a UTC stamp "[YYYY-MM-DDTHH:MM:SSZ] ".
+// True when text starts with a UTC stamp and the writer's process id,
+// "[YYYY-MM-DDTHH:MM:SSZ] [1234] ".
 bool HasUtcStamp(const std::string& line);
-// The line without its 23-character UTC stamp.
+// The line without its UTC stamp and process id.
 std::string StripUtcStamp(const std::string& line);
 
 }  // namespace tzrtest

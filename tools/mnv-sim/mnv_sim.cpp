@@ -22,6 +22,14 @@
 //   N.svid=, N.sdid=, N.fw= controller N's ids and firmware (absent: no line)
 //   N.flash=success|fail|upper|crash|long|stderr   outcome of flashing N
 //   N.flash_text=TEXT       what a failing flash prints
+//   flash_ms=N              a flash takes N milliseconds, as a real one takes long
+//   encoding=utf16|utf16bare  answers in UTF-16LE, with or without a byte-order mark
+//   linger_ms=N             every answer leaves a process behind that holds the
+//                           output pipe for N milliseconds after the tool ended
+//
+// Every flash also writes mnv_sim.flash.<pid>.log beside the program: the
+// controller, and the start and end of the write as UTC FILETIME values, so a
+// test can tell whether two writes overlapped.
 //
 // Calls are appended, one command line per CR LF line, to mnv_sim.calls.log
 // beside the program.
@@ -155,8 +163,24 @@ void UpdateScenario(Scenario& scenario, const std::string& key, const std::strin
     scenario.values[key] = value;
 }
 
-void Emit(const std::string& bytes, bool toStderr)
+bool g_utf16 = false;
+bool g_utf16Mark = false;
+
+void Emit(const std::string& text, bool toStderr)
 {
+    std::string bytes = text;
+    if (g_utf16) {
+        bytes.clear();
+        if (g_utf16Mark) {
+            bytes += '\xFF';
+            bytes += '\xFE';
+            g_utf16Mark = false;  // once per answer
+        }
+        for (const char c : text) {
+            bytes += c;
+            bytes += '\0';
+        }
+    }
     HANDLE out = GetStdHandle(toStderr ? STD_ERROR_HANDLE : STD_OUTPUT_HANDLE);
     size_t done = 0;
     while (done < bytes.size()) {
@@ -236,6 +260,16 @@ int Flash(Scenario& scenario, int n, const std::string& image, bool toStderr)
         return 1;
     }
     const std::string outcome = scenario.Controller(n, "flash").empty() ? "success" : scenario.Controller(n, "flash");
+    FILETIME began;
+    GetSystemTimeAsFileTime(&began);
+    Sleep(static_cast<DWORD>(atol(scenario.Get("flash_ms", "0").c_str())));
+    FILETIME ended;
+    GetSystemTimeAsFileTime(&ended);
+    const auto ticks = [](const FILETIME& t) {
+        return std::to_string((static_cast<unsigned long long>(t.dwHighDateTime) << 32) | t.dwLowDateTime);
+    };
+    WriteAll(g_folder + L"mnv_sim.flash." + std::to_wstring(GetCurrentProcessId()) + L".log",
+             std::to_string(n) + " " + ticks(began) + " " + ticks(ended) + "\r\n", false);
     const std::string start = "Flashing controller " + std::to_string(n) + " with image " + image;
     if (outcome == "fail") {
         const std::string text = scenario.HasController(n, "flash_text") ? scenario.Controller(n, "flash_text")
@@ -277,10 +311,31 @@ bool IsNumber(const std::wstring& text)
     return true;
 }
 
+// A process of ours that inherits the pipe and holds it after we end.
+void LeaveLingerer(const std::string& milliseconds)
+{
+    wchar_t self[MAX_PATH];
+    const DWORD n = GetModuleFileNameW(nullptr, self, MAX_PATH);
+    if (n == 0 || n >= MAX_PATH)
+        return;
+    std::wstring commandLine = L"mnv_cli.exe --linger " + std::wstring(milliseconds.begin(), milliseconds.end());
+    STARTUPINFOW si = {};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi = {};
+    if (CreateProcessW(self, &commandLine[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi)) {
+        UniqueHandle thread(pi.hThread);
+        UniqueHandle process(pi.hProcess);
+    }
+}
+
 int Run(int argc, wchar_t** argv)
 {
     Scenario scenario = LoadScenario();
     const bool toStderr = scenario.Get("stream") == "stderr";
+    g_utf16 = scenario.Get("encoding").rfind("utf16", 0) == 0;
+    g_utf16Mark = scenario.Get("encoding") == "utf16";
+    if (scenario.Has("linger_ms"))
+        LeaveLingerer(scenario.Get("linger_ms"));
     std::vector<std::wstring> args(argv + 1, argv + argc);
     int code = 2;
     bool known = false;
@@ -320,12 +375,17 @@ int main()
     g_folder.erase(g_folder.find_last_of(L'\\') + 1);
 
     const wchar_t* commandLine = GetCommandLineW();
-    WriteAll(g_folder + L"mnv_sim.calls.log", Utf8(commandLine) + "\r\n", true);
-
     int argc = 0;
     wchar_t** argv = CommandLineToArgvW(commandLine, &argc);
     if (!argv)
         return 2;
+    if (argc == 3 && std::wstring(argv[1]) == L"--linger") {
+        Sleep(static_cast<DWORD>(_wtoi(argv[2])));
+        LocalFree(argv);
+        return 0;
+    }
+    WriteAll(g_folder + L"mnv_sim.calls.log", Utf8(commandLine) + "\r\n", true);
+
     const int code = Run(argc, argv);
     LocalFree(argv);
     return code;

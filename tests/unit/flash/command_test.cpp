@@ -84,7 +84,7 @@ TEST(RunCommand, CommandTooLongForItsBufferIsRefused)
     const std::string command = "mnv_cli.exe " + std::string(1100, 'a');
     std::string output;
     EXPECT_EQ(-1, runTool(command.c_str(), output));
-    EXPECT_EQ(std::vector<std::string>{"cannot convert command."}, log.Lines());
+    EXPECT_EQ((std::vector<std::string>{tool.ToolLine(), "cannot convert command."}), log.Lines());
     EXPECT_TRUE(tool.Calls().empty());
 }
 
@@ -100,7 +100,8 @@ TEST(RunCommand, OutputThatCannotBeKeptFailsWithoutBlockingTheChild)
     }
     EXPECT_EQ(-1, result);
     EXPECT_EQ("before", output);
-    EXPECT_EQ(std::vector<std::string>{"cannot keep the output of command: mnv_cli.exe adapter --list"}, log.Lines());
+    EXPECT_EQ((std::vector<std::string>{tool.ToolLine(), "cannot keep the output of command: mnv_cli.exe adapter --list"}),
+              log.Lines());
     // The same child runs whole when memory allows.
     std::string whole;
     EXPECT_EQ(0, runCommand("mnv_cli.exe adapter --list", whole));

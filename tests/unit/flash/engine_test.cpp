@@ -8,6 +8,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <thread>
+
 #include <cstring>
 
 using namespace flashtest;
@@ -209,7 +212,7 @@ TEST_F(Engine, CountThatDoesNotFitIsNoCount)
     ToolFolder tool("inventory_count_too_large", "count_text=99999999999\n1.sdid=0x2f6\n1.fw=1\n");
     const LogTail log;
     EXPECT_EQ(0, getControllerCount());
-    EXPECT_EQ((std::vector<std::string>{"Command: mnv_cli.exe adapter --list ",
+    EXPECT_EQ((std::vector<std::string>{"Command: mnv_cli.exe adapter --list ", tool.ToolLine(),
                                         "Controller count 99999999999 is out of range; no controller is queried"}),
               log.Lines());
 }
@@ -226,7 +229,7 @@ TEST_F(Engine, CountAbove1024IsNoCount)
         ToolFolder tool(std::string("inventory_count_") + c.count, std::string("count_text=") + c.count + "\n");
         const LogTail log;
         EXPECT_EQ(c.expected, getControllerCount()) << c.count;
-        std::vector<std::string> expected = {"Command: mnv_cli.exe adapter --list "};
+        std::vector<std::string> expected = {"Command: mnv_cli.exe adapter --list ", tool.ToolLine()};
         if (c.expected == 0)
             expected.push_back(std::string("Controller count ") + c.count + " is out of range; no controller is queried");
         EXPECT_EQ(expected, log.Lines()) << c.count;
@@ -240,6 +243,7 @@ TEST_F(Engine, CheckSequenceMarksAllOnceAndThenAnswersFive)
 {
     ToolFolder tool("sequence_once", kThreeControllers);
     tool.AddFile(L"kxflash.xml", "<tzr_package><version value=\"1.0\"/></tzr_package>");
+    packageDefinitionFile = "kxflash.xml";
     EXPECT_EQ(kFlashUpgrade, runCheckSequence());  // one downgrade, one upgrade (no firmware line)
     ASSERT_EQ(2u, deviceCollection.size());
     for (const DeviceObj& d : deviceCollection)
@@ -250,6 +254,25 @@ TEST_F(Engine, CheckSequenceMarksAllOnceAndThenAnswersFive)
     const LogTail log;
     EXPECT_EQ(kFlashNoDevice, runCheckSequence());
     EXPECT_EQ("", log.Text());
+    EXPECT_EQ(2u, deviceCollection.size());
+    EXPECT_EQ(4u, tool.Calls().size());  // the count and three queries, once
+}
+
+// Outside the host's contract, but guarded: threads that race into the
+// check sequence run it once between them.
+TEST_F(Engine, CheckSequenceRunsOnceWhenThreadsRace)
+{
+    ToolFolder tool("sequence_race", kThreeControllers);
+    tool.AddFile(L"kxflash.xml", "<tzr_package><version value=\"1.0\"/></tzr_package>");
+    packageDefinitionFile = "kxflash.xml";
+    std::vector<unsigned> codes(8);
+    std::vector<std::thread> threads;
+    for (unsigned& code : codes)
+        threads.emplace_back([&code] { code = runCheckSequence(); });
+    for (std::thread& t : threads)
+        t.join();
+    EXPECT_EQ(1, std::count(codes.begin(), codes.end(), kFlashUpgrade));
+    EXPECT_EQ(7, std::count(codes.begin(), codes.end(), kFlashNoDevice));
     EXPECT_EQ(2u, deviceCollection.size());
     EXPECT_EQ(4u, tool.Calls().size());  // the count and three queries, once
 }

@@ -71,6 +71,11 @@ void ToolFolder::AddFile(const std::wstring& name, const std::string& bytes) con
     tzrtest::WriteFileBytes(PathOf(name), bytes);
 }
 
+std::string ToolFolder::ToolLine() const
+{
+    return "Vendor tool: " + tzrtest::Narrow(PathOf(L"mnv_cli.exe"));
+}
+
 std::vector<std::string> ToolFolder::Calls() const
 {
     return tzrtest::SplitCrLf(tzrtest::ReadFileBytes(PathOf(L"mnv_sim.calls.log")));

@@ -24,6 +24,8 @@ public:
     void AddFile(const std::wstring& name, const std::string& bytes) const;
     // The simulator's recorded command lines.
     std::vector<std::string> Calls() const;
+    // The process-log line that names the tool started from this folder.
+    std::string ToolLine() const;
 
 private:
     std::wstring m_folder;
