@@ -83,6 +83,9 @@ public:
     // Looks a hardware id up in m_vDevices; a record handed out carries its
     // device's driver snapshot.
     int FindDevice(const wchar_t* hardwareId, W2KDEVINST** record);
+    // The installed file that stands for the component, once the package's
+    // software keys are walked to the end (the service database included).
+    const CStr& TargetFile();
     // 1 when the service's Enum key counts at least as many devices as the
     // package's supported ids find among the present ones.
     int IsServiceEnumComplete(const wchar_t* serviceName);
@@ -149,6 +152,18 @@ public:
 private:
     // Writes the driver API refusals heard so far, each on its own line.
     void WriteDriverApiNotices();
+    // Goes on walking the package's software keys for m_sTargetFile; a
+    // service-database lookup waits for askServiceDatabase.
+    void WalkSoftwareKeys(bool askServiceDatabase);
+
+    // Where that walk stands: the next entry, the key file name it carries
+    // over, and whether that entry's lookup is still to be made. The entry
+    // lies in m_pPackageReader's document.
+    struct SoftwareKeyWalk {
+        const CTzrXMLNode* entry = nullptr;
+        CStr keyFile;
+        bool lookupDue = false;
+    } m_SoftwareKeyWalk;
 
     // Refusals heard while a progress line is open wait for its end, so
     // that "... Done." stays on its header's line.

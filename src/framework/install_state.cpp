@@ -167,13 +167,13 @@ int TargetFileExists(const CStr& target)
 int CBaseComponent::IsComponentInstalled()
 {
     if (m_sInfFile.empty())
-        return TargetFileExists(m_sTargetFile);
+        return TargetFileExists(TargetFile());
     CInf inf(m_sInfFile.c_str());
     if (!inf.IsOpen())
-        return TargetFileExists(m_sTargetFile);
+        return TargetFileExists(TargetFile());
     const CStr service = m_sServiceName.empty() ? inf.FirstServiceName(kCheckedServiceChars) : m_sServiceName;
     if (service.empty())
-        return TargetFileExists(m_sTargetFile);
+        return TargetFileExists(TargetFile());
     // Only a Plug and Play driver that runs on the package's devices counts:
     // a legacy or virtual driver's service alone says nothing about them.
     CService driver(service.c_str());
@@ -221,7 +221,7 @@ int CBaseComponent::IsMarkedForRemoval()
 
 int CBaseComponent::GetInstalledVersionStatus()
 {
-    const CFileVersionInfo installed(m_sTargetFile.c_str());
+    const CFileVersionInfo installed(TargetFile().c_str());
     wchar_t text[kPackageVersionChars] = L"";
     if (!installed.HasVersion() || !GetNewVersion(text, kPackageVersionChars))
         return 0;

@@ -247,8 +247,14 @@ int CBaseComponent::FindDevice(const wchar_t* hardwareId, W2KDEVINST** record)
 {
     if (!hardwareId)
         return 0;
-    if (m_vDevices.empty())
-        BuildDeviceList(0);
+    if (m_vDevices.empty()) {
+        BASECOMP_LOG(CCmpLog2::kVerboseHeader, L"Building PnP device list... ");
+        m_bDeferDriverApiNotices = true;
+        const int built = BuildDeviceList(0);
+        BASECOMP_LOG(CCmpLog2::kVerboseContinue, built ? L"Done.\r\n" : L"Failed!\r\n");
+        m_bDeferDriverApiNotices = false;
+        WriteDriverApiNotices();
+    }
     for (auto& entry : m_vDevices) {
         if (entry.second.CompareNoCase(hardwareId) == 0) {
             if (record) {

@@ -366,10 +366,21 @@ TEST_F(FrameworkPlugin, PlugAndPlayPackageStagesAndBindsTheTestDevice)
     s.AddFile(L"tzre2epnp.cat", "catalog");
     s.AddFile(L"tzre2epnp.sys", "pnp driver bytes");
 
+    // Loading attaches under the loader lock: no SetupAPI, no newdev. The
+    // install-state query is the first to need the device table.
+    const std::wstring probeExe = BuildFile(L"tests\\e2e\\load_probe.exe");
+    const ProcessResult probe = RunProcess(QuoteArg(probeExe) + L" " + QuoteArg(s.Folder()) + L" 5", s.Folder());
+    EXPECT_EQ("load: setupapi 0 newdev 0\r\nproperty 5: setupapi 1 newdev 0\r\n", probe.output);
+    Scenario::ClearLogs();
+
     const HostResult r = s.Host({L"/verbose_log", L"--install"});
     leftovers.driverKey = DriverKeyOf(device.InstanceId());
     ASSERT_TRUE(r.started);
     EXPECT_EQ(static_cast<unsigned>(kStateNotInstalled), r.State()) << r.output;
+    const std::vector<std::string> basecomp = VerboseEntries("basecomp");
+    const auto built = std::find(basecomp.begin(), basecomp.end(), "Building PnP device list... Done.");
+    EXPECT_EQ(1u, Count(basecomp, "Building PnP device list... Done."));
+    EXPECT_LT(std::find(basecomp.begin(), basecomp.end(), "GetProperty(TZRPROP_INSTALLSTATE)"), built);
     EXPECT_EQ(0u, r.exitCode) << r.output;
     EXPECT_EQ("install   result 1 (success, no restart needed)  message \"\"", r.InstallLine()) << r.output;
     EXPECT_NE(std::string::npos, Scenario::ComponentVerboseLog().find("Initiating installation... Type=PNP\r\n"));
