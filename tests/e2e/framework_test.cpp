@@ -416,68 +416,61 @@ TEST_F(FrameworkPlugin, PlugAndPlayPackageStagesAndBindsTheTestDevice)
     EXPECT_EQ(static_cast<unsigned>(kStateOlderInstalled), third.State()) << third.output;
 }
 
-// What SetupAPI alone costs per section for the same file: open it, list
-// its sections, find each one once; in ms, best of three.
-double SetupApiMsPerSection(int count)
+// What one reading of an INF costs SetupAPI alone: open it, list its
+// sections, find each one once; in ms.
+double SetupApiReadingMs(const std::wstring& path)
 {
-    Scenario s("fw_sections_floor_" + std::to_string(count));
-    s.AddFile(L"floor.inf", SectionsBefore(kLegacyInf, count));
-    const std::wstring path = s.PathOf(L"floor.inf");
-    LARGE_INTEGER frequency;
+    LARGE_INTEGER frequency, start, stop;
     QueryPerformanceFrequency(&frequency);
-    double best = 1e9;
-    for (int run = 0; run < 3; ++run) {
-        LARGE_INTEGER start, stop;
-        QueryPerformanceCounter(&start);
-        const HINF inf = SetupOpenInfFileW(path.c_str(), nullptr, INF_STYLE_WIN4, nullptr);
-        EXPECT_NE(INVALID_HANDLE_VALUE, inf);
-        if (inf == INVALID_HANDLE_VALUE)
-            return 1e9;
-        wchar_t name[512];
-        int found = 0;
-        for (UINT i = 0; SetupEnumInfSectionsW(inf, i, name, 512, nullptr); ++i) {
-            INFCONTEXT context;
-            found += SetupFindFirstLineW(inf, name, nullptr, &context) ? 1 : 0;
-        }
-        SetupCloseInfFile(inf);
-        QueryPerformanceCounter(&stop);
-        EXPECT_GT(found, count);
-        best = std::min(best, 1000.0 * static_cast<double>(stop.QuadPart - start.QuadPart) /
-                                  static_cast<double>(frequency.QuadPart));
+    QueryPerformanceCounter(&start);
+    const HINF inf = SetupOpenInfFileW(path.c_str(), nullptr, INF_STYLE_WIN4, nullptr);
+    EXPECT_NE(INVALID_HANDLE_VALUE, inf);
+    wchar_t name[512];
+    for (UINT i = 0; inf != INVALID_HANDLE_VALUE && SetupEnumInfSectionsW(inf, i, name, 512, nullptr); ++i) {
+        INFCONTEXT context;
+        EXPECT_TRUE(SetupFindFirstLineW(inf, name, nullptr, &context));
     }
-    return best / count;
+    SetupCloseInfFile(inf);
+    QueryPerformanceCounter(&stop);
+    return 1000.0 * static_cast<double>(stop.QuadPart - start.QuadPart) / static_cast<double>(frequency.QuadPart);
 }
 
-// The install-state query reads the INF's section list once and whole and
-// looks each section up once: per section, its own part costs no more on
-// 3,000 sections than twice what it costs on 300. Wine's SetupAPI finds a
-// section by name in time linear in their number (Windows hashes them), so
-// one reading of the file by SetupAPI alone grows with the square of the
-// sections; that part is measured apart and taken out.
+// The install-state query reads the INF twice (is it installed, is it marked
+// for removal), each time its section list once and whole, looking each
+// section up once. Wine finds a section by name in time linear in their
+// number (Windows hashes them), so one reading costs SetupAPI alone time
+// that grows with the square of the sections, and a second lookup per
+// section would cost a whole reading more. On 3,000 sections the query's
+// own part (what it costs beyond the same query on the INF without them
+// and beyond SetupAPI's two readings) stays under half a reading: the
+// median of five rounds, each measuring all three under the same load.
 TEST_F(FrameworkPlugin, InstallStateCostsLinearTimeInTheSections)
 {
-    // What the install-state query costs per section, in ms, best of three.
-    auto queryMsPerSection = [](int count) {
+    auto package = [](int count) {
         Scenario s("fw_sections_" + std::to_string(count));
         UseFrameworkPlugin(s);
         s.AddFile(L"install.xml", InstallXml("filename=\"tzre2elegacy.inf\" type=\"LEGACY\""));
         s.AddFile(L"tzre2elegacy.inf", SectionsBefore(kLegacyInf, count));
-        double best = 1e9;
-        for (int run = 0; run < 3; ++run) {
-            const ULONGLONG start = GetTickCount64();
-            const HostResult r = s.Host({L"--property", L"5"});
-            EXPECT_EQ(static_cast<unsigned>(kStateNotInstalled), r.State()) << r.output;
-            best = std::min(best, static_cast<double>(GetTickCount64() - start));
-        }
-        return best / count;
+        return s;
     };
-    const double small = queryMsPerSection(300);
-    const double large = queryMsPerSection(3000);
-    const double floorSmall = SetupApiMsPerSection(300);
-    const double floorLarge = SetupApiMsPerSection(3000);
-    EXPECT_LE(large - floorLarge, 2 * (small - floorSmall))
-        << "ms per section: query " << small << " at 300, " << large << " at 3000; SetupAPI alone " << floorSmall
-        << ", " << floorLarge;
+    const Scenario bare = package(0), large = package(3000);
+    auto queryMs = [](const Scenario& s) {
+        const ULONGLONG start = GetTickCount64();
+        const HostResult r = s.Host({L"--property", L"5"});
+        EXPECT_EQ(static_cast<unsigned>(kStateNotInstalled), r.State()) << r.output;
+        return static_cast<double>(GetTickCount64() - start);
+    };
+    std::vector<double> readings;  // the own part in readings by SetupAPI alone
+    std::string rounds;
+    for (int round = 0; round < 5; ++round) {
+        const double reading = SetupApiReadingMs(large.PathOf(L"tzre2elegacy.inf"));
+        const double query = queryMs(large), start = queryMs(bare);
+        readings.push_back((query - start - 2 * reading) / reading);
+        rounds += " " + std::to_string(static_cast<int>(query)) + "-" + std::to_string(static_cast<int>(start)) +
+                  "-2*" + std::to_string(static_cast<int>(reading));
+    }
+    std::nth_element(readings.begin(), readings.begin() + 2, readings.end());
+    EXPECT_LT(readings[2], 0.5) << "ms per round, query-bare-2*reading:" << rounds;
 }
 
 // A package that lacks a file its INF copies: newdev would ask for it for
