@@ -155,14 +155,10 @@ private:
     // Goes on walking the package's software keys for m_sTargetFile; a
     // service-database lookup waits for askServiceDatabase.
     void WalkSoftwareKeys(bool askServiceDatabase);
-
-    // Where that walk stands: the next entry, the key file name it carries
-    // over, and whether that entry's lookup is still to be made. The entry
-    // lies in m_pPackageReader's document.
     struct SoftwareKeyWalk {
-        const CTzrXMLNode* entry = nullptr;
-        CStr keyFile;
-        bool lookupDue = false;
+        const CTzrXMLNode* entry = nullptr;  // the next, in m_pPackageReader's document
+        CStr keyFile;                         // carried over to a key without a name
+        bool lookupDue = false;               // the entry's service-database lookup
     } m_SoftwareKeyWalk;
 
     // Refusals heard while a progress line is open wait for its end, so

@@ -64,15 +64,6 @@ bool IsYes(const wchar_t* value)
     return TzrCompareNoCase(value, L"yes") == 0;
 }
 
-// The service database's view of an installed driver file: the image path of
-// the first installed service whose image path contains the file name and
-// exists on disk.
-int FindDriverFileInServiceDatabase(const wchar_t* fileName, CStr& path)
-{
-    CServiceManager manager;
-    return manager.FindDriverFile(fileName, path);
-}
-
 SupportedOS ReadSupportedOS(const CTzrXMLNode* element)
 {
     SupportedOS entry;
@@ -269,8 +260,7 @@ void CBaseComponent::WalkSoftwareKeys(bool askServiceDatabase)
             if (attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
                 m_sTargetFile = expanded;
                 PKGDEF_LOG(CCmpLog2::kVerboseHeader, L"    - m_sTargetFile %ls\r\n", m_sTargetFile.GetString());
-                walk.entry = nullptr;
-                return;
+                break;
             }
             PKGDEF_LOG(CCmpLog2::kVerboseHeader, L"    - Driver path from component xml %ls\r\n", expanded);
             walk.lookupDue = true;
@@ -278,17 +268,19 @@ void CBaseComponent::WalkSoftwareKeys(bool askServiceDatabase)
         if (!askServiceDatabase)
             return;
         walk.lookupDue = false;
+        // The first installed service whose image path holds the file name
+        // and names a file that exists.
         CStr installed;
-        if (FindDriverFileInServiceDatabase(walk.keyFile.GetString(), installed)) {
+        if (CServiceManager().FindDriverFile(walk.keyFile.GetString(), installed)) {
             m_sTargetFile = installed;
             PKGDEF_LOG(CCmpLog2::kVerboseHeader, L"    - Driver path from service control manager database %ls\r\n",
                        m_sTargetFile.GetString());
-            walk.entry = nullptr;
-            return;
+            break;
         }
         PKGDEF_LOG(CCmpLog2::kVerboseHeader, L"    - Driver path not found in service control manager database %ls\r\n",
                    m_sTargetFile.GetString());
     }
+    walk.entry = nullptr;
 }
 
 const CStr& CBaseComponent::TargetFile()
