@@ -3,6 +3,7 @@
 // condensed into a state code with a localized message.
 #include "base_component.h"
 
+#include "driver_api.h"
 #include "file_version.h"
 #include "inf.h"
 #include "install_checks.h"
@@ -17,7 +18,6 @@
 
 const wchar_t kDependencyFileName[] = L"dependency.xml";
 const wchar_t kModelNotSupported[] = L"System model not supported.";
-DiskFreeSpaceQuery g_pfnDiskFreeSpace = GetDiskFreeSpaceExW;
 
 namespace {
 
@@ -132,7 +132,7 @@ int CBaseComponent::IsDiskSpaceAvailable(const wchar_t* path)
             directory.assign(system, 3);
     }
     ULARGE_INTEGER available{};
-    if (directory.empty() || !g_pfnDiskFreeSpace(directory.c_str(), &available, nullptr, nullptr))
+    if (directory.empty() || !driverapi::GetDiskFreeSpaceExW(directory.c_str(), &available, nullptr, nullptr))
         available.QuadPart = 0;
     return available.QuadPart / 1024 >= m_dwRequiredDiskSpaceKB ? 1 : 0;
 }
