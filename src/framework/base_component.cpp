@@ -115,9 +115,8 @@ int CBaseComponent::Initialize()
         }
         search.reset();
     }
-    // The present-device table waits for the first question that needs it
-    // (FindDevice): this runs under the loader lock, where loading SetupAPI
-    // and enumerating devices may deadlock the host.
+    // The device table waits for FindDevice: under the loader lock, loading
+    // SetupAPI and enumerating devices may deadlock the host.
     return result;
 }
 

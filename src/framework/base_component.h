@@ -83,8 +83,7 @@ public:
     // Looks a hardware id up in m_vDevices; a record handed out carries its
     // device's driver snapshot.
     int FindDevice(const wchar_t* hardwareId, W2KDEVINST** record);
-    // The installed file that stands for the component, once the package's
-    // software keys are walked to the end (the service database included).
+    // m_sTargetFile, with the package's software keys walked to the end.
     const CStr& TargetFile();
     // 1 when the service's Enum key counts at least as many devices as the
     // package's supported ids find among the present ones.

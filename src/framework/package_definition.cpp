@@ -224,9 +224,8 @@ unsigned CBaseComponent::ReadPackageDefinition(const wchar_t* path)
 
 // The target file: each key in walk order by its expected path, then
 // through the service database; the first existing file wins, and without
-// one the first expected path stays. The package definition is read under
-// the loader lock, where the service manager must not be asked: that walk
-// stops before its first lookup, and TargetFile goes on from there.
+// one the first expected path stays. Reading the package (under the loader
+// lock) stops before the service database; TargetFile goes on from there.
 void CBaseComponent::WalkSoftwareKeys(bool askServiceDatabase)
 {
     SoftwareKeyWalk& walk = m_SoftwareKeyWalk;

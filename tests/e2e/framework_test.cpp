@@ -435,15 +435,13 @@ double SetupApiReadingMs(const std::wstring& path)
     return 1000.0 * static_cast<double>(stop.QuadPart - start.QuadPart) / static_cast<double>(frequency.QuadPart);
 }
 
-// The install-state query reads the INF twice (is it installed, is it marked
-// for removal), each time its section list once and whole, looking each
-// section up once. Wine finds a section by name in time linear in their
-// number (Windows hashes them), so one reading costs SetupAPI alone time
-// that grows with the square of the sections, and a second lookup per
-// section would cost a whole reading more. On 3,000 sections the query's
-// own part (what it costs beyond the same query on the INF without them
-// and beyond SetupAPI's two readings) stays under half a reading: the
-// median of five rounds, each measuring all three under the same load.
+// The install-state query reads the INF twice (installed? marked for
+// removal?), looking each section up once each time. Wine finds a section by
+// name in time linear in their number (Windows hashes them), so a reading
+// grows with the square of the sections and a second lookup per section
+// costs a whole reading more. On 3,000 sections the query's own part, beyond
+// the query without them and SetupAPI's two readings, stays under half a
+// reading: the median of five rounds, each timing all three under one load.
 TEST_F(FrameworkPlugin, InstallStateCostsLinearTimeInTheSections)
 {
     auto package = [](int count) {

@@ -73,12 +73,9 @@ TEST(Host, ComponentLogLinesAreBounded)
     const std::string verbose = Scenario::ComponentVerboseLog();
     const std::string text = "    - filename " + huge.substr(0, 4095 - 2 - 15) + "\r\n";
     size_t found = 0;
-    // Each after a "::pkgdef[LINE] " header, whatever line that is.
-    for (size_t at = verbose.find(text); at != std::string::npos; at = verbose.find(text, at + 1)) {
-        const size_t source = verbose.rfind("::pkgdef[", at);
-        found += source != std::string::npos && verbose.find_first_not_of("0123456789", source + 9) == at - 2 &&
-                 verbose.compare(at - 2, 2, "] ") == 0;
-    }
+    // Each right after a "::pkgdef[LINE] " header, whatever line that is.
+    for (size_t at = verbose.find("] " + text); at != std::string::npos; at = verbose.find("] " + text, at + 1))
+        found += verbose.find_last_not_of("0123456789", at - 1) == verbose.rfind("::pkgdef[", at) + 8;
     EXPECT_EQ(3u, found);
     EXPECT_LT(verbose.size(), 64u * 1024);
 }
