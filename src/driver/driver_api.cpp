@@ -5,7 +5,8 @@
 namespace driverapi {
 namespace {
 
-const wchar_t* const kLibraryFile[kLibraryCount] = {L"setupapi.dll", L"newdev.dll", L"version.dll"};
+const wchar_t* const kLibraryFile[kLibraryCount] = {L"setupapi.dll", L"newdev.dll", L"version.dll", L"advapi32.dll",
+                                                     L"kernel32.dll"};
 
 struct Entry {
     Library library;

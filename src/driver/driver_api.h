@@ -2,7 +2,8 @@
 //
 // setupapi, newdev and version are loaded on first use, from the system
 // folder only, so a product that never touches drivers (the flash component)
-// pays nothing for them at load. Each function is called through a wrapper of
+// pays nothing for them at load. The few other system calls a test replaces
+// go through here too, so a test has one way to replace a call. Each function is called through a wrapper of
 // the same name in namespace driverapi; a function that cannot be found
 // answers its failure value with ERROR_PROC_NOT_FOUND.
 //
@@ -71,11 +72,16 @@
     /* file versions */                                                              \
     X(kVersion, GetFileVersionInfoSizeW, 0, false)                                    \
     X(kVersion, GetFileVersionInfoW, FALSE, false)                                    \
-    X(kVersion, VerQueryValueW, FALSE, false)
+    X(kVersion, VerQueryValueW, FALSE, false)                                         \
+    /* services, registry and disk space: here so that tests may replace them */      \
+    X(kAdvApi, OpenSCManagerW, nullptr, false)                                        \
+    X(kAdvApi, OpenServiceW, nullptr, false)                                          \
+    X(kAdvApi, RegOpenKeyExW, ERROR_PROC_NOT_FOUND, false)                            \
+    X(kKernel, GetDiskFreeSpaceExW, FALSE, false)
 
 namespace driverapi {
 
-enum Library { kSetupApi, kNewDev, kVersion, kLibraryCount };
+enum Library { kSetupApi, kNewDev, kVersion, kAdvApi, kKernel, kLibraryCount };
 
 enum Function {
 #define TZR_DRIVER_API_ENUM(dll, name, failure, stub) k##name,

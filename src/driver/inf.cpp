@@ -489,7 +489,7 @@ int CInf::InstallDevice(int* restart)
     int result = classInstalled ? 1 : 0;
     if (result && m_bVirtualDevice) {
         // A multi-string: room is kept for its two terminators.
-        wchar_t ids[kHardwareIdBytes / sizeof(wchar_t)] = {};
+        wchar_t ids[kNodeHardwareIdChars] = {};
         if (!driverapi::SetupDiGetDeviceRegistryPropertyW(set.get(), &device, SPDRP_HARDWAREID, nullptr,
                                                           reinterpret_cast<BYTE*>(ids),
                                                           sizeof ids - 2 * sizeof(wchar_t), nullptr))

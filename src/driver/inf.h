@@ -29,12 +29,11 @@ public:
     static constexpr DWORD kFileNameChars = 256;          // file names
     static constexpr DWORD kEntryChars = 512;             // list entries and section names
     static constexpr DWORD kLineTextChars = 4096;         // [Version] values
-    static constexpr DWORD kSectionListChars = 16384;     // first read of the profile API's section list
     static constexpr DWORD kTreePathChars = 16384;        // a directory tree being created
     static constexpr DWORD kNodeServiceChars = 254;       // the service a device node is named after
     static constexpr DWORD kServiceSectionChars = 255;    // the service-install section of an AddService line
     static constexpr DWORD kSettingsServiceChars = 2048;  // the service whose key gets the software settings
-    static constexpr DWORD kHardwareIdBytes = 512;        // a virtual device's hardware id list
+    static constexpr DWORD kNodeHardwareIdChars = 256;    // the hardware-id list of a virtual device's node
 
     explicit CInf(const wchar_t* fileName);
     virtual ~CInf();                                                               // 0

@@ -1,6 +1,6 @@
 #include "reg_key.h"
 
-RegOpenKeyCall g_pfnRegOpenKeyEx = RegOpenKeyExW;
+#include "driver_api.h"
 
 CRegKey::CRegKey(HKEY root, const wchar_t* subkey) : m_hRoot(root), m_sSubkey(subkey ? subkey : L"") {}
 
@@ -24,7 +24,7 @@ int CRegKey::Open()
     const wchar_t* machine = m_sMachine.empty() ? nullptr : m_sMachine.c_str();
     if (RegConnectRegistryW(machine, m_hRoot, m_hConnectedRoot.put()) != ERROR_SUCCESS)
         return 0;
-    if (g_pfnRegOpenKeyEx(m_hConnectedRoot.get(), m_sSubkey.c_str(), 0, m_dwAccess, m_hKey.put()) != ERROR_SUCCESS) {
+    if (driverapi::RegOpenKeyExW(m_hConnectedRoot.get(), m_sSubkey.c_str(), 0, m_dwAccess, m_hKey.put()) != ERROR_SUCCESS) {
         Close();
         return 0;
     }

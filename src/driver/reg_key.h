@@ -41,8 +41,3 @@ public:
     // elevated, or a key whose ACL allows only reading, grants.
     REGSAM m_dwAccess = KEY_READ;
 };
-
-// The key-opening call of CRegKey::Open. It is RegOpenKeyExW; a test points
-// it elsewhere to see which rights each query asks for.
-using RegOpenKeyCall = LSTATUS(WINAPI*)(HKEY, LPCWSTR, DWORD, REGSAM, PHKEY);
-extern RegOpenKeyCall g_pfnRegOpenKeyEx;

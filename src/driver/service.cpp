@@ -1,5 +1,6 @@
 #include "service.h"
 
+#include "driver_api.h"
 #include "reg_key.h"
 #include "text_util.h"
 
@@ -79,7 +80,7 @@ int CService::OpenService()
     m_hManagerCopy = m_Manager.Handle();
     if (!m_hManagerCopy || m_sServiceName.empty())
         return 0;
-    m_hService.reset(g_pfnOpenService(m_hManagerCopy, m_sServiceName.c_str(), kServiceQueryAccess));
+    m_hService.reset(driverapi::OpenServiceW(m_hManagerCopy, m_sServiceName.c_str(), kServiceQueryAccess));
     return m_hService ? 1 : 0;
 }
 

@@ -1,11 +1,10 @@
 #include "service_manager.h"
 
+#include "driver_api.h"
+
 #include <cwchar>
 #include <memory>
 #include <new>
-
-OpenScManagerCall g_pfnOpenScManager = OpenSCManagerW;
-OpenServiceCall g_pfnOpenService = OpenServiceW;
 
 namespace {
 
@@ -68,7 +67,7 @@ CServiceManager::~CServiceManager()
 int CServiceManager::Open()
 {
     if (!m_hManager)
-        m_hManager.reset(g_pfnOpenScManager(m_sMachine.empty() ? nullptr : m_sMachine.c_str(),
+        m_hManager.reset(driverapi::OpenSCManagerW(m_sMachine.empty() ? nullptr : m_sMachine.c_str(),
                                             SERVICES_ACTIVE_DATABASEW, kServiceManagerQueryAccess));
     return m_hManager ? 1 : 0;
 }
@@ -82,7 +81,7 @@ int CServiceManager::GetServiceImagePath(const wchar_t* serviceName, CStr& path)
 {
     if (!m_hManager || !serviceName)
         return 0;
-    UniqueScHandle service(g_pfnOpenService(m_hManager.get(), serviceName, kServiceQueryAccess));
+    UniqueScHandle service(driverapi::OpenServiceW(m_hManager.get(), serviceName, kServiceQueryAccess));
     if (!service)
         return 0;
     DWORD needed = 0;

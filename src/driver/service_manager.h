@@ -40,13 +40,6 @@ public:
 const DWORD kServiceManagerQueryAccess = SC_MANAGER_CONNECT | SC_MANAGER_ENUMERATE_SERVICE;
 const DWORD kServiceQueryAccess = SERVICE_QUERY_CONFIG | SERVICE_QUERY_STATUS;
 
-// The opening calls of the queries. They are OpenSCManagerW and
-// OpenServiceW; a test points them elsewhere to see which rights are asked.
-using OpenScManagerCall = SC_HANDLE(WINAPI*)(LPCWSTR, LPCWSTR, DWORD);
-using OpenServiceCall = SC_HANDLE(WINAPI*)(SC_HANDLE, LPCWSTR, DWORD);
-extern OpenScManagerCall g_pfnOpenScManager;
-extern OpenServiceCall g_pfnOpenService;
-
 // The form a kernel driver's image path takes in the service database
 // ("\SystemRoot\..." in any letter case) rewritten for
 // ExpandEnvironmentStringsW; any other path is returned as it is.

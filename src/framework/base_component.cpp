@@ -115,16 +115,8 @@ int CBaseComponent::Initialize()
         }
         search.reset();
     }
-
-    if (m_vSupportedDevices.empty())
-        return result;
-
-    BASECOMP_LOG(CCmpLog2::kVerboseHeader, L"Building PnP device list... ");
-    m_bDeferDriverApiNotices = true;
-    const int built = BuildDeviceList(0);
-    BASECOMP_LOG(CCmpLog2::kVerboseContinue, built ? L"Done.\r\n" : L"Failed!\r\n");
-    m_bDeferDriverApiNotices = false;
-    WriteDriverApiNotices();
+    // The device table waits for FindDevice: under the loader lock, loading
+    // SetupAPI and enumerating devices may deadlock the host.
     return result;
 }
 
@@ -138,6 +130,7 @@ void CBaseComponent::Uninitialize()
     }
     delete m_pPackageReader;
     m_pPackageReader = nullptr;
+    m_SoftwareKeyWalk.entry = nullptr;
 }
 
 void CBaseComponent::SetSilentSupport(int silent)
@@ -158,6 +151,8 @@ void CBaseComponent::SetRebootRequired(int reboot)
 void CBaseComponent::SetTargetFile(const wchar_t* path)
 {
     m_sTargetFile = path ? path : L"";
+    // The product's choice stands over what the package's keys would find.
+    m_SoftwareKeyWalk.entry = nullptr;
 }
 
 void CBaseComponent::SetInfFile(const wchar_t* infFile, int installType)

@@ -83,6 +83,8 @@ public:
     // Looks a hardware id up in m_vDevices; a record handed out carries its
     // device's driver snapshot.
     int FindDevice(const wchar_t* hardwareId, W2KDEVINST** record);
+    // m_sTargetFile, with the package's software keys walked to the end.
+    const CStr& TargetFile();
     // 1 when the service's Enum key counts at least as many devices as the
     // package's supported ids find among the present ones.
     int IsServiceEnumComplete(const wchar_t* serviceName);
@@ -149,6 +151,14 @@ public:
 private:
     // Writes the driver API refusals heard so far, each on its own line.
     void WriteDriverApiNotices();
+    // Goes on walking the package's software keys for m_sTargetFile; a
+    // service-database lookup waits for askServiceDatabase.
+    void WalkSoftwareKeys(bool askServiceDatabase);
+    struct SoftwareKeyWalk {
+        const CTzrXMLNode* entry = nullptr;  // the next, in m_pPackageReader's document
+        CStr keyFile;                         // carried over to a key without a name
+        bool lookupDue = false;               // the entry's service-database lookup
+    } m_SoftwareKeyWalk;
 
     // Refusals heard while a progress line is open wait for its end, so
     // that "... Done." stays on its header's line.

@@ -17,8 +17,3 @@ const unsigned kPackageVersionChars = 256;
 extern const wchar_t kDependencyFileName[];
 // The dependency check's message, the same in every language.
 extern const wchar_t kModelNotSupported[];
-
-// The free-space query of IsDiskSpaceAvailable. It is GetDiskFreeSpaceExW;
-// a test points it elsewhere to prove when the query is made at all.
-using DiskFreeSpaceQuery = BOOL(WINAPI*)(LPCWSTR, PULARGE_INTEGER, PULARGE_INTEGER, PULARGE_INTEGER);
-extern DiskFreeSpaceQuery g_pfnDiskFreeSpace;

@@ -3,6 +3,7 @@
 // condensed into a state code with a localized message.
 #include "base_component.h"
 
+#include "driver_api.h"
 #include "file_version.h"
 #include "inf.h"
 #include "install_checks.h"
@@ -17,7 +18,6 @@
 
 const wchar_t kDependencyFileName[] = L"dependency.xml";
 const wchar_t kModelNotSupported[] = L"System model not supported.";
-DiskFreeSpaceQuery g_pfnDiskFreeSpace = GetDiskFreeSpaceExW;
 
 namespace {
 
@@ -132,7 +132,7 @@ int CBaseComponent::IsDiskSpaceAvailable(const wchar_t* path)
             directory.assign(system, 3);
     }
     ULARGE_INTEGER available{};
-    if (directory.empty() || !g_pfnDiskFreeSpace(directory.c_str(), &available, nullptr, nullptr))
+    if (directory.empty() || !driverapi::GetDiskFreeSpaceExW(directory.c_str(), &available, nullptr, nullptr))
         available.QuadPart = 0;
     return available.QuadPart / 1024 >= m_dwRequiredDiskSpaceKB ? 1 : 0;
 }
@@ -167,13 +167,13 @@ int TargetFileExists(const CStr& target)
 int CBaseComponent::IsComponentInstalled()
 {
     if (m_sInfFile.empty())
-        return TargetFileExists(m_sTargetFile);
+        return TargetFileExists(TargetFile());
     CInf inf(m_sInfFile.c_str());
     if (!inf.IsOpen())
-        return TargetFileExists(m_sTargetFile);
+        return TargetFileExists(TargetFile());
     const CStr service = m_sServiceName.empty() ? inf.FirstServiceName(kCheckedServiceChars) : m_sServiceName;
     if (service.empty())
-        return TargetFileExists(m_sTargetFile);
+        return TargetFileExists(TargetFile());
     // Only a Plug and Play driver that runs on the package's devices counts:
     // a legacy or virtual driver's service alone says nothing about them.
     CService driver(service.c_str());
@@ -221,7 +221,7 @@ int CBaseComponent::IsMarkedForRemoval()
 
 int CBaseComponent::GetInstalledVersionStatus()
 {
-    const CFileVersionInfo installed(m_sTargetFile.c_str());
+    const CFileVersionInfo installed(TargetFile().c_str());
     wchar_t text[kPackageVersionChars] = L"";
     if (!installed.HasVersion() || !GetNewVersion(text, kPackageVersionChars))
         return 0;

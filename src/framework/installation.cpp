@@ -217,7 +217,7 @@ unsigned CBaseComponent::InstallPnP(unsigned, ULONG_PTR, wchar_t* message, int, 
 namespace {
 // Bytes read of each device's hardware-id list; a longer list leaves the
 // device out of the table.
-const DWORD kHardwareIdBytes = 2048;
+const DWORD kDeviceIdListBytes = 2048;
 }  // namespace
 
 int CBaseComponent::BuildDeviceList(int firstIdOnly)
@@ -232,8 +232,8 @@ int CBaseComponent::BuildDeviceList(int firstIdOnly)
     // Most devices give one kept id; a second growth is rare.
     m_vDevices.reserve(m_DeviceList.GetCount());
     for (size_t index = 0; index < m_DeviceList.GetCount(); ++index) {
-        BYTE ids[kHardwareIdBytes] = {};
-        DWORD size = kHardwareIdBytes;
+        BYTE ids[kDeviceIdListBytes] = {};
+        DWORD size = kDeviceIdListBytes;
         if (!m_DeviceList.GetHardwareIds(index, ids, &size))
             continue;
         const W2KDEVINST& record = *m_DeviceList.GetDevice(index);
@@ -247,8 +247,14 @@ int CBaseComponent::FindDevice(const wchar_t* hardwareId, W2KDEVINST** record)
 {
     if (!hardwareId)
         return 0;
-    if (m_vDevices.empty())
-        BuildDeviceList(0);
+    if (m_vDevices.empty()) {
+        BASECOMP_LOG(CCmpLog2::kVerboseHeader, L"Building PnP device list... ");
+        m_bDeferDriverApiNotices = true;
+        const int built = BuildDeviceList(0);
+        BASECOMP_LOG(CCmpLog2::kVerboseContinue, built ? L"Done.\r\n" : L"Failed!\r\n");
+        m_bDeferDriverApiNotices = false;
+        WriteDriverApiNotices();
+    }
     for (auto& entry : m_vDevices) {
         if (entry.second.CompareNoCase(hardwareId) == 0) {
             if (record) {

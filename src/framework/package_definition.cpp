@@ -64,15 +64,6 @@ bool IsYes(const wchar_t* value)
     return TzrCompareNoCase(value, L"yes") == 0;
 }
 
-// The service database's view of an installed driver file: the image path of
-// the first installed service whose image path contains the file name and
-// exists on disk.
-int FindDriverFileInServiceDatabase(const wchar_t* fileName, CStr& path)
-{
-    CServiceManager manager;
-    return manager.FindDriverFile(fileName, path);
-}
-
 SupportedOS ReadSupportedOS(const CTzrXMLNode* element)
 {
     SupportedOS entry;
@@ -179,53 +170,8 @@ unsigned CBaseComponent::ReadPackageDefinition(const wchar_t* path)
         BoundedCopy(m_szPackageName, sizeof m_szPackageName / sizeof m_szPackageName[0], name.c_str());
     }
 
-    // The target file: each key in walk order by its expected path, then
-    // through the service database; the first existing file wins, and
-    // without one the first expected path stays.
-    const CTzrXMLNode* swKeys = Find(xml, package, L"sw_keys");
-    CStr keyFile;
-    for (const CTzrXMLNode* entry = Find(xml, swKeys, L"sw_keys_and"); entry; entry = entry->m_pNext) {
-        const CTzrXMLNode* key = Find(xml, entry, L"sw_key");
-        if (!key)
-            continue;
-        if (const wchar_t* name = key->GetAttribute(L"name"))
-            keyFile = name;
-        PKGDEF_LOG(CCmpLog2::kVerboseHeader, L"    - filename %ls\r\n", keyFile.GetString());
-        const wchar_t* directory = TzrElementText(Find(xml, key, L"sw_key_expectedpath"));
-        if (!directory)
-            continue;
-        std::wstring joined = directory;
-        if (joined.empty() || joined.back() != L'\\')
-            joined += L'\\';
-        joined += keyFile;
-        wchar_t expanded[MAX_PATH] = L"";
-        const DWORD needed = ExpandEnvironmentStringsW(joined.c_str(), expanded, MAX_PATH);
-        if (needed == 0 || needed > MAX_PATH) {
-            // A cut path would name some other file: the key is not usable.
-            PKGDEF_LOG(CCmpLog2::kVerboseHeader, L"    - sw_key_expectedpath longer than %d characters: %ls\r\n",
-                       MAX_PATH - 1, joined.c_str());
-            continue;
-        }
-        PKGDEF_LOG(CCmpLog2::kVerboseHeader, L"    - sw_key_expectedpath %ls\r\n", expanded);
-        if (m_sTargetFile.empty())
-            m_sTargetFile = expanded;
-        const DWORD attributes = GetFileAttributesW(expanded);
-        if (attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-            m_sTargetFile = expanded;
-            PKGDEF_LOG(CCmpLog2::kVerboseHeader, L"    - m_sTargetFile %ls\r\n", m_sTargetFile.GetString());
-            break;
-        }
-        PKGDEF_LOG(CCmpLog2::kVerboseHeader, L"    - Driver path from component xml %ls\r\n", expanded);
-        CStr installed;
-        if (FindDriverFileInServiceDatabase(keyFile.GetString(), installed)) {
-            m_sTargetFile = installed;
-            PKGDEF_LOG(CCmpLog2::kVerboseHeader, L"    - Driver path from service control manager database %ls\r\n",
-                       m_sTargetFile.GetString());
-            break;
-        }
-        PKGDEF_LOG(CCmpLog2::kVerboseHeader, L"    - Driver path not found in service control manager database %ls\r\n",
-                   m_sTargetFile.GetString());
-    }
+    m_SoftwareKeyWalk.entry = Find(xml, Find(xml, package, L"sw_keys"), L"sw_keys_and");
+    WalkSoftwareKeys(false);
 
     const CTzrXMLNode* install = Find(xml, Find(xml, package, L"installation"), L"install");
     if (const CTzrXMLNode* caps = Find(xml, install, L"install_caps")) {
@@ -274,4 +220,71 @@ unsigned CBaseComponent::ReadPackageDefinition(const wchar_t* path)
         m_vSupportedOS.push_back(ReadSupportedOS(entry));
 
     return 0;
+}
+
+// The target file: each key in walk order by its expected path, then
+// through the service database; the first existing file wins, and without
+// one the first expected path stays. Reading the package (under the loader
+// lock) stops before the service database; TargetFile goes on from there.
+void CBaseComponent::WalkSoftwareKeys(bool askServiceDatabase)
+{
+    SoftwareKeyWalk& walk = m_SoftwareKeyWalk;
+    for (; walk.entry; walk.entry = walk.entry->m_pNext) {
+        if (!walk.lookupDue) {
+            const CTzrXMLNode* key = Find(*m_pPackageReader, walk.entry, L"sw_key");
+            if (!key)
+                continue;
+            if (const wchar_t* name = key->GetAttribute(L"name"))
+                walk.keyFile = name;
+            PKGDEF_LOG(CCmpLog2::kVerboseHeader, L"    - filename %ls\r\n", walk.keyFile.GetString());
+            const wchar_t* directory = TzrElementText(Find(*m_pPackageReader, key, L"sw_key_expectedpath"));
+            if (!directory)
+                continue;
+            std::wstring joined = directory;
+            if (joined.empty() || joined.back() != L'\\')
+                joined += L'\\';
+            joined += walk.keyFile;
+            wchar_t expanded[MAX_PATH] = L"";
+            const DWORD needed = ExpandEnvironmentStringsW(joined.c_str(), expanded, MAX_PATH);
+            if (needed == 0 || needed > MAX_PATH) {
+                // A cut path would name some other file: the key is not usable.
+                PKGDEF_LOG(CCmpLog2::kVerboseHeader, L"    - sw_key_expectedpath longer than %d characters: %ls\r\n",
+                           MAX_PATH - 1, joined.c_str());
+                continue;
+            }
+            PKGDEF_LOG(CCmpLog2::kVerboseHeader, L"    - sw_key_expectedpath %ls\r\n", expanded);
+            if (m_sTargetFile.empty())
+                m_sTargetFile = expanded;
+            const DWORD attributes = GetFileAttributesW(expanded);
+            if (attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+                m_sTargetFile = expanded;
+                PKGDEF_LOG(CCmpLog2::kVerboseHeader, L"    - m_sTargetFile %ls\r\n", m_sTargetFile.GetString());
+                break;
+            }
+            PKGDEF_LOG(CCmpLog2::kVerboseHeader, L"    - Driver path from component xml %ls\r\n", expanded);
+            walk.lookupDue = true;
+        }
+        if (!askServiceDatabase)
+            return;
+        walk.lookupDue = false;
+        // The first installed service whose image path holds the file name
+        // and names a file that exists.
+        CStr installed;
+        if (CServiceManager().FindDriverFile(walk.keyFile.GetString(), installed)) {
+            m_sTargetFile = installed;
+            PKGDEF_LOG(CCmpLog2::kVerboseHeader, L"    - Driver path from service control manager database %ls\r\n",
+                       m_sTargetFile.GetString());
+            break;
+        }
+        PKGDEF_LOG(CCmpLog2::kVerboseHeader, L"    - Driver path not found in service control manager database %ls\r\n",
+                   m_sTargetFile.GetString());
+    }
+    walk.entry = nullptr;
+}
+
+const CStr& CBaseComponent::TargetFile()
+{
+    if (m_SoftwareKeyWalk.entry)
+        WalkSoftwareKeys(true);
+    return m_sTargetFile;
 }

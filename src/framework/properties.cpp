@@ -115,7 +115,7 @@ int CBaseComponent::GetDescription(wchar_t* message, unsigned capacity, const wc
 // target is read from the plug-in's folder.
 int CBaseComponent::GetCurrentVersion(wchar_t* message, unsigned capacity)
 {
-    const CFileVersionInfo info(m_sTargetFile.c_str());
+    const CFileVersionInfo info(TargetFile().c_str());
     const CStr text = info.GetFileVersionText();
     if (text.empty())
         return 0;

@@ -53,9 +53,10 @@ size_t UnitsWithin(const wchar_t* text, size_t length, size_t budget)
         const int bytes = AnsiBytes(text, units);
         if (units == 0 || (bytes >= 0 && static_cast<size_t>(bytes) <= budget))
             return units;
-        // A unit gives at most two bytes: drop enough for the excess at once.
-        const size_t excess = static_cast<size_t>(bytes) - budget;
-        const size_t drop = excess / 2 > 0 ? excess / 2 : 1;
+        // A unit gives at most three bytes (UTF-8 as the ANSI code page; a
+        // double-byte code page gives two): dropping a third of the excess,
+        // rounded up, never drops a unit that fits.
+        const size_t drop = (static_cast<size_t>(bytes) - budget + 2) / 3;
         units = drop < units ? units - drop : 0;
     }
 }

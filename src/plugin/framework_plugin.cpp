@@ -1,6 +1,6 @@
 // The framework's own plug-in: a base component with nothing replaced, so a
-// driver package installs through the framework's defaults alone. Built for
-// the tests and the demo; a package folder holds it as setup.dll.
+// driver package installs through the framework's defaults alone. It ships
+// as framework_setup.dll; a driver package folder holds it as setup.dll.
 #include "plugin_core.h"
 
 CBaseComponent* CreatePluginComponent(HINSTANCE)

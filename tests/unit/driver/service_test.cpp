@@ -275,15 +275,14 @@ LSTATUS WINAPI ReadOnlyKey(HKEY root, LPCWSTR subkey, DWORD options, REGSAM acce
 struct ReadOnlyHost {
     ReadOnlyHost()
     {
-        g_pfnOpenScManager = ReadOnlyScManager;
-        g_pfnOpenService = ReadOnlyService;
-        g_pfnRegOpenKeyEx = ReadOnlyKey;
+        driverapi::OverrideForTest(driverapi::kOpenSCManagerW, reinterpret_cast<void*>(&ReadOnlyScManager));
+        driverapi::OverrideForTest(driverapi::kOpenServiceW, reinterpret_cast<void*>(&ReadOnlyService));
+        driverapi::OverrideForTest(driverapi::kRegOpenKeyExW, reinterpret_cast<void*>(&ReadOnlyKey));
     }
     ~ReadOnlyHost()
     {
-        g_pfnOpenScManager = OpenSCManagerW;
-        g_pfnOpenService = OpenServiceW;
-        g_pfnRegOpenKeyEx = RegOpenKeyExW;
+        for (const auto f : {driverapi::kOpenSCManagerW, driverapi::kOpenServiceW, driverapi::kRegOpenKeyExW})
+            driverapi::OverrideForTest(f, nullptr);
     }
 };
 

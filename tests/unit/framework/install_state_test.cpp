@@ -265,11 +265,11 @@ protected:
         PackageTest::SetUp();
         FreeSpaceProbe::calls = 0;
         FreeSpaceProbe::ok = TRUE;
-        g_pfnDiskFreeSpace = FreeSpaceProbe::Query;
+        driverapi::OverrideForTest(driverapi::kGetDiskFreeSpaceExW, reinterpret_cast<void*>(&FreeSpaceProbe::Query));
     }
     void TearDown() override
     {
-        g_pfnDiskFreeSpace = GetDiskFreeSpaceExW;
+        driverapi::OverrideForTest(driverapi::kGetDiskFreeSpaceExW, nullptr);
         PackageTest::TearDown();
     }
 };

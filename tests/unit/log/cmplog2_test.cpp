@@ -24,6 +24,15 @@ protected:
     const std::wstring m_drive = m_systemDrive.Path();
 };
 
+template <class Text>
+Text Repeat(const Text& piece, int times)
+{
+    Text text;
+    for (int i = 0; i < times; ++i)
+        text += piece;
+    return text;
+}
+
 // "[time]::" prefix of a verbose header, as a pattern.
 const char kTime[] = R"(\[\d{1,2}:\d{2}:\d{2}\]::)";
 
@@ -170,6 +179,39 @@ TEST_F(CmpLogTest, TextIsConvertedToTheAnsiCodePage)
     if (expected.empty())
         GTEST_SKIP() << "ANSI code page " << GetACP();
     EXPECT_EQ(expected, Main());
+}
+
+// Where the ANSI code page is UTF-8 (Windows' "use Unicode UTF-8" setting) a
+// character takes up to four bytes: a line over the bound is cut between
+// whole characters, keeping all that fits. Wine makes UTF-8 the ANSI code
+// page of a process whose locale has none of its own: the test runs as
+// unit_log_utf8, under LC_ALL=hi_IN (Hindi), which changes nothing in the
+// prefix.
+TEST_F(CmpLogTest, Utf8CodePageCutsLongLinesBetweenWholeCharacters)
+{
+    if (GetACP() != CP_UTF8) {
+        ASSERT_EQ(0u, GetEnvironmentVariableW(L"TZR_EXPECT_UTF8", nullptr, 0)) << "ANSI code page " << GetACP();
+        GTEST_SKIP() << "runs as unit_log_utf8, under a UTF-8 ANSI code page";
+    }
+    const std::string te = "\xE3\x83\x86", smile = "\xF0\x9F\x98\x80";  // U+30C6, U+1F600
+    const struct {
+        std::wstring text;
+        std::string expected;
+    } cases[] = {
+        {L"caf\u00e9 \u30c6 \U0001F600\r\n", "caf\xC3\xA9 " + te + " " + smile + "\r\n"},
+        // 4093 bytes for the text before the line end: 1364 characters of three.
+        {Repeat(std::wstring(L"\u30c6"), 5000) + L"\r\n", Repeat(te, 1364) + "\r\n"},
+        // 4095 bytes: 1023 pairs of four, never half a pair.
+        {Repeat(std::wstring(L"\U0001F600"), 3000), Repeat(smile, 1023)},
+    };
+    for (const auto& c : cases) {
+        DeleteFileW((Folder() + L"tzrsetup.log").c_str());
+        CCmpLog2 log;
+        log.Open();
+        log.WriteText(0, 0, nullptr, 0, c.text.c_str());
+        log.Close();
+        EXPECT_EQ(c.expected, Main()) << c.expected.size();
+    }
 }
 
 TEST_F(CmpLogTest, ReopeningAppendsAndWritesBeforeOpenAreDropped)
