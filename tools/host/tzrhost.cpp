@@ -17,10 +17,10 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <cwchar>
-#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -63,8 +63,9 @@ const wchar_t kUsage[] =
     L"  --version            the host's version\n"
     L"  --help               this text\n"
     L"\n"
-    L"--install asks property 5 first and calls Install only when the state offers\n"
-    L"an installation (not installed, or an older version installed).\n"
+    L"--install asks property 5 first (also when --property leaves it out) and calls\n"
+    L"Install only when the state offers an installation: not installed, or an older\n"
+    L"version installed. --force asks only the properties chosen, then installs.\n"
     L"\n"
     L"exit codes (Windows Installer's):\n"
     L"  0           installed, no restart needed; or the same version is installed\n"
