@@ -1,6 +1,7 @@
 // What a deployment engine meets when it runs the host on many servers:
 // Windows Installer's exit codes, a rerun that leaves an installed package
 // alone, and one header line per run in both component logs.
+#include "driver_fixtures.h"
 #include "scenario.h"
 
 #include <gtest/gtest.h>
@@ -12,9 +13,9 @@ using namespace tzrtest;
 
 namespace {
 
-std::wstring DemoFile(const std::wstring& name)
+std::wstring DemoFile(const std::wstring& name, const std::wstring& package = L"package")
 {
-    return WindowsPath(Widen(TZR_SOURCE_DIR)) + L"\\demo\\package\\" + name;
+    return WindowsPath(Widen(TZR_SOURCE_DIR)) + L"\\demo\\" + package + L"\\" + name;
 }
 
 // The demo firmware package (package definition 2.4.10 and its image) with
@@ -41,10 +42,10 @@ const char kNewerInstalled[] = "1.svid=0x1590\n1.sdid=0x2f6\n1.fw=9.9\n";
 
 }  // namespace
 
-// Each row through the real host and a real package. "Installed, no restart
-// needed" comes from the driver package (framework tests): the firmware
-// always asks for a restart. Another installation running (1618) needs the
-// flash engine's lock and is tested with it.
+// Each row through the real host and a real package; "installed, no restart
+// needed" from the demo driver package below, as the firmware always asks
+// for a restart. Another installation running (1618) needs the flash
+// engine's lock and is tested with it.
 TEST(Deploy, ExitCodesADeploymentEngineKnows)
 {
     enum Plugin { kPlugin, kNoPlugin, kNoExports };
@@ -141,4 +142,20 @@ TEST(Deploy, EveryRunStartsBothLogsWithItsHeaderLine)
     EXPECT_EQ(0u, headers[0]);
     for (size_t at : headers)
         EXPECT_EQ("Initializing installer DLL", verbose[at + 1]);
+}
+
+class DeployDriver : public MachineTest {};
+
+TEST_F(DeployDriver, DemoDriverPackageInstallsWithoutARestart)
+{
+    Leftovers leftovers({L"TzrDemoDriver"}, {L"Software\\TzrDemoDriver"},
+                        {SystemRoot() + L"\\system32\\drivers\\tzrdemo.sys"});
+    Scenario s("deploy_demo_driver");
+    s.CopyIn(BuildFile(L"src\\plugin\\framework_setup.dll"), L"setup.dll");
+    for (const wchar_t* name : {L"install.xml", L"kxdemodriver.xml", L"tzrdemo.inf", L"tzrdemo.sys"})
+        s.CopyIn(DemoFile(name, L"driver-package"), name);
+    const HostResult r = s.Host({L"--install"});
+    EXPECT_EQ(0u, r.exitCode) << r.output;
+    EXPECT_EQ("install   result 1 (success, no restart needed)  message \"\"", r.InstallLine()) << r.output;
+    EXPECT_TRUE(ServiceExists(L"TzrDemoDriver"));
 }
