@@ -45,13 +45,17 @@ host /verbose_log --install
 section "The tool's command lines"
 tr -d '\r' < "$pkg/mnv_sim.calls.log"
 
+section "A rerun, as a deployment engine's schedule makes one: nothing to flash"
+host --install --property 5
+
 section "Discovery run (-d): a report instead of flashing"
 rm -f "$pkg/mnv_sim.calls.log"
 # The report goes beside the logs, not into the package folder: the engine
 # takes the first .xml file there as the package definition, and a report
 # left in it would answer for the package in every later run.
 rm -f "$drive_c/tzrsystem/discovery.xml"
-host --property 5 --install -d 'C:\tzrsystem\discovery.xml'
+# The install-state query writes the report; no Install is needed.
+host --property 5 -d 'C:\tzrsystem\discovery.xml'
 section "Discovery report C:\\tzrsystem\\discovery.xml"
 tr -d '\r' < "$drive_c/tzrsystem/discovery.xml"
 

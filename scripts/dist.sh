@@ -22,6 +22,7 @@ assemble_driver_package "$root" "$build" "$dist/examples/driver-package"
 # would run it instead of the vendor's tool.
 mkdir -p "$dist/examples/simulator"
 cp "$build/tools/mnv-sim/mnv_sim.exe" "$root/demo/package/mnv_sim.ini" "$dist/examples/simulator/"
+cp -r "$root/examples/ansible" "$dist/examples/"
 # CR LF: the text is read on the Windows servers the files go to.
 sed 's/$/\r/' "$root/scripts/dist-files.txt" > "$dist/FILES.txt"
 

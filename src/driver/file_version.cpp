@@ -2,9 +2,9 @@
 
 #include "driver_api.h"
 #include "framework_module.h"
+#include "module_version.h"
 #include "win_handle.h"
 
-#include <cstdio>
 #include <memory>
 #include <new>
 
@@ -75,11 +75,7 @@ int CFileVersionInfo::Read()
     m_dwFileVersionLS = fixed->dwFileVersionLS;
     m_dwProductVersionMS = fixed->dwProductVersionMS;
     m_dwProductVersionLS = fixed->dwProductVersionLS;
-    // Four 16-bit parts: at most 23 characters and the terminator.
-    wchar_t text[32];
-    swprintf(text, sizeof text / sizeof text[0], L"%u.%u.%u.%u", HIWORD(m_dwFileVersionMS),
-             LOWORD(m_dwFileVersionMS), HIWORD(m_dwFileVersionLS), LOWORD(m_dwFileVersionLS));
-    m_sFileVersion = text;
+    m_sFileVersion = FileVersionText(m_dwFileVersionMS, m_dwFileVersionLS);
     return 1;
 }
 

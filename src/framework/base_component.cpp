@@ -2,17 +2,45 @@
 // component.
 #include "base_component.h"
 
+#include "framework_module.h"
 #include "sysinfo.h"
 #include "win_handle.h"
 
 #include <cstdarg>
+#include <cwchar>
 #include <string>
 
 namespace {
 const wchar_t kSource[] = L"basecomp";
 // The component that hears of refused driver calls: the latest one made.
 CBaseComponent* g_pDriverApiListener = nullptr;
+
+// The line that opens each run in both logs, so that runs sharing the files
+// can be told apart: when, which process, which package, which plug-in
+// build, asked how. Control characters of the command line become blanks,
+// so the entry stays one line.
+std::wstring RunHeaderLine(const wchar_t* commandLine)
+{
+    SYSTEMTIME now;
+    GetSystemTime(&now);
+    wchar_t folder[MAX_PATH] = L"";
+    const DWORD length = GetCurrentDirectoryW(MAX_PATH, folder);
+    if (length == 0 || length >= MAX_PATH)
+        folder[0] = L'\0';
+    const CStr version = FrameworkFileVersion();
+    wchar_t head[64];
+    swprintf(head, sizeof head / sizeof head[0], L"Run %04u-%02u-%02u %02u:%02u:%02u UTC, process %lu, package ",
+             now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond, GetCurrentProcessId());
+    std::wstring line = head;
+    line += folder[0] ? folder : L"(unknown)";
+    line += L", plug-in version ";
+    line += version.empty() ? L"(none)" : version.c_str();
+    line += L", command line: ";
+    for (const wchar_t* p = commandLine; *p; ++p)
+        line += *p < 0x20 ? L' ' : *p;
+    return line + L"\r\n";
 }
+}  // namespace
 
 CBaseComponent::CBaseComponent()
 {
@@ -77,6 +105,7 @@ int CBaseComponent::Initialize()
 
     m_pLog->Open();
 
+    BASECOMP_LOG(CCmpLog2::kBothHeader, L"%ls", RunHeaderLine(commandLine).c_str());
     BASECOMP_LOG(CCmpLog2::kVerboseHeader, L"Initializing installer DLL\r\n");
     BASECOMP_LOG(CCmpLog2::kVerboseHeader,
                  m_bNoOverwrite ? L"/no_overwrite DETECTED\r\n" : L"/no_overwrite ABSENT\r\n");

@@ -92,7 +92,8 @@ unsigned CBaseComponent::Installation(unsigned first, ULONG_PTR second, wchar_t*
     if (result == 0 && driverRoad) {
         const std::wstring reason = driverfail::Held() ? driverfail::Line()
                                                        : L"    - The installation answered failure and gave no reason\r\n";
-        m_pLog->Write(CCmpLog2::kVerboseContinue, CCmpLog2::kPlain, nullptr, 0, L"%ls", reason.c_str());
+        // Both logs: an operator reading only the main log learns why too.
+        m_pLog->Write(CCmpLog2::kBothContinue, CCmpLog2::kPlain, nullptr, 0, L"%ls", reason.c_str());
     }
 
     if (m_szShellExecuteFile[0]) {
@@ -110,7 +111,7 @@ unsigned CBaseComponent::Installation(unsigned first, ULONG_PTR second, wchar_t*
             const DWORD code = error ? error : static_cast<DWORD>(reinterpret_cast<INT_PTR>(opened));
             driverfail::Reset();
             driverfail::CallError(std::wstring(L"ShellExecuteW(open, ") + m_szShellExecuteFile + L")", code);
-            m_pLog->Write(CCmpLog2::kVerboseContinue, CCmpLog2::kPlain, nullptr, 0, L"%ls",
+            m_pLog->Write(CCmpLog2::kBothContinue, CCmpLog2::kPlain, nullptr, 0, L"%ls",
                           driverfail::Line().c_str());
             result = 0;
         } else {

@@ -1,5 +1,7 @@
 #include "framework_module.h"
 
+#include "module_version.h"
+
 #include <memory>
 #include <string>
 
@@ -36,4 +38,9 @@ CStr FrameworkFolder()
         return CStr();
     folder.resize(slash);
     return CStr(folder.c_str());
+}
+
+CStr FrameworkFileVersion()
+{
+    return ModuleFileVersion(FrameworkModule());
 }

@@ -13,3 +13,7 @@ extern HINSTANCE g_hFrameworkModule;
 // The folder of the plug-in's module file, without a trailing backslash;
 // empty when it cannot be found.
 CStr FrameworkFolder();
+
+// The plug-in's own file version from its version resource ("1.0.0.0");
+// empty when it has none.
+CStr FrameworkFileVersion();

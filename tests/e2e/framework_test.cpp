@@ -113,8 +113,8 @@ std::string Replaced(std::string text, const std::string& from, const std::strin
 const char kWithClass[] =
     "Signature=\"$Windows NT$\"\r\nClass=System\r\nClassGuid={4d36e97d-e325-11ce-bfc1-08002be10318}\r\n";
 
-// What goes wrong on the legacy road answers 0, and the verbose log says
-// what failed or what was refused; both logs end in the outcome.
+// What goes wrong on the legacy road answers 0 (exit 1603), and both logs
+// say what failed or what was refused, then end in the outcome.
 TEST_F(FrameworkPlugin, LegacyFailuresAnswerZeroAndSayWhy)
 {
     const std::string file = "tzre2elegacy.sys\r\n[Legacy.Reg]";
@@ -147,12 +147,13 @@ TEST_F(FrameworkPlugin, LegacyFailuresAnswerZeroAndSayWhy)
         const HostResult r = s.Host({L"/verbose_log", L"--install"});
         ASSERT_TRUE(r.started) << c.folder;
         EXPECT_EQ("install   result 0 (failure)  message \"\"", r.InstallLine()) << c.folder << r.output;
-        const std::string verbose = Scenario::ComponentVerboseLog();
-        const size_t reason = verbose.find(c.reason);
-        EXPECT_NE(std::string::npos, reason) << c.folder << "\n" << verbose;
-        EXPECT_LT(reason, verbose.find("Installation failed.\r\n")) << c.folder;
-        EXPECT_NE(std::string::npos,
-                  Scenario::ComponentLog().find("Initiating installation... \r\nInstallation failed.\r\n"))
+        EXPECT_EQ(1603u, r.exitCode) << c.folder;
+        for (const std::string& log : {Scenario::ComponentVerboseLog(), Scenario::ComponentLog()}) {
+            const size_t reason = log.find(c.reason);
+            EXPECT_NE(std::string::npos, reason) << c.folder << "\n" << log;
+            EXPECT_LT(reason, log.find("Installation failed.\r\n")) << c.folder;
+        }
+        EXPECT_NE(std::string::npos, Scenario::ComponentLog().find("Initiating installation... \r\n    - "))
             << c.folder << Scenario::ComponentLog();
     }
 }
@@ -251,7 +252,7 @@ TEST_F(FrameworkPlugin, MissingInstallTypeStopsWithTheUnknownTypeMessage)
 
     const HostResult r = s.Host({L"--install", L"--install-text", L"earlier text"});
     ASSERT_TRUE(r.started);
-    EXPECT_EQ(1u, r.exitCode) << r.output;
+    EXPECT_EQ(1603u, r.exitCode) << r.output;
     EXPECT_EQ("install   result 0 (failure)  message \"Unknown INF file type -- installation will not continue.\"",
               r.InstallLine())
         << r.output;

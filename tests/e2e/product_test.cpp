@@ -150,7 +150,7 @@ TEST(Product, InstallBeforeTheInstallStateRunsNoTool)
     Scenario s("product_install_first");
     s.AddFile(L"kx012345.xml", Package("2.0"));
     s.AddSimulator(Controller(1, "0x2f6", "1.0"));
-    const HostResult r = s.Host({L"--property", L"6", L"--install"});
+    const HostResult r = s.Host({L"--property", L"6", L"--install", L"--force"});
     EXPECT_EQ("install   result 0 (failure)  message \"Error\\r\\n\"", r.InstallLine()) << r.output;
     EXPECT_TRUE(s.SimulatorCalls().empty());
 }
@@ -162,7 +162,8 @@ TEST(Product, DiscoveryWritesTheExactReportAndFlashesNothing)
     s.AddFile(L"fw.bin", "image");
     s.AddSimulator(Controller(1, "0x30e", "2.1"));
     const std::wstring report = s.PathOf(L"disc.xml");
-    const HostResult r = s.Host({L"--property", L"5", L"--install", L"-d", report});
+    // The report makes the state "same version": Install only with --force.
+    const HostResult r = s.Host({L"--property", L"5", L"--install", L"--force", L"-d", report});
     EXPECT_EQ("install   result 3 (discovery report written)  message \"Discovery Successful\\r\\n\"", r.InstallLine())
         << r.output;
     EXPECT_EQ(kStateSameVersion, r.State());
@@ -235,7 +236,8 @@ TEST(Product, UnwritableDiscoveryReportIsAnError)
     Scenario s("product_discovery_unwritable");
     s.AddFile(L"kx012345.xml", Package("2.2"));
     s.AddSimulator(Controller(1, "0x2f6", "2.2"));
-    const HostResult r = s.Host({L"--property", L"5", L"--install", L"-d", L"C:\\no\\such\\folder\\d.xml"});
+    const HostResult r =
+        s.Host({L"--property", L"5", L"--install", L"--force", L"-d", L"C:\\no\\such\\folder\\d.xml"});
     EXPECT_EQ("install   result 0 (failure)  message \"Error\\r\\n\"", r.InstallLine()) << r.output;
     EXPECT_NE(std::string::npos, Scenario::ProcessLog().find("Discovery file cannot be opened: C:\\no\\such\\folder\\d.xml"));
 }
@@ -271,7 +273,8 @@ TEST(Product, PackageDefinitionThatDoesNotParseGivesNoPackageVersion)
         s.AddFile(L"kx012345.xml", c.bytes);
         s.AddFile(L"fw.bin", "image");
         s.AddSimulator(Controller(1, "0x2f6", "1.0"));
-        const HostResult r = s.Host({L"--property", L"5", L"--install"});
+        // --force: the plug-in's own answer to Install in every state.
+        const HostResult r = s.Host({L"--property", L"5", L"--install", L"--force"});
         EXPECT_EQ(c.state, r.State()) << c.name << "\n" << r.output;
         const bool known = c.state != kStateCannotInstall;
         EXPECT_EQ(known ? 1u : 0u, FlashCalls(s.SimulatorCalls()).size()) << c.name;

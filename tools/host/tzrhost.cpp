@@ -6,12 +6,18 @@
 // is not the host's own reaches it untouched. The host's options all begin
 // with "--" and match whole arguments, so they never collide with the
 // plug-in's engine options ("-d", "-f", ...) or its switches ("/verbose_log").
+#include "cmplog2.h"
+#include "host_decision.h"
 #include "install_state_record.h"
+#include "module_version.h"
+#include "process_log.h"
 #include "setup_api.h"
+#include "sysinfo.h"
 #include "win_handle.h"
 
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <cwchar>
@@ -20,13 +26,8 @@
 
 namespace {
 
-enum ExitCode : int {
-    kExitOk = 0,
-    kExitInstallFailed = 1,
-    kExitUsage = 2,
-    kExitLoadFailed = 3,
-    kExitRebootRequired = 3010,  // ERROR_SUCCESS_REBOOT_REQUIRED, as installers report it
-};
+// The --json object's shape; raised whenever a field changes meaning or goes.
+const int kJsonSchemaVersion = 1;
 
 const unsigned char kSentinel = 0xA5;
 
@@ -47,7 +48,7 @@ const wchar_t kUsage[] =
     L"\n"
     L"host options:\n"
     L"  --lang CODE          language code passed with each query (default en)\n"
-    L"  --install            call Install after the properties\n"
+    L"  --install            call Install after the properties, when the state calls for it\n"
     L"  --install-text TEXT  text already in Install's message buffer (the buffer holds\n"
     L"                       the text plus room for the longest line a plug-in appends)\n"
     L"  --property N         ask only property N (repeatable; any number)\n"
@@ -57,16 +58,32 @@ const wchar_t kUsage[] =
     L"  --sta                enter a single-threaded apartment first, as a windowed\n"
     L"                       host's thread is\n"
     L"  --json               print a JSON object instead of the readable report\n"
+    L"  --result FILE        also write that JSON object to FILE (replaced whole)\n"
+    L"  --force              with --install: install whatever the install state says\n"
+    L"  --version            the host's version\n"
     L"  --help               this text\n"
     L"\n"
-    L"exit codes: 0 done (install succeeded, no restart, or discovery written),\n"
-    L"  1 Install answered failure, 2 usage error, 3 plug-in not loaded,\n"
-    L"  3010 Install succeeded and a restart is needed.\n";
+    L"--install asks property 5 first (also when --property leaves it out) and calls\n"
+    L"Install only when the state offers an installation: not installed, or an older\n"
+    L"version installed. --force asks only the properties chosen, then installs.\n"
+    L"\n"
+    L"exit codes (Windows Installer's):\n"
+    L"  0           installed, no restart needed; or the same version is installed\n"
+    L"              (also: no --install, or a discovery report written)\n"
+    L"  3010        installed, a restart is needed\n"
+    L"  1603        Install failed, or the state says it cannot be installed\n"
+    L"  1618        another installation is running: retry later\n"
+    L"  1638        a newer version is installed (no downgrade without --force)\n"
+    L"  1619        the plug-in cannot be loaded or lacks its exports\n"
+    L"  1639        bad command line (unknown -- option, missing value)\n"
+    L"  -2145124329 (0x80240017) not applicable: no supported hardware here\n";
 
 struct Options {
     std::wstring package;
     std::wstring language = L"en";
     bool install = false;
+    bool force = false;
+    std::wstring resultFile;
     std::wstring installText;
     bool json = false;
     bool singleThreadedApartment = false;
@@ -172,47 +189,55 @@ unsigned U32At(const std::vector<unsigned char>& buffer)
 }
 
 // Readable: CR, LF and tab shown as \r, \n, \t; other control characters as \xNN.
+// Readable: CR, LF and tab shown as \r, \n, \t; other control characters as
+// \xNN. Converted as a whole, so a pair of surrogates stays one character.
 std::string Visible(const std::wstring& text)
 {
-    std::string result = "\"";
+    std::wstring result = L"\"";
     for (const wchar_t c : text) {
-        char escaped[8];
+        wchar_t escaped[8];
         if (c == L'\r')
-            result += "\\r";
+            result += L"\\r";
         else if (c == L'\n')
-            result += "\\n";
+            result += L"\\n";
         else if (c == L'\t')
-            result += "\\t";
+            result += L"\\t";
         else if (c < 0x20) {
-            snprintf(escaped, sizeof escaped, "\\x%02X", static_cast<unsigned>(c));
+            swprintf(escaped, sizeof escaped / sizeof escaped[0], L"\\x%02X", static_cast<unsigned>(c));
             result += escaped;
         } else
-            result += Utf8(std::wstring(1, c));
+            result += c;
     }
-    return result + "\"";
+    return Utf8(result + L"\"");
 }
 
+// A JSON string, converted to UTF-8 as a whole for the same reason.
 std::string Json(const std::wstring& text)
 {
-    std::string result = "\"";
+    std::wstring result = L"\"";
     for (const wchar_t c : text) {
-        char escaped[8];
+        wchar_t escaped[8];
         switch (c) {
-        case L'"': result += "\\\""; break;
-        case L'\\': result += "\\\\"; break;
-        case L'\r': result += "\\r"; break;
-        case L'\n': result += "\\n"; break;
-        case L'\t': result += "\\t"; break;
+        case L'"': result += L"\\\""; break;
+        case L'\\': result += L"\\\\"; break;
+        case L'\r': result += L"\\r"; break;
+        case L'\n': result += L"\\n"; break;
+        case L'\t': result += L"\\t"; break;
         default:
             if (c < 0x20) {
-                snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned>(c));
+                swprintf(escaped, sizeof escaped / sizeof escaped[0], L"\\u%04x", static_cast<unsigned>(c));
                 result += escaped;
             } else {
-                result += Utf8(std::wstring(1, c));
+                result += c;
             }
         }
     }
-    return result + "\"";
+    return Utf8(result + L"\"");
+}
+
+std::string JsonOrNull(const std::wstring& text)
+{
+    return text.empty() ? "null" : Json(text);
 }
 
 bool ParseUnsigned(const wchar_t* text, unsigned& value)
@@ -227,38 +252,59 @@ bool ParseUnsigned(const wchar_t* text, unsigned& value)
     return true;
 }
 
-int Usage(const wchar_t* problem)
-{
-    if (problem)
-        fwprintf(stderr, L"tzrhost: %ls\n", problem);
-    Out(Utf8(kUsage));
-    return kExitUsage;
-}
+enum class Parsed { kRun, kHelp, kVersion, kBad };
 
-// Returns -1 when the options are fine, else the exit code.
-int ParseOptions(int argc, wchar_t** argv, Options& options)
+// Reads the whole line before judging it, so that --json and --result also
+// report a bad command line. problem says what is wrong with it.
+Parsed ParseOptions(int argc, wchar_t** argv, Options& options, std::wstring& problem)
 {
+    Parsed parsed = Parsed::kRun;
+    auto refuse = [&](const std::wstring& why) {
+        if (problem.empty())
+            problem = why;
+        parsed = Parsed::kBad;
+    };
+    bool help = false;
+    bool version = false;
     for (int i = 1; i < argc; ++i) {
         const std::wstring arg = argv[i];
         const bool hasValue = i + 1 < argc;
         if (arg == L"--help") {
-            Out(Utf8(kUsage));
-            return kExitOk;
+            help = true;
+        } else if (arg == L"--version") {
+            version = true;
         } else if (arg == L"--json") {
             options.json = true;
         } else if (arg == L"--sta") {
             options.singleThreadedApartment = true;
         } else if (arg == L"--install") {
             options.install = true;
-        } else if (arg == L"--lang" || arg == L"--install-text") {
-            if (!hasValue)
-                return Usage((arg + L" needs a value").c_str());
-            (arg == L"--lang" ? options.language : options.installText) = argv[++i];
+        } else if (arg == L"--force") {
+            options.force = true;
+        } else if (arg == L"--lang" || arg == L"--install-text" || arg == L"--result") {
+            if (!hasValue) {
+                refuse(arg + L" needs a value");
+                continue;
+            }
+            ++i;
+            if (arg == L"--result") {
+                // Relative to where the host was started, not the package folder.
+                wchar_t full[MAX_PATH];
+                const DWORD n = GetFullPathNameW(argv[i], MAX_PATH, full, nullptr);
+                if (n == 0 || n >= MAX_PATH)
+                    refuse(L"--result names no usable path: " + std::wstring(argv[i]));
+                else
+                    options.resultFile = full;
+            } else {
+                (arg == L"--lang" ? options.language : options.installText) = argv[i];
+            }
         } else if (arg == L"--property" || arg == L"--capacity" || arg == L"--state-size" ||
                    arg == L"--flag-size") {
             unsigned value = 0;
-            if (!hasValue || !ParseUnsigned(argv[i + 1], value))
-                return Usage((arg + L" needs a number").c_str());
+            if (!hasValue || !ParseUnsigned(argv[i + 1], value)) {
+                refuse(arg + L" needs a number");
+                continue;
+            }
             ++i;
             if (arg == L"--property")
                 options.properties.push_back(value);
@@ -268,16 +314,28 @@ int ParseOptions(int argc, wchar_t** argv, Options& options)
                 options.stateSize = value;
             else
                 options.flagSize = value;
+        } else if (arg.compare(0, 2, L"--") == 0) {
+            // The plug-in's options start with one "-" or a "/": a "--" word
+            // is a mistyped option of ours, never something to pass on.
+            refuse(L"unknown option " + arg);
         } else if (options.package.empty()) {
             options.package = arg;
         }
         // Anything else belongs to the plug-in, which reads it itself.
     }
-    if (options.package.empty())
-        return Usage(L"no package folder given");
+    if (parsed == Parsed::kBad)
+        return parsed;
+    if (help)
+        return Parsed::kHelp;
+    if (version)
+        return Parsed::kVersion;
+    if (options.package.empty()) {
+        refuse(L"no package folder given");
+        return parsed;
+    }
     if (options.properties.empty())
         options.properties = {1, 2, 4, 5, 3, 6, 7, 8};
-    return -1;
+    return parsed;
 }
 
 Answer Ask(GetPropertyFn getProperty, unsigned id, const Options& options)
@@ -318,9 +376,11 @@ std::string Describe(const Answer& a, bool json)
                  PropertyName(a.id), a.result, a.touched ? "true" : "false");
         body = head;
         if (a.touched) {
-            char value[64];
+            char value[128];
             if (a.id == 5) {
-                snprintf(value, sizeof value, ", \"state\": %u, \"message\": ", StateOf(a.buffer));
+                const unsigned state = StateOf(a.buffer);
+                snprintf(value, sizeof value, ", \"state\": %u, \"meaning\": \"%s\", \"message\": ", state,
+                         StateMeaning(state));
                 body += value + Json(TextAt(a.buffer, InstallStateRecord::kMessageOffset));
             } else if (a.id >= 6 && a.id <= 8) {
                 snprintf(value, sizeof value, ", \"value\": %u", U32At(a.buffer));
@@ -349,101 +409,255 @@ std::string Describe(const Answer& a, bool json)
     return body + "\n";
 }
 
-int Run(int argc, wchar_t** argv)
+
+// Everything one run found out, for the readable report and the JSON object.
+struct Outcome {
+    std::wstring folder;
+    std::wstring dllPath;
+    std::wstring pluginVersion;
+    bool loaded = false;
+    int versionResult = 0;
+    unsigned interfaceVersion = 0;
+    std::vector<Answer> answers;
+    bool stateKnown = false;
+    unsigned state = 0;
+    bool installCalled = false;
+    std::string notCalledReason;
+    unsigned installResult = 0;
+    std::wstring installMessage;
+    unsigned exitCode = kExitOk;
+    std::wstring error;
+};
+
+// Where the plug-in's logs go, as its component log and process log name
+// them for this command line and environment; the verbose file is null when
+// it is not written.
+std::string JsonLogPaths()
+{
+    CCmpLog2 log;
+    if (FindTextNoCase(GetCommandLineW(), L"/verbose_log") >= 0)
+        log.EnableVerbose();
+    std::wstring process;
+    const char* relative = LogVerboseFilePath();
+    wchar_t wide[MAX_PATH] = L"";
+    wchar_t full[MAX_PATH] = L"";
+    if (MultiByteToWideChar(CP_ACP, 0, relative, -1, wide, MAX_PATH) > 0) {
+        const DWORD n = GetFullPathNameW(wide, MAX_PATH, full, nullptr);
+        if (n > 0 && n < MAX_PATH)
+            process = full;
+    }
+    return "{\"main\": " + JsonOrNull(log.MainPath()) +
+           ", \"verbose\": " + (log.IsVerbose() ? JsonOrNull(log.VerbosePath()) : "null") +
+           ", \"process\": " + JsonOrNull(process) + "}";
+}
+
+std::string JsonReport(const Options& options, const Outcome& o)
+{
+    char line[256];
+    snprintf(line, sizeof line, "{\"schema_version\": %d, \"host_version\": ", kJsonSchemaVersion);
+    std::string report = line + JsonOrNull(ModuleFileVersion(nullptr).c_str());
+    report += ", \"package\": " + JsonOrNull(o.folder) + ", \"plugin\": " + JsonOrNull(o.dllPath) +
+              ", \"plugin_version\": " + JsonOrNull(o.pluginVersion);
+    if (o.loaded) {
+        snprintf(line, sizeof line, ", \"interface\": {\"result\": %d, \"version\": %u}", o.versionResult,
+                 o.interfaceVersion);
+        report += line;
+    } else {
+        report += ", \"interface\": null";
+    }
+    report += ", \"properties\": [";
+    for (size_t i = 0; i < o.answers.size(); ++i)
+        report += (i ? ", " : "") + Describe(o.answers[i], true);
+    report += "]";
+    if (o.stateKnown) {
+        snprintf(line, sizeof line, ", \"install_state\": {\"code\": %u, \"meaning\": \"%s\"}", o.state,
+                 StateMeaning(o.state));
+        report += line;
+    } else {
+        report += ", \"install_state\": null";
+    }
+    if (options.install && o.loaded) {
+        snprintf(line, sizeof line, ", \"install\": {\"forced\": %s, \"called\": %s",
+                 options.force ? "true" : "false", o.installCalled ? "true" : "false");
+        report += line;
+        if (o.installCalled) {
+            snprintf(line, sizeof line, ", \"result\": %u, \"meaning\": \"%s\", \"message\": ", o.installResult,
+                     InstallMeaning(o.installResult));
+            report += line + Json(o.installMessage) + "}";
+        } else {
+            report += ", \"reason\": \"" + o.notCalledReason + "\"}";
+        }
+    } else {
+        report += ", \"install\": null";
+    }
+    snprintf(line, sizeof line, ", \"restart_needed\": %s, \"exit\": %d, \"exit_meaning\": \"%s\"",
+             o.exitCode == kExitRebootRequired ? "true" : "false", static_cast<int>(o.exitCode),
+             ExitMeaning(o.exitCode));
+    report += line;
+    report += ", \"error\": " + JsonOrNull(o.error) + ", \"logs\": " + JsonLogPaths() + "}\n";
+    return report;
+}
+
+std::string ReadableReport(const Options& options, const Outcome& o)
+{
+    char line[256];
+    std::string report = "package   " + Utf8(o.folder) + "\nplug-in   " + Utf8(o.dllPath) + "\n";
+    snprintf(line, sizeof line, "interface %u (result %d)\nlanguage  ", o.interfaceVersion, o.versionResult);
+    report += line + Utf8(options.language) + "\n";
+    for (const Answer& a : o.answers)
+        report += Describe(a, false);
+    if (o.installCalled) {
+        snprintf(line, sizeof line, "install   result %u (%s)  message ", o.installResult,
+                 InstallMeaning(o.installResult));
+        report += line + Visible(o.installMessage) + "\n";
+    } else if (options.install) {
+        report += "install   not called: " + o.notCalledReason + "\n";
+    }
+    snprintf(line, sizeof line, "exit      %d (%s)\n", static_cast<int>(o.exitCode), ExitMeaning(o.exitCode));
+    return report + line;
+}
+
+// Replaces path whole: the object goes to a file beside it, which then
+// takes its name, so a collector never reads half a result.
+bool WriteResultFile(const std::wstring& path, const std::string& text)
+{
+    const std::wstring temporary = path + L".tmp";
+    {
+        UniqueHandle file(CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr));
+        DWORD written = 0;
+        if (!file || !WriteFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr) ||
+            written != text.size() || !FlushFileBuffers(file.get())) {
+            const DWORD error = GetLastError();
+            file.reset();
+            DeleteFileW(temporary.c_str());
+            SetLastError(error);
+            return false;
+        }
+    }
+    if (!MoveFileExW(temporary.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        const DWORD error = GetLastError();
+        DeleteFileW(temporary.c_str());
+        SetLastError(error);
+        return false;
+    }
+    return true;
+}
+
+// Prints the report and writes the result file; returns the exit code.
+unsigned Finish(const Options& options, const Outcome& o)
+{
+    if (!o.error.empty())
+        fwprintf(stderr, L"tzrhost: %ls\n", o.error.c_str());
+    const std::string json = options.json || !options.resultFile.empty() ? JsonReport(options, o) : std::string();
+    if (options.json)
+        Out(json);
+    else if (o.loaded)
+        Out(ReadableReport(options, o));
+    else if (o.exitCode == kExitUsage)
+        Out(Utf8(kUsage));
+    if (!options.resultFile.empty() && !WriteResultFile(options.resultFile, json))
+        fwprintf(stderr, L"tzrhost: cannot write the result file %ls (error %lu)\n", options.resultFile.c_str(),
+                 GetLastError());
+    return o.exitCode;
+}
+
+unsigned Fail(const Options& options, Outcome& o, unsigned exitCode, const std::wstring& error)
+{
+    o.exitCode = exitCode;
+    o.error = error;
+    return Finish(options, o);
+}
+
+// The answers to property 5 that carry a state code.
+void ReadState(const Answer& a, Outcome& o)
+{
+    if (a.id == 5 && a.touched && a.buffer.size() >= InstallStateRecord::kStateBytes) {
+        o.stateKnown = true;
+        o.state = StateOf(a.buffer);
+    }
+}
+
+unsigned Run(int argc, wchar_t** argv)
 {
     Options options;
-    const int parsed = ParseOptions(argc, argv, options);
-    if (parsed >= 0)
-        return parsed;
+    Outcome o;
+    std::wstring problem;
+    switch (ParseOptions(argc, argv, options, problem)) {
+    case Parsed::kHelp:
+        Out(Utf8(kUsage));
+        return kExitOk;
+    case Parsed::kVersion:
+        Out("tzrhost " + Utf8(ModuleFileVersion(nullptr).c_str()) + "\n");
+        return kExitOk;
+    case Parsed::kBad:
+        return Fail(options, o, kExitUsage, problem);
+    case Parsed::kRun:
+        break;
+    }
 
     wchar_t folder[MAX_PATH];
     const DWORD n = GetFullPathNameW(options.package.c_str(), MAX_PATH, folder, nullptr);
-    if (n == 0 || n >= MAX_PATH) {
-        fwprintf(stderr, L"tzrhost: cannot resolve package folder %ls\n", options.package.c_str());
-        return kExitLoadFailed;
-    }
-    if (!SetCurrentDirectoryW(folder)) {
-        fwprintf(stderr, L"tzrhost: cannot enter package folder %ls (error %lu)\n", folder, GetLastError());
-        return kExitLoadFailed;
-    }
-    std::wstring dllPath = folder;
-    if (!dllPath.empty() && dllPath.back() != L'\\')
-        dllPath += L'\\';
-    dllPath += L"setup.dll";
+    if (n == 0 || n >= MAX_PATH)
+        return Fail(options, o, kExitLoadFailed, L"cannot resolve package folder " + options.package);
+    o.folder = folder;
+    if (!SetCurrentDirectoryW(folder))
+        return Fail(options, o, kExitLoadFailed,
+                    L"cannot enter package folder " + o.folder + L" (error " + std::to_wstring(GetLastError()) + L")");
+    o.dllPath = folder;
+    if (!o.dllPath.empty() && o.dllPath.back() != L'\\')
+        o.dllPath += L'\\';
+    o.dllPath += L"setup.dll";
 
     // Entered before the plug-in loads and left after it is unloaded, as a
     // windowed host's thread lives in its apartment.
     ComApartment apartment;
-    if (options.singleThreadedApartment && FAILED(apartment.Enter(COINIT_APARTMENTTHREADED))) {
-        fwprintf(stderr, L"tzrhost: cannot enter a single-threaded apartment\n");
-        return kExitLoadFailed;
-    }
-    UniqueModule plugin(LoadLibraryW(dllPath.c_str()));
-    if (!plugin) {
-        fwprintf(stderr, L"tzrhost: cannot load %ls (error %lu)\n", dllPath.c_str(), GetLastError());
-        return kExitLoadFailed;
-    }
+    if (options.singleThreadedApartment && FAILED(apartment.Enter(COINIT_APARTMENTTHREADED)))
+        return Fail(options, o, kExitInstallFailed, L"cannot enter a single-threaded apartment");
+    UniqueModule plugin(LoadLibraryW(o.dllPath.c_str()));
+    if (!plugin)
+        return Fail(options, o, kExitLoadFailed,
+                    L"cannot load " + o.dllPath + L" (error " + std::to_wstring(GetLastError()) + L")");
+    o.pluginVersion = ModuleFileVersion(plugin.get()).c_str();
     auto getInterfaceVersion =
         reinterpret_cast<GetInterfaceVersionFn>(reinterpret_cast<void*>(GetProcAddress(plugin.get(), "GetInterfaceVersion")));
     auto getProperty = reinterpret_cast<GetPropertyFn>(reinterpret_cast<void*>(GetProcAddress(plugin.get(), "GetProperty")));
     auto install = reinterpret_cast<InstallFn>(reinterpret_cast<void*>(GetProcAddress(plugin.get(), "Install")));
-    if (!getInterfaceVersion || !getProperty || !install) {
-        fwprintf(stderr, L"tzrhost: %ls lacks an export (GetInterfaceVersion, GetProperty, Install)\n",
-                 dllPath.c_str());
-        return kExitLoadFailed;
+    if (!getInterfaceVersion || !getProperty || !install)
+        return Fail(options, o, kExitLoadFailed,
+                    o.dllPath + L" lacks an export (GetInterfaceVersion, GetProperty, Install)");
+    o.loaded = true;
+
+    o.versionResult = getInterfaceVersion(&o.interfaceVersion);
+    // Install goes by the install state, so without --force the state is
+    // asked even when the properties chosen leave it out.
+    std::vector<unsigned> ids = options.properties;
+    if (options.install && !options.force && std::find(ids.begin(), ids.end(), 5u) == ids.end())
+        ids.push_back(5);
+    for (unsigned id : ids) {
+        o.answers.push_back(Ask(getProperty, id, options));
+        // The first answer decides, as the plug-in's check runs once.
+        if (!o.stateKnown)
+            ReadState(o.answers.back(), o);
     }
 
-    unsigned version = 0;
-    const int versionResult = getInterfaceVersion(&version);
-    std::vector<Answer> answers;
-    for (unsigned id : options.properties)
-        answers.push_back(Ask(getProperty, id, options));
-
-    int exitCode = kExitOk;
-    unsigned installResult = 0;
-    std::wstring installMessage;
     if (options.install) {
-        std::vector<wchar_t> message(options.installText.size() + kInstallMessageRoom, L'\0');
-        wmemcpy(message.data(), options.installText.data(), options.installText.size());
-        installResult = install(0, 0, message.data(), 0, options.language.c_str());
-        installMessage = message.data();
-        exitCode = installResult == 0 ? kExitInstallFailed
-                   : installResult == 2 ? kExitRebootRequired
-                                        : kExitOk;
-    }
-
-    std::string report;
-    char line[256];
-    if (options.json) {
-        report = "{\"package\": " + Json(folder) + ", \"plugin\": " + Json(dllPath);
-        snprintf(line, sizeof line, ", \"interface\": {\"result\": %d, \"version\": %u}, \"properties\": [",
-                 versionResult, version);
-        report += line;
-        for (size_t i = 0; i < answers.size(); ++i)
-            report += (i ? ", " : "") + Describe(answers[i], true);
-        report += "]";
-        if (options.install) {
-            snprintf(line, sizeof line, ", \"install\": {\"result\": %u, \"meaning\": \"%s\", \"message\": ",
-                     installResult, InstallMeaning(installResult));
-            report += line + Json(installMessage) + "}";
-        }
-        snprintf(line, sizeof line, ", \"exit\": %d}\n", exitCode);
-        report += line;
-    } else {
-        report = "package   " + Utf8(folder) + "\nplug-in   " + Utf8(dllPath) + "\n";
-        snprintf(line, sizeof line, "interface %u (result %d)\nlanguage  ", version, versionResult);
-        report += line + Utf8(options.language) + "\n";
-        for (const Answer& a : answers)
-            report += Describe(a, false);
-        if (options.install) {
-            snprintf(line, sizeof line, "install   result %u (%s)  message ", installResult,
-                     InstallMeaning(installResult));
-            report += line + Visible(installMessage) + "\n";
+        const InstallDecision decision = DecideInstall(o.stateKnown, o.state);
+        if (decision.install || options.force) {
+            std::vector<wchar_t> message(options.installText.size() + kInstallMessageRoom, L'\0');
+            wmemcpy(message.data(), options.installText.data(), options.installText.size());
+            o.installResult = install(0, 0, message.data(), 0, options.language.c_str());
+            o.installMessage = message.data();
+            o.installCalled = true;
+            o.exitCode = ExitCodeForInstall(o.installResult, o.installMessage);
+        } else {
+            o.notCalledReason = decision.reason;
+            o.exitCode = decision.exitCode;
         }
     }
-    Out(report);
+    const unsigned code = Finish(options, o);
     plugin.reset();
-    return exitCode;
+    return code;
 }
 
 }  // namespace
@@ -454,9 +668,9 @@ int main()
     wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc);
     if (!argv) {
         fwprintf(stderr, L"tzrhost: cannot read the command line\n");
-        return kExitUsage;
+        return static_cast<int>(kExitUsage);
     }
-    const int code = Run(argc, argv);
+    const unsigned code = Run(argc, argv);
     LocalFree(argv);
-    return code;
+    return static_cast<int>(code);
 }

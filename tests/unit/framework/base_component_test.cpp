@@ -81,6 +81,15 @@ TEST_F(ComponentTest, InitializeWithoutPackageFiles)
     SeamComponent c;
     EXPECT_EQ(1, c.Initialize());
     EXPECT_EQ(1, c.m_b64BitOS);
+    // The run's header line first: this program carries no version resource.
+    std::vector<std::string> lines = VerboseLines();
+    ASSERT_FALSE(lines.empty());
+    const std::regex header(R"(> Run \d{4}-\d\d-\d\d \d\d:\d\d:\d\d UTC, process \d+, package (.*), plug-in version )"
+                            R"(\(none\), command line: .*unit_framework\.exe.*)");
+    std::smatch m;
+    EXPECT_TRUE(std::regex_match(lines.front(), m, header)) << lines.front();
+    EXPECT_EQ(Narrow(m_cwd), m[1].str());
+    lines.erase(lines.begin());
     const std::vector<std::string> expected = {
         "> Initializing installer DLL",
         "> /no_overwrite ABSENT",
@@ -89,7 +98,7 @@ TEST_F(ComponentTest, InitializeWithoutPackageFiles)
         "> Locating package definition file ... Failed!",
         "> Checking for install.xml... Not found.",
     };
-    EXPECT_EQ(expected, VerboseLines());
+    EXPECT_EQ(expected, lines);
     EXPECT_EQ(std::vector<std::wstring>{L"locate"}, c.calls);
 }
 
@@ -115,8 +124,9 @@ TEST_P(InitializeBranches, LogEachStepAndDecideTheResult)
     c.installerCode = p.installerCode;
     EXPECT_EQ(p.result, c.Initialize());
     std::vector<std::string> lines = VerboseLines();
-    ASSERT_GE(lines.size(), 4u);
-    lines.erase(lines.begin(), lines.begin() + 4);
+    // The header line and the four lines up to the 64-bit one.
+    ASSERT_GE(lines.size(), 5u);
+    lines.erase(lines.begin(), lines.begin() + 5);
     EXPECT_EQ(p.tail, lines);
 }
 
