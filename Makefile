@@ -43,8 +43,12 @@ test: build native
 demo: build
 	bash demo/run-demo.sh $(BUILD)
 
-# What a packager ships, into dist/: copied from the build, nothing installed.
+# A release into dist/: the archive, its checksums, the licences (scripts/dist.sh).
+# Signed with SIGN_CERT and SIGN_KEY, or SIGN_PKCS12; SIGN_PASS_FILE and
+# SIGN_TIMESTAMP when given.
 dist: build
+	SIGN_CERT='$(SIGN_CERT)' SIGN_KEY='$(SIGN_KEY)' SIGN_PKCS12='$(SIGN_PKCS12)' \
+	SIGN_PASS_FILE='$(SIGN_PASS_FILE)' SIGN_TIMESTAMP='$(SIGN_TIMESTAMP)' \
 	bash scripts/dist.sh $(BUILD) $(ROOT)/dist
 
 # Benchmarks, by hand only (never part of `make test`).

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build and the test run need, when missing.
 # Fast when everything is there: dpkg is asked first, apt only for what lacks.
+# Packages named as arguments are installed the same way, when missing.
 set -euo pipefail
 
 packages=(
@@ -10,6 +11,8 @@ packages=(
   googletest
   clang libclang-rt-14-dev
   dpkg-dev xz-utils ca-certificates
+  zip unzip openssl
+  "$@"
 )
 
 missing=()
