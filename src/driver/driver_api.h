@@ -68,6 +68,9 @@
     X(kSetupApi, SetupDiRegisterDeviceInfo, FALSE, false)                             \
     X(kSetupApi, SetupDiCallClassInstaller, FALSE, false)                             \
     X(kSetupApi, SetupDiRemoveDevice, FALSE, false)                                   \
+    /* what a device runs after an installation */                                  \
+    X(kSetupApi, SetupDiGetDeviceInstanceIdW, FALSE, false)                           \
+    X(kSetupApi, SetupDiOpenDevRegKey, INVALID_HANDLE_VALUE, false)                   \
     /* file versions */                                                              \
     X(kVersion, GetFileVersionInfoSizeW, 0, false)                                    \
     X(kVersion, GetFileVersionInfoW, FALSE, false)                                    \

@@ -9,6 +9,7 @@ namespace {
 
 std::wstring g_sReason;
 bool g_bHeld = false;
+std::wstring g_sNotes;
 
 struct SetupApiError {
     DWORD code;
@@ -64,6 +65,17 @@ void Reset()
 {
     g_sReason.clear();
     g_bHeld = false;
+    g_sNotes.clear();
+}
+
+void Note(const std::wstring& line)
+{
+    g_sNotes += L"    - " + line + L"\r\n";
+}
+
+std::wstring NoteLines()
+{
+    return g_sNotes;
 }
 
 int Call(const std::wstring& call)
