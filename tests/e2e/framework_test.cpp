@@ -704,4 +704,34 @@ TEST_F(FrameworkPlugin, LegacyPackageWithASourceFolder)
     EXPECT_EQ("legacy driver bytes", ReadFileBytes(LegacyPackageLeftovers::DriverFile()));
 }
 
+// A device that reports only ids with a revision, as a hypervisor's bus
+// children do: a package naming that exact id finds it and installs on it.
+TEST_F(FrameworkPlugin, PlugAndPlayDeviceNamedByItsRevision)
+{
+    const std::wstring revisionId = std::wstring(kPnpId) + L"&REV_01";
+    PnpPackageLeftovers leftovers;
+    TestDevice device(L"TZRE2EPNP", std::vector<std::wstring>{revisionId});
+    ASSERT_TRUE(device.Created());
+    Scenario s("fw_pnp_rev");
+    UseFrameworkPlugin(s);
+    s.AddFile(L"kxframework.xml",
+              "<?xml version=\"1.0\"?>\r\n<tzr_package><prerequisites><supported_devices><supported_devices_and>"
+              "<supported_device type=\"pnp\"><supported_device_data name=\"id\">"
+              "PCI\\VEN_1234&amp;DEV_5678&amp;SUBSYS_00021234&amp;REV_01</supported_device_data></supported_device>"
+              "</supported_devices_and></supported_devices></prerequisites></tzr_package>\r\n");
+    s.AddFile(L"install.xml", InstallXml("filename=\"tzre2epnp.inf\" type=\"PNP\""));
+    std::string inf = kPnpInf;
+    for (size_t at = 0; (at = inf.find("SUBSYS_00021234\r\n", at)) != std::string::npos; at += 20)
+        inf.replace(at, 17, "SUBSYS_00021234&REV_01\r\n");
+    s.AddFile(L"tzre2epnp.inf", inf);
+    s.AddFile(L"tzre2epnp.cat", "catalog");
+    s.AddFile(L"tzre2epnp.sys", "pnp driver bytes");
+
+    const HostResult r = s.Host({L"/verbose_log", L"--install"});
+    leftovers.driverKey = DriverKeyOf(device.InstanceId());
+    EXPECT_EQ("install   result 1 (success, no restart needed)  message \"\"", r.InstallLine())
+        << r.output << Scenario::ComponentVerboseLog();
+    EXPECT_TRUE(ServiceExists(kPnpService));
+}
+
 }  // namespace
