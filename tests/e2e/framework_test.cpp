@@ -465,18 +465,26 @@ struct PnpPackageLeftovers {
     std::wstring driverKey;
 };
 
+// The Plug and Play package in the scenario's folder: the framework's
+// plug-in, the package definition for the test device, install.xml, the
+// INF given and every file it copies.
+void AddPnpPackage(const Scenario& s, const std::string& inf)
+{
+    s.CopyIn(BuildFile(L"src\\plugin\\framework_setup.dll"), L"setup.dll");
+    s.AddFile(L"kxframework.xml", kPnpPackageDefinition);
+    s.AddFile(L"install.xml", InstallXml("filename=\"tzre2epnp.inf\" type=\"PNP\""));
+    s.AddFile(L"tzre2epnp.inf", inf);
+    s.AddFile(L"tzre2epnp.cat", "catalog");
+    s.AddFile(L"tzre2epnp.sys", "pnp driver bytes");
+}
+
 TEST_F(FrameworkPlugin, PlugAndPlayPackageStagesAndBindsTheTestDevice)
 {
     PnpPackageLeftovers leftovers;
     TestDevice device(L"TZRE2EPNP", std::vector<std::wstring>{kPnpId});
     ASSERT_TRUE(device.Created());
     Scenario s("fw_pnp");
-    UseFrameworkPlugin(s);
-    s.AddFile(L"kxframework.xml", kPnpPackageDefinition);
-    s.AddFile(L"install.xml", InstallXml("filename=\"tzre2epnp.inf\" type=\"PNP\""));
-    s.AddFile(L"tzre2epnp.inf", kPnpInf);
-    s.AddFile(L"tzre2epnp.cat", "catalog");
-    s.AddFile(L"tzre2epnp.sys", "pnp driver bytes");
+    AddPnpPackage(s, kPnpInf);
 
     const HostResult r = s.Host({L"/verbose_log", L"--install"});
     leftovers.driverKey = DriverKeyOf(device.InstanceId());
@@ -590,10 +598,8 @@ TEST_F(FrameworkPlugin, PlugAndPlayPackageMissingACopiedFileFailsWithoutNewdev)
     TestDevice device(L"TZRE2EPNP", std::vector<std::wstring>{kPnpId});
     ASSERT_TRUE(device.Created());
     Scenario s("fw_pnp_missing");
-    UseFrameworkPlugin(s);
-    s.AddFile(L"kxframework.xml", kPnpPackageDefinition);
-    s.AddFile(L"install.xml", InstallXml("filename=\"tzre2epnp.inf\" type=\"PNP\""));
-    s.AddFile(L"tzre2epnp.inf", kPnpInf);
+    AddPnpPackage(s, kPnpInf);
+    DeleteFileW(s.PathOf(L"tzre2epnp.sys").c_str());
 
     const HostResult r = s.Host({L"/verbose_log", L"--install"});
     leftovers.driverKey = DriverKeyOf(device.InstanceId());
@@ -642,12 +648,7 @@ TEST_F(FrameworkPlugin, PlugAndPlaySuccessOnlyWithTheDeviceBound)
         TestDevice device(L"TZRE2EPNP", std::vector<std::wstring>{kPnpId});
         ASSERT_TRUE(device.Created());
         Scenario s("fw_pnp_bound");
-        UseFrameworkPlugin(s);
-        s.AddFile(L"kxframework.xml", kPnpPackageDefinition);
-        s.AddFile(L"install.xml", InstallXml("filename=\"tzre2epnp.inf\" type=\"PNP\""));
-        s.AddFile(L"tzre2epnp.inf", inf);
-        s.AddFile(L"tzre2epnp.cat", "catalog");
-        s.AddFile(L"tzre2epnp.sys", "pnp driver bytes");
+        AddPnpPackage(s, inf);
         const HostResult r = s.Host({L"/verbose_log", L"--install"});
         ours = LeftByPnpPackage(device, leftovers.driverKey);
         if (inf == decorated) {
@@ -712,20 +713,16 @@ TEST_F(FrameworkPlugin, PlugAndPlayDeviceNamedByItsRevision)
     PnpPackageLeftovers leftovers;
     TestDevice device(L"TZRE2EPNP", std::vector<std::wstring>{revisionId});
     ASSERT_TRUE(device.Created());
+    std::string inf = kPnpInf;
+    for (size_t at = 0; (at = inf.find("SUBSYS_00021234\r\n", at)) != std::string::npos; at += 20)
+        inf.replace(at, 17, "SUBSYS_00021234&REV_01\r\n");
     Scenario s("fw_pnp_rev");
-    UseFrameworkPlugin(s);
+    AddPnpPackage(s, inf);
     s.AddFile(L"kxframework.xml",
               "<?xml version=\"1.0\"?>\r\n<tzr_package><prerequisites><supported_devices><supported_devices_and>"
               "<supported_device type=\"pnp\"><supported_device_data name=\"id\">"
               "PCI\\VEN_1234&amp;DEV_5678&amp;SUBSYS_00021234&amp;REV_01</supported_device_data></supported_device>"
               "</supported_devices_and></supported_devices></prerequisites></tzr_package>\r\n");
-    s.AddFile(L"install.xml", InstallXml("filename=\"tzre2epnp.inf\" type=\"PNP\""));
-    std::string inf = kPnpInf;
-    for (size_t at = 0; (at = inf.find("SUBSYS_00021234\r\n", at)) != std::string::npos; at += 20)
-        inf.replace(at, 17, "SUBSYS_00021234&REV_01\r\n");
-    s.AddFile(L"tzre2epnp.inf", inf);
-    s.AddFile(L"tzre2epnp.cat", "catalog");
-    s.AddFile(L"tzre2epnp.sys", "pnp driver bytes");
 
     const HostResult r = s.Host({L"/verbose_log", L"--install"});
     leftovers.driverKey = DriverKeyOf(device.InstanceId());
