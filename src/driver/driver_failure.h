@@ -25,6 +25,9 @@ void Reset();
 int Call(const std::wstring& call);
 // The same with an error the caller holds (a registry call's result).
 int CallError(const std::wstring& call, DWORD error);
+// A call's own failure, recorded by the driver API wrapper: kept only while
+// nothing else is, and replaced by the first reason a caller records.
+void Provisional(const std::wstring& call, DWORD error);
 // Records a refusal of input, said in full ("file name NUL ... refused").
 int Refused(const std::wstring& what);
 
