@@ -219,7 +219,12 @@ std::vector<std::wstring> KeptHardwareIds(std::vector<std::wstring> ids, bool fi
         if (i > 0)
             for (wchar_t& c : id)
                 c = AsciiUpper(c);
-        if (id.find(L"&REV") != std::wstring::npos || id.find(L"&CC") != std::wstring::npos)
+        // A class code names a kind of device, never one package's. An id
+        // with a revision is kept: it only ever equals a package's id that
+        // names the same revision, so a package naming no revision finds
+        // what it found before, and one whose device reports nothing but
+        // revision ids (a hypervisor's bus children) can name it.
+        if (id.find(L"&CC") != std::wstring::npos)
             continue;
         kept.push_back(id);
     }

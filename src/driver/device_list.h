@@ -96,5 +96,6 @@ std::vector<std::wstring> SplitMultiString(const void* data, size_t bytes);
 
 // The hardware ids a device is entered under: with firstOnly the first id as
 // reported; else every id, those after the first in upper case (ASCII
-// letters), less those carrying a revision ("&REV") or class code ("&CC").
+// letters), less those carrying a class code ("&CC"). Ids with a revision
+// ("&REV_") stay: they match only a package id naming that revision.
 std::vector<std::wstring> KeptHardwareIds(std::vector<std::wstring> ids, bool firstOnly);

@@ -1,5 +1,8 @@
 #include "driver_api.h"
 
+#include "driver_failure.h"
+
+#include <cstring>
 #include <cwchar>
 
 namespace driverapi {
@@ -95,6 +98,44 @@ void* Resolve(Function f)
     if (!g_pResolved[f])
         SetLastError(ERROR_PROC_NOT_FOUND);
     return g_pResolved[f];
+}
+
+bool IsExpectedEnd(Function f, DWORD error)
+{
+    // A size query's answer, for every call that takes a buffer.
+    if (error == ERROR_INSUFFICIENT_BUFFER)
+        return true;
+    switch (f) {
+    case kSetupDiEnumDeviceInfo:
+    case kSetupDiEnumDriverInfoW:
+    case kSetupEnumInfSectionsW:
+        return error == ERROR_NO_MORE_ITEMS;
+    case kSetupFindFirstLineW:
+    case kSetupFindNextLine:
+    case kSetupFindNextMatchLineW:
+    case kSetupGetLineTextW:
+    case kSetupGetLineCountW:
+        return error == ERROR_LINE_NOT_FOUND || error == ERROR_SECTION_NOT_FOUND;
+    case kSetupGetIntField:
+    case kSetupDiGetDeviceRegistryPropertyW:
+        return error == ERROR_INVALID_DATA;  // not a number; a property the device has not
+    case kSetupDiOpenDevRegKey:
+        return error == ERROR_FILE_NOT_FOUND || error == ERROR_KEY_DOES_NOT_EXIST;  // no driver key
+    case kGetFileVersionInfoSizeW:
+        return error == ERROR_RESOURCE_DATA_NOT_FOUND || error == ERROR_RESOURCE_TYPE_NOT_FOUND;
+    default:
+        return false;
+    }
+}
+
+void NoteFailure(Function f)
+{
+    const DWORD error = GetLastError();
+    if (error == ERROR_SUCCESS || IsExpectedEnd(f, error))
+        return;
+    const char* name = FunctionName(f);
+    driverfail::Provisional(std::wstring(name, name + strlen(name)), error);
+    SetLastError(error);
 }
 
 void SetStubNotice(StubNotice notice, void* context)

@@ -21,6 +21,7 @@
 #include <newdev.h>
 #include <winver.h>
 
+#include <type_traits>
 #include <utility>
 
 // X(dll, function, failure value, stubbed on Wine)
@@ -69,6 +70,9 @@
     X(kSetupApi, SetupDiRegisterDeviceInfo, FALSE, false)                             \
     X(kSetupApi, SetupDiCallClassInstaller, FALSE, false)                             \
     X(kSetupApi, SetupDiRemoveDevice, FALSE, false)                                   \
+    /* what a device runs after an installation */                                  \
+    X(kSetupApi, SetupDiGetDeviceInstanceIdW, FALSE, false)                           \
+    X(kSetupApi, SetupDiOpenDevRegKey, INVALID_HANDLE_VALUE, false)                   \
     /* file versions */                                                              \
     X(kVersion, GetFileVersionInfoSizeW, 0, false)                                    \
     X(kVersion, GetFileVersionInfoW, FALSE, false)                                    \
@@ -113,6 +117,17 @@ void SetStubNotice(StubNotice notice, void* context);
 // call Wine cannot make is still tested.
 void OverrideForTest(Function f, void* replacement);
 
+// Whether an error a call failed with is one of its expected ends ("no
+// more items", "no such line", a size query's "buffer too small", ...),
+// which answer a question rather than report a failure.
+bool IsExpectedEnd(Function f, DWORD error);
+
+// Records a failed call as the reason (its name, the thread's last error)
+// unless the error is an expected end; the last error is kept. The reason
+// is provisional: a caller that says more in its own words replaces it, so
+// a call path that says nothing still leaves the call's own reason.
+void NoteFailure(Function f);
+
 #define TZR_DRIVER_API_WRAPPER(dll, name, failure, stub)                                  \
     template <typename... Args>                                                           \
     inline auto name(Args&&... args)                                                      \
@@ -120,9 +135,20 @@ void OverrideForTest(Function f, void* replacement);
         using Fn = decltype(&::name);                                                     \
         using R = decltype(std::declval<Fn>()(std::forward<Args>(args)...));              \
         Fn fn = reinterpret_cast<Fn>(Resolve(k##name));                                   \
-        if (!fn)                                                                          \
+        if (!fn) {                                                                        \
+            NoteFailure(k##name);                                                         \
             return static_cast<R>(failure);                                               \
-        return fn(std::forward<Args>(args)...);                                           \
+        }                                                                                 \
+        if constexpr (std::is_void<R>::value) {                                           \
+            return fn(std::forward<Args>(args)...);                                       \
+        } else {                                                                          \
+            /* A count of 0 may be an answer: only a set error is a failure. */           \
+            SetLastError(ERROR_SUCCESS);                                                  \
+            const R result = fn(std::forward<Args>(args)...);                             \
+            if (result == static_cast<R>(failure))                                        \
+                NoteFailure(k##name);                                                     \
+            return result;                                                                \
+        }                                                                                 \
     }
 TZR_DRIVER_API(TZR_DRIVER_API_WRAPPER)
 #undef TZR_DRIVER_API_WRAPPER

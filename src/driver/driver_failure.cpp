@@ -9,6 +9,8 @@ namespace {
 
 std::wstring g_sReason;
 bool g_bHeld = false;
+bool g_bProvisional = false;
+std::wstring g_sNotes;
 
 struct SetupApiError {
     DWORD code;
@@ -50,12 +52,24 @@ const SetupApiError kSetupApiErrors[] = {
     {ERROR_NO_CATALOG_FOR_OEM_INF, L"no catalog for the OEM INF"},
 };
 
-void Hold(std::wstring reason)
+void Hold(std::wstring reason, bool provisional = false)
 {
-    if (g_bHeld)
+    if (g_bHeld && (provisional || !g_bProvisional))
         return;
     g_sReason = std::move(reason);
     g_bHeld = true;
+    g_bProvisional = provisional;
+}
+
+std::wstring CallReason(const std::wstring& call, DWORD error)
+{
+    wchar_t code[16];
+    swprintf(code, sizeof code / sizeof code[0], L"0x%08X", static_cast<unsigned>(error));
+    std::wstring reason = call + L" failed: error " + code;
+    const std::wstring text = ErrorText(error);
+    if (!text.empty())
+        reason += L" (" + text + L")";
+    return reason;
 }
 
 }  // namespace
@@ -64,6 +78,18 @@ void Reset()
 {
     g_sReason.clear();
     g_bHeld = false;
+    g_bProvisional = false;
+    g_sNotes.clear();
+}
+
+void Note(const std::wstring& line)
+{
+    g_sNotes += L"    - " + line + L"\r\n";
+}
+
+std::wstring NoteLines()
+{
+    return g_sNotes;
 }
 
 int Call(const std::wstring& call)
@@ -73,16 +99,15 @@ int Call(const std::wstring& call)
 
 int CallError(const std::wstring& call, DWORD error)
 {
-    if (g_bHeld)
-        return 0;
-    wchar_t code[16];
-    swprintf(code, sizeof code / sizeof code[0], L"0x%08X", static_cast<unsigned>(error));
-    std::wstring reason = call + L" failed: error " + code;
-    const std::wstring text = ErrorText(error);
-    if (!text.empty())
-        reason += L" (" + text + L")";
-    Hold(std::move(reason));
+    if (!g_bHeld || g_bProvisional)
+        Hold(CallReason(call, error));
     return 0;
+}
+
+void Provisional(const std::wstring& call, DWORD error)
+{
+    if (!g_bHeld)
+        Hold(CallReason(call, error), true);
 }
 
 int Refused(const std::wstring& what)

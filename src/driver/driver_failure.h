@@ -25,12 +25,21 @@ void Reset();
 int Call(const std::wstring& call);
 // The same with an error the caller holds (a registry call's result).
 int CallError(const std::wstring& call, DWORD error);
+// A call's own failure, recorded by the driver API wrapper: kept only while
+// nothing else is, and replaced by the first reason a caller records.
+void Provisional(const std::wstring& call, DWORD error);
 // Records a refusal of input, said in full ("file name NUL ... refused").
 int Refused(const std::wstring& what);
+
+// Adds a line said after the reason: what was done about the failure (a
+// step taken back). Kept in order until Reset.
+void Note(const std::wstring& line);
 
 bool Held();
 // The verbose-log line of the reason held, "    - ...\r\n"; empty if none.
 std::wstring Line();
+// The noted lines, each "    - ...\r\n"; empty if none.
+std::wstring NoteLines();
 
 // The system's text for an error: SetupAPI's own errors by name, any other
 // from the system's message table, without its closing full stop; empty

@@ -60,6 +60,11 @@ const DirIdEntry kDirIds[] = {
     {DIRID_PROGRAM_FILES_COMMON, L"ProgramFiles", L"\\Common"},
 };
 
+bool ServiceExists(const wchar_t* name)
+{
+    return CService(name).Exists() != 0;
+}
+
 }  // namespace
 
 bool IsDeviceFileName(const wchar_t* name)
@@ -77,6 +82,54 @@ bool IsDeviceFileName(const wchar_t* name)
             return true;
     return base.size() == 4 && (_wcsnicmp(base.c_str(), L"COM", 3) == 0 || _wcsnicmp(base.c_str(), L"LPT", 3) == 0) &&
            base[3] >= L'1' && base[3] <= L'9';
+}
+
+int InfSourceFolder(HINF inf, const wchar_t* fileName, CStr& folder)
+{
+    folder.clear();
+    // The platform's form of each list wins over the plain one, as SetupAPI
+    // reads them.
+    auto find = [&](const wchar_t* decorated, const wchar_t* plain, const wchar_t* key, INFCONTEXT* line) {
+        return driverapi::SetupFindFirstLineW(inf, decorated, key, line) ||
+               driverapi::SetupFindFirstLineW(inf, plain, key, line);
+    };
+    INFCONTEXT line;
+    // A file the INF does not list lies at the package's root.
+    if (!fileName || !find(L"SourceDisksFiles.amd64", L"SourceDisksFiles", fileName, &line))
+        return 1;
+    wchar_t disk[CInf::kDirChars] = L"";
+    wchar_t sub[CInf::kDirChars] = L"";
+    wchar_t diskPath[CInf::kDirChars] = L"";
+    if (!driverapi::SetupGetStringFieldW(&line, 1, disk, CInf::kDirChars, nullptr))
+        disk[0] = L'\0';
+    if (driverapi::SetupGetFieldCount(&line) < 2 ||
+        !driverapi::SetupGetStringFieldW(&line, 2, sub, CInf::kDirChars, nullptr))
+        sub[0] = L'\0';
+    if (disk[0] && find(L"SourceDisksNames.amd64", L"SourceDisksNames", disk, &line) &&
+        (driverapi::SetupGetFieldCount(&line) < 4 ||
+         !driverapi::SetupGetStringFieldW(&line, 4, diskPath, CInf::kDirChars, nullptr)))
+        diskPath[0] = L'\0';
+    std::wstring relative;
+    for (const wchar_t* piece : {static_cast<const wchar_t*>(diskPath), static_cast<const wchar_t*>(sub)}) {
+        std::wstring part(piece);
+        // "\x64" is the package's x64 folder, not the drive's.
+        while (!part.empty() && (part[0] == L'\\' || part[0] == L'/'))
+            part.erase(0, 1);
+        while (!part.empty() && (part.back() == L'\\' || part.back() == L'/'))
+            part.pop_back();
+        if (!part.empty())
+            relative += part + L"\\";
+    }
+    // Every part must stay below the package's root.
+    size_t start = 0;
+    for (size_t end; (end = relative.find_first_of(L"\\/", start)) != std::wstring::npos; start = end + 1) {
+        const std::wstring part = relative.substr(start, end - start);
+        if (part.empty() || part == L"." || part == L".." || part.find(L':') != std::wstring::npos)
+            return driverfail::Refused(std::wstring(L"Source of ") + fileName + L" refused: [SourceDisksFiles] places it in " +
+                                       relative + L", outside the package");
+    }
+    folder = relative.c_str();
+    return 1;
 }
 
 CStr JoinPath(const wchar_t* dir, const wchar_t* name)
@@ -150,7 +203,7 @@ const std::vector<CStr>& CInf::SectionNames() const
 {
     if (!m_bSectionNamesRead) {
         m_bSectionNamesRead = true;
-        m_vSectionNames = InfSectionNames(m_hInf.get(), m_sInfPath.c_str());
+        m_vSectionNames = InfSectionNames(m_hInf.get(), m_sInfPath.c_str(), &m_bSectionNamesWhole);
     }
     return m_vSectionNames;
 }
@@ -229,6 +282,42 @@ CStr CInf::FirstServiceName(DWORD chars)
     return GetServiceName(nullptr, name.data(), chars) ? CStr(name.data()) : CStr();
 }
 
+std::vector<CStr> CInf::ServiceNames()
+{
+    std::vector<CStr> names;
+    for (const CStr& section : m_vAddServiceSections) {
+        ForEachLine(m_hInf.get(), section.c_str(), L"AddService", [&](INFCONTEXT& line) {
+            wchar_t name[kEntryChars];
+            if (driverapi::SetupGetStringFieldW(&line, 1, name, kEntryChars, nullptr) && name[0])
+                names.emplace_back(name);
+            return 1;
+        });
+    }
+    return names;
+}
+
+bool CInf::HasSection(const wchar_t* section)
+{
+    return IsOpen() && section && section[0] && driverapi::SetupGetLineCountW(m_hInf.get(), section) >= 0;
+}
+
+CStr CInf::ActualSection(const wchar_t* section)
+{
+    if (!section || !section[0])
+        return CStr();
+    if (HasSection(section))
+        return CStr(section);
+    // The plug-in is built for x64 only, so the platform's decoration is
+    // fixed; the plain .NT form is any NT platform's.
+    for (const wchar_t* decoration : {L".NTamd64", L".NT"}) {
+        CStr decorated(section);
+        decorated += decoration;
+        if (HasSection(decorated.c_str()))
+            return decorated;
+    }
+    return CStr();
+}
+
 int CInf::GetServiceStartType(const wchar_t* section, DWORD* startType)
 {
     if (!startType)
@@ -287,10 +376,16 @@ int CInf::ReadDestinationDirs()
             if (ReadsAsInteger(piece, &id)) {
                 CStr resolved;
                 ResolveDirId(id, resolved);
-                // An id we do not know names no directory; a subfolder of it
-                // must not land below the drive's root instead.
-                if (resolved.empty())
+                // An id we do not know (13, the driver store, among them)
+                // names no directory here. Its line stays, with no directory:
+                // its lists must fail, not go where another line sends its
+                // files, and a subfolder of it must not land below the
+                // drive's root.
+                if (resolved.empty()) {
+                    m_vDestinationDirs.push_back(CStr(entry));
+                    m_vDestinationDirs.push_back(CStr());
                     return 1;
+                }
                 dir = dir.empty() ? resolved : JoinPath(dir.c_str(), resolved.c_str());
             } else if (piece[0]) {
                 dir = dir.empty() ? CStr(piece) : JoinPath(dir.c_str(), piece);
@@ -302,7 +397,10 @@ int CInf::ReadDestinationDirs()
         }
         return 1;
     });
-    return m_vDestinationDirs.empty() ? 0 : 1;
+    for (size_t i = 1; i < m_vDestinationDirs.size(); i += 2)
+        if (!m_vDestinationDirs[i].empty())
+            return 1;
+    return 0;
 }
 
 int CInf::GetDestinationDir(const wchar_t* section, CStr& dir)
@@ -321,10 +419,13 @@ int CInf::GetDestinationDir(const wchar_t* section, CStr& dir)
         return 0;
     for (const wchar_t* name : {section, L"DefaultDestDir"}) {
         for (size_t i = 0; i + 1 < m_vDestinationDirs.size(); i += 2) {
-            if (m_vDestinationDirs[i] == name) {
-                dir = m_vDestinationDirs[i + 1];
-                return 1;
-            }
+            if (m_vDestinationDirs[i] != name)
+                continue;
+            if (m_vDestinationDirs[i + 1].empty())
+                return driverfail::Refused(std::wstring(L"File list ") + section + L" refused: its [DestinationDirs] line " +
+                                           name + L" names a directory id this system does not resolve");
+            dir = m_vDestinationDirs[i + 1];
+            return 1;
         }
     }
     return driverfail::Refused(std::wstring(L"File list ") + section +
@@ -372,6 +473,9 @@ int CInf::ProcessSection(const wchar_t* section, HKEY root)
         return 0;
     // Files were handled above with our own rules for files in use.
     const UINT flags = SPINST_LOGCONFIG | SPINST_INIFILES | SPINST_REGISTRY | SPINST_INI2REG | SPINST_PROFILEITEMS;
+    INFCONTEXT context;
+    if (FindLine(m_hInf.get(), section, L"AddReg", &context) || FindLine(m_hInf.get(), section, L"DelReg", &context))
+        m_journal.RegistryWritten(section);
     if (driverapi::SetupInstallFromInfSectionW(nullptr, m_hInf.get(), section, flags, root, m_sSourceRoot.c_str(), 0,
                                                nullptr, nullptr, nullptr, nullptr))
         return 1;
@@ -382,9 +486,21 @@ int CInf::InstallServices(const wchar_t* section)
 {
     if (!IsOpen() || !section)
         return 0;
-    if (driverapi::SetupInstallServicesFromInfSectionW(m_hInf.get(), section, 0))
+    // The services this call makes, not those it finds, are this run's.
+    std::vector<CStr> added;
+    ForEachLine(m_hInf.get(), section, L"AddService", [&](INFCONTEXT& line) {
+        wchar_t name[kEntryChars];
+        if (driverapi::SetupGetStringFieldW(&line, 1, name, kEntryChars, nullptr) && name[0] && !ServiceExists(name))
+            added.emplace_back(name);
         return 1;
+    });
+    const BOOL installed = driverapi::SetupInstallServicesFromInfSectionW(m_hInf.get(), section, 0);
     const DWORD error = GetLastError();
+    for (const CStr& name : added)
+        if (ServiceExists(name.c_str()))
+            m_journal.ServiceCreated(name);
+    if (installed)
+        return 1;
     if (error == ERROR_SERVICE_EXISTS || error == ERROR_DUPLICATE_SERVICE_NAME)
         return 1;
     return driverfail::CallError(std::wstring(L"SetupInstallServicesFromInfSectionW(") + section + L")", error);
@@ -516,13 +632,30 @@ int CInf::InstallDevice(int* restart)
 
 void CInf::EndInstall() {}
 
+int CInf::Finish(int result, int* restart)
+{
+    EndInstall();
+    if (result == 1) {
+        m_journal.Commit();
+        if (m_bRestart && restart)
+            *restart = 1;
+        return 1;
+    }
+    std::vector<std::wstring> lines;
+    m_journal.Undo(lines);
+    for (const std::wstring& line : lines)
+        driverfail::Note(line);
+    return 0;
+}
+
 int CInf::Install(int* restart)
 {
     if (!IsOpen())
         return 0;
     if (restart)
         *restart = 0;
-    int result = 1;
+    // A section list read in part would install part of the INF.
+    int result = m_bSectionNamesWhole ? 1 : 0;
     for (size_t i = 0; i < m_vCopyFilesSections.size(); ++i)
         if (!ProcessSection(m_vCopyFilesSections[i].c_str(), HKEY_LOCAL_MACHINE))
             result = 0;
@@ -540,10 +673,7 @@ int CInf::Install(int* restart)
         if (!InstallSoftwareSettings(m_vSoftwareSettingsSections[i].c_str()))
             result = 0;
 
-    EndInstall();
-    if (result == 1 && m_bRestart && restart)
-        *restart = 1;
-    return result;
+    return Finish(result, restart);
 }
 
 int CInf::InstallSection(const wchar_t* section, int* restart)
@@ -556,9 +686,11 @@ int CInf::InstallSection(const wchar_t* section, int* restart)
         return 0;
     // SetupAPI installs a section the INF does not have as if it were
     // empty: a misspelt name would install nothing and answer success.
-    if (driverapi::SetupGetLineCountW(m_hInf.get(), section) < 0)
+    const CStr actual = ActualSection(section);
+    if (actual.empty())
         return driverfail::Refused(std::wstring(L"Install section ") + section + L" refused: " + m_sInfPath +
-                                   L" has no such section");
+                                   L" has no such section, nor one decorated for this platform");
+    section = actual.c_str();
     int result = ProcessSection(section, HKEY_LOCAL_MACHINE);
 
     if (!LegacyDeviceKeyExists(FirstServiceName(kNodeServiceChars).c_str()) && GetClass() && GetClassGuid() && !InstallDevice(restart))
@@ -587,8 +719,5 @@ int CInf::InstallSection(const wchar_t* section, int* restart)
         }
     }
 
-    EndInstall();
-    if (result == 1 && m_bRestart && restart)
-        *restart = 1;
-    return result;
+    return Finish(result, restart);
 }

@@ -15,6 +15,7 @@
 
 #include "CStr.h"
 #include "driver_api.h"
+#include "install_journal.h"
 
 #include <windows.h>
 #include <setupapi.h>
@@ -79,6 +80,15 @@ public:
     // The service of the first AddService section, read by GetServiceName into
     // chars characters with the terminator; empty: none, or it does not fit.
     CStr FirstServiceName(DWORD chars);
+    // Every service an AddService line of the INF names, in file order.
+    std::vector<CStr> ServiceNames();
+    // Whether the INF has the section (with or without lines), by
+    // SetupAPI's own lookup.
+    bool HasSection(const wchar_t* section);
+    // The section SetupAPI installs for a name on this platform: the name
+    // itself when the INF has it, else the first of name.NTamd64 and
+    // name.NT that it has; empty when none.
+    CStr ActualSection(const wchar_t* section);
 
     int m_bVirtualDevice = 0;
     UniqueInf m_hInf;
@@ -95,14 +105,22 @@ public:
     std::vector<CStr> m_vDestinationDirs;
 
 private:
+    // Ends Install and InstallSection: a result of 1 keeps what was done, 0
+    // takes it back, each undone step noted beside the failure's reason.
+    int Finish(int result, int* restart);
+
     mutable std::vector<CStr> m_vSectionNames;
     mutable bool m_bSectionNamesRead = false;
+    mutable bool m_bSectionNamesWhole = true;
     // Per section of m_vSectionNames: which of the keys below it holds.
     enum : unsigned { kKeyCopyFiles = 1, kKeyAddService = 2 };
     mutable std::vector<unsigned> m_vSectionKeys;
     mutable bool m_bSectionKeysRead = false;
 
 protected:
+    // What this object's installation changed, for an undo if it fails.
+    InstallJournal m_journal;
+
     // The section names of the file in file order, read once; empty when
     // there are none or the file cannot be read as one.
     const std::vector<CStr>& SectionNames() const;
@@ -125,6 +143,12 @@ bool IsDeviceFileName(const wchar_t* name);
 // file order, until it answers 0; answers 0 then, else 1 (also for a
 // section without such lines, or none at all).
 int ForEachLine(HINF inf, const wchar_t* section, const wchar_t* key, const std::function<int(INFCONTEXT&)>& visit);
+
+// The folder of the package a file comes from, as [SourceDisksFiles] and
+// [SourceDisksNames] (their .amd64 forms first) place it: empty for the
+// package's root, else a relative path ending in a backslash. 0 with the
+// reason when the INF places the file outside the package.
+int InfSourceFolder(HINF inf, const wchar_t* fileName, CStr& folder);
 
 // Joins a directory and a name with one backslash between them.
 CStr JoinPath(const wchar_t* dir, const wchar_t* name);

@@ -56,6 +56,13 @@ int ForEachLine(HINF inf, const wchar_t* section, const wchar_t* key, const std:
         if (!visit(line))
             return 0;
     } while (key ? driverapi::SetupFindNextMatchLineW(&line, key, &line) : driverapi::SetupFindNextLine(&line, &line));
+    // The walk ends on "no more lines"; any other error leaves lines unread,
+    // and a list read in part must not be taken as whole.
+    const DWORD error = GetLastError();
+    if (error != ERROR_LINE_NOT_FOUND && error != ERROR_SUCCESS)
+        return driverfail::CallError(std::wstring(key ? L"SetupFindNextMatchLineW(" : L"SetupFindNextLine(") + section +
+                                         (key ? std::wstring(L", ") + key : std::wstring()) + L")",
+                                     error);
     return 1;
 }
 
@@ -69,7 +76,7 @@ int CInf::ProcessFileLists(const wchar_t* section, const wchar_t* key, int (CInf
     // takes the form for copies and deletions; a rename needs two names.
     const bool oneFile = list == &CInf::CopyFileList || list == &CInf::DeleteFileList;
     int result = 1;
-    ForEachLine(m_hInf.get(), section, key, [&](INFCONTEXT& line) {
+    const int walked = ForEachLine(m_hInf.get(), section, key, [&](INFCONTEXT& line) {
         const DWORD fields = driverapi::SetupGetFieldCount(&line);
         for (DWORD i = 1; i <= fields; ++i) {
             wchar_t name[kEntryChars];
@@ -80,12 +87,18 @@ int CInf::ProcessFileLists(const wchar_t* section, const wchar_t* key, int (CInf
                                                              : DeleteOneFile(section, name + 1, 0);
                 if (!done)
                     result = 0;
+            } else if (!HasSection(name)) {
+                // SetupAPI would queue nothing for it and answer success.
+                result = driverfail::Refused(std::wstring(L"File list ") + name + L" of " + key + L" in section " +
+                                             section + L" refused: " + m_sInfPath + L" has no such section");
             } else if (!(this->*list)(name)) {
                 result = 0;
             }
         }
         return 1;  // every list is tried, whatever one of them answers
     });
+    if (!walked)
+        result = 0;
     return result;
 }
 
@@ -114,32 +127,53 @@ int CInf::CopyOneFile(const wchar_t* section, const wchar_t* name, const wchar_t
         return 0;
     if (!CreateFileDirectory(destination.c_str()))
         return driverfail::Call(L"CreateDirectoryW(" + dir + L")");
-    const CStr source = JoinPath(m_sSourceRoot.c_str(), sourceName[0] ? sourceName : name);
+    const wchar_t* const sourceFile = sourceName[0] ? sourceName : name;
+    CStr folder;
+    if (!InfSourceFolder(m_hInf.get(), sourceFile, folder))
+        return 0;
+    const CStr source = JoinPath(m_sSourceRoot.c_str(), (folder + sourceFile).c_str());
     // DELFLG_IN_USE1's value is taken as a do-not-overwrite request too.
-    const BOOL keepExisting = flag == COPYFLG_NO_OVERWRITE || flag == DELFLG_IN_USE1;
+    const bool keepExisting = flag == COPYFLG_NO_OVERWRITE || flag == DELFLG_IN_USE1;
     const bool existed = GetFileAttributesW(destination.c_str()) != INVALID_FILE_ATTRIBUTES;
+    if (existed && keepExisting)
+        return 1;
 
-    if (CopyFileW(source.c_str(), destination.c_str(), keepExisting))
-        return 1;
-    const DWORD error = GetLastError();
-    if (error == ERROR_FILE_EXISTS && keepExisting)
-        return 1;
-    const std::wstring call = L"CopyFileW(" + source + L", " + destination + L")";
-    if (!InUse(error) && error != ERROR_USER_MAPPED_FILE) {
-        // A copy that broke off (a full disk) may leave the part it wrote:
-        // a driver file cut short must not stay behind as if installed.
-        if (!existed)
-            DeleteFileW(destination.c_str());
-        return driverfail::CallError(call, error);
-    }
+    // The new file is made whole beside the target and then moved over it,
+    // so the old one stays whole until the new one is; the old one is kept
+    // beside it until the installation is done, to be put back if it fails.
     CStr temporary = destination;
     if (!CopyToTempFile(source.c_str(), temporary))
         return 0;
+    CStr keptOld;
+    DWORD error = ERROR_SUCCESS;
+    if (existed) {
+        keptOld = FileBeside(destination, L"old");
+        if (keptOld.empty() || !CopyFileW(destination.c_str(), keptOld.c_str(), FALSE))
+            error = keptOld.empty() ? ERROR_CANNOT_MAKE : GetLastError();
+    }
+    if (error == ERROR_SUCCESS) {
+        if (MoveFileExW(temporary.c_str(), destination.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+            if (existed)
+                m_journal.FileReplaced(destination, keptOld);
+            else
+                m_journal.FileCreated(destination);
+            return 1;
+        }
+        error = GetLastError();
+    }
+    if (!keptOld.empty())
+        DeleteFileW(keptOld.c_str());
+    if (!InUse(error) && error != ERROR_USER_MAPPED_FILE) {
+        DeleteFileW(temporary.c_str());
+        return driverfail::CallError(L"MoveFileExW(" + temporary + L", " + destination + L")", error);
+    }
+    // In use: the replacement waits for the next restart.
     if (!MoveFileExW(temporary.c_str(), destination.c_str(), kReplaceAtRestart)) {
         driverfail::Call(L"MoveFileExW(" + temporary + L", " + destination + L", MOVEFILE_DELAY_UNTIL_REBOOT)");
         DeleteFileW(temporary.c_str());
         return 0;
     }
+    m_journal.ScheduledAtRestart(temporary, true);
     m_bRestart = 1;
     return 1;
 }
@@ -190,19 +224,31 @@ int CInf::DeleteOneFile(const wchar_t* section, const wchar_t* name, int flag)
     if (!ListFilePath(*this, section, name, dir, file))
         return 0;
     bool atRestart = flag == DELFLG_IN_USE || flag == DELFLG_IN_USE1;
-    if (!atRestart && !DeleteFileW(file.c_str())) {
-        const DWORD error = GetLastError();
+    if (!atRestart) {
+        if (GetFileAttributesW(file.c_str()) == INVALID_FILE_ATTRIBUTES) {
+            const DWORD error = GetLastError();
+            if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
+                return 1;
+        }
+        // Moved aside rather than deleted: a failed installation puts it back.
+        const CStr keptOld = FileBeside(file, L"old");
+        if (!keptOld.empty() && MoveFileExW(file.c_str(), keptOld.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+            m_journal.FileDeleted(file, keptOld);
+            return 1;
+        }
+        const DWORD error = keptOld.empty() ? ERROR_CANNOT_MAKE : GetLastError();
+        if (!keptOld.empty())
+            DeleteFileW(keptOld.c_str());
         if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
             return 1;
         if (!InUse(error))
             return driverfail::CallError(L"DeleteFileW(" + file + L")", error);
         atRestart = true;
     }
-    if (atRestart) {
-        if (!MoveFileExW(file.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT))
-            return driverfail::Call(L"MoveFileExW(" + file + L", null, MOVEFILE_DELAY_UNTIL_REBOOT)");
-        m_bRestart = 1;
-    }
+    if (!MoveFileExW(file.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT))
+        return driverfail::Call(L"MoveFileExW(" + file + L", null, MOVEFILE_DELAY_UNTIL_REBOOT)");
+    m_journal.ScheduledAtRestart(file, false);
+    m_bRestart = 1;
     return 1;
 }
 
@@ -237,13 +283,16 @@ int CInf::RenameFileList(const wchar_t* section)
                 return RefuseDeviceName(file);
         const CStr from = JoinPath(dir.c_str(), oldName);
         const CStr to = JoinPath(dir.c_str(), newName);
-        if (MoveFileW(from.c_str(), to.c_str()))
+        if (MoveFileW(from.c_str(), to.c_str())) {
+            m_journal.FileRenamed(from, to);
             return 1;
+        }
         const DWORD error = GetLastError();
         if (!InUse(error))
             return driverfail::CallError(L"MoveFileW(" + from + L", " + to + L")", error);
         if (!MoveFileExW(from.c_str(), to.c_str(), kReplaceAtRestart))
             return driverfail::Call(L"MoveFileExW(" + from + L", " + to + L", MOVEFILE_DELAY_UNTIL_REBOOT)");
+        m_journal.ScheduledAtRestart(from, false);
         m_bRestart = 1;
         return 1;
     });

@@ -1,6 +1,7 @@
 #include "inf_sections.h"
 
 #include "driver_api.h"
+#include "driver_failure.h"
 
 #include <cwchar>
 
@@ -39,8 +40,10 @@ std::vector<CStr> FromProfile(const wchar_t* path)
 
 }  // namespace
 
-std::vector<CStr> InfSectionNames(HINF inf, const wchar_t* path)
+std::vector<CStr> InfSectionNames(HINF inf, const wchar_t* path, bool* whole)
 {
+    if (whole)
+        *whole = true;
     std::vector<CStr> names;
     if (!inf || inf == INVALID_HANDLE_VALUE)
         return names;
@@ -60,6 +63,13 @@ std::vector<CStr> InfSectionNames(HINF inf, const wchar_t* path)
         }
         if (index == 0 && error == ERROR_PROC_NOT_FOUND)
             return FromProfile(path);
+        if (error != ERROR_NO_MORE_ITEMS && error != ERROR_SUCCESS) {
+            driverfail::CallError(L"SetupEnumInfSectionsW(" + CStr(path ? path : L"") + L", section " +
+                                      std::to_wstring(index) + L")",
+                                  error);
+            if (whole)
+                *whole = false;
+        }
         return names;
     }
 }

@@ -14,4 +14,6 @@
 // the profile API over the file at path. Linear in the size of the list.
 // A name the profile API hands back cut at its buffer's end is dropped: it
 // could match a section the file does not have.
-std::vector<CStr> InfSectionNames(HINF inf, const wchar_t* path);
+// whole, when given, says whether the enumeration ran to its end; one that
+// stopped on an error records that error as the reason.
+std::vector<CStr> InfSectionNames(HINF inf, const wchar_t* path, bool* whole = nullptr);

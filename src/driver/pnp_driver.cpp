@@ -1,5 +1,6 @@
 #include "pnp_driver.h"
 
+#include "device_binding.h"
 #include "driver_api.h"
 #include "driver_failure.h"
 #include "framework_module.h"
@@ -108,25 +109,40 @@ int CWin2000PnPDriver::StageFiles(const wchar_t* stagingFolder)
         }
 
         std::vector<std::wstring> fileLists;
-        for (const CStr& section : InfSectionNames(inf.get(), infPath.c_str())) {
-            ForEachLine(inf.get(), section.c_str(), L"CopyFiles", [&](INFCONTEXT& line) {
+        bool wholeList = true;
+        for (const CStr& section : InfSectionNames(inf.get(), infPath.c_str(), &wholeList)) {
+            const int walked = ForEachLine(inf.get(), section.c_str(), L"CopyFiles", [&](INFCONTEXT& line) {
                 const DWORD fields = driverapi::SetupGetFieldCount(&line);
                 for (DWORD index = 1; index <= fields; ++index) {
                     if (!ReadField(&line, index, field, kFieldChars, text)) {
                         m_bListIncomplete = 1;
                         continue;
                     }
-                    if (!text.empty() && text[0] == L'@')
+                    if (text.empty())
+                        continue;
+                    if (text[0] == L'@') {
                         AddFile(text.c_str() + 1);
-                    else if (!text.empty() && driverapi::SetupGetLineCountW(inf.get(), text.c_str()) > 0)
+                        continue;
+                    }
+                    const LONG lines = driverapi::SetupGetLineCountW(inf.get(), text.c_str());
+                    if (lines > 0)
                         fileLists.push_back(text);
+                    else if (lines < 0) {
+                        driverfail::Refused(L"File list " + text + L" of CopyFiles in section " + section +
+                                            L" refused: " + infPath + L" has no such section");
+                        m_bListIncomplete = 1;
+                    }
                 }
                 return 1;
             });
+            if (!walked)
+                m_bListIncomplete = 1;
         }
+        if (!wholeList)
+            m_bListIncomplete = 1;
 
         for (const std::wstring& list : fileLists) {
-            ForEachLine(inf.get(), list.c_str(), nullptr, [&](INFCONTEXT& line) {
+            const int walked = ForEachLine(inf.get(), list.c_str(), nullptr, [&](INFCONTEXT& line) {
                 // The source name on the medium, when the line gives one.
                 if (driverapi::SetupGetFieldCount(&line) >= 2 && ReadField(&line, 2, field, kFieldChars, text) &&
                     !text.empty()) {
@@ -138,6 +154,8 @@ int CWin2000PnPDriver::StageFiles(const wchar_t* stagingFolder)
                 }
                 return 1;
             });
+            if (!walked)
+                m_bListIncomplete = 1;
         }
     }
 
@@ -149,31 +167,52 @@ int CWin2000PnPDriver::StageFiles(const wchar_t* stagingFolder)
         result = driverfail::Call(L"SetupOpenInfFileW(" + infPath + L")");
     else if (m_bListIncomplete)
         result = driverfail::Refused(L"Staging refused: a file name in " + infPath + L" could not be read whole");
-    auto stage = [&](const CStr& name, DWORD& error) {
+    // A file the INF places in a folder of the package is staged in the same
+    // folder, where Windows' newdev reads it, and at the staging root too,
+    // where Wine's newdev (which ignores the folder) reads it.
+    auto stage = [&](const CStr& folder, const CStr& name, DWORD& error) {
         if (!IsBareFileName(name.c_str())) {
             error = ERROR_INVALID_NAME;
             return false;
         }
-        const CStr target = JoinPath(stagingFolder, name.c_str());
-        // A read-only copy left by an earlier run is replaced, not kept.
-        SetFileAttributesW(target.c_str(), FILE_ATTRIBUTE_NORMAL);
-        if (CopyFileW(name.c_str(), target.c_str(), FALSE))
-            return true;
-        error = GetLastError();
-        // What an earlier run left under this name is not this package's:
-        // it goes, so Windows cannot install an old file as if new.
-        DeleteFileW(target.c_str());
-        return false;
+        const CStr source((folder + name).c_str());
+        std::vector<CStr> targets{JoinPath(stagingFolder, name.c_str())};
+        if (!folder.empty()) {
+            CStr dir(stagingFolder);
+            for (size_t start = 0, end; (end = folder.find(L'\\', start)) != std::wstring::npos; start = end + 1) {
+                dir = JoinPath(dir.c_str(), folder.substr(start, end - start).c_str());
+                CreateDirectoryW(dir.c_str(), nullptr);
+            }
+            targets.push_back(JoinPath(dir.c_str(), name.c_str()));
+        }
+        for (const CStr& target : targets) {
+            // A read-only copy left by an earlier run is replaced, not kept.
+            SetFileAttributesW(target.c_str(), FILE_ATTRIBUTE_NORMAL);
+            if (CopyFileW(source.c_str(), target.c_str(), FALSE))
+                continue;
+            error = GetLastError();
+            // What an earlier run left under this name is not this package's:
+            // it goes, so Windows cannot install an old file as if new.
+            for (const CStr& left : targets)
+                DeleteFileW(left.c_str());
+            return false;
+        }
+        return true;
     };
     // AddFile puts each name and its compressed form side by side: a file is
     // staged when either form is. Every file but a catalog must be, or
     // newdev would ask for it again and again.
     for (size_t i = 0; i + 1 < m_vFiles.size(); i += 2) {
+        CStr folder;
+        if (inf.valid() && !InfSourceFolder(inf.get(), m_vFiles[i].c_str(), folder)) {
+            result = 0;
+            continue;
+        }
         DWORD error = ERROR_SUCCESS, compressedError = ERROR_SUCCESS;
-        const bool plain = stage(m_vFiles[i], error);
-        const bool compressed = stage(m_vFiles[i + 1], compressedError);
+        const bool plain = stage(folder, m_vFiles[i], error);
+        const bool compressed = stage(folder, m_vFiles[i + 1], compressedError);
         if (!plain && !compressed && !m_CatalogNames.count(m_vFiles[i].c_str()))
-            result = driverfail::CallError(L"CopyFileW(" + m_vFiles[i] + L" to " + stagingFolder + L")", error);
+            result = driverfail::CallError(L"CopyFileW(" + folder + m_vFiles[i] + L" to " + stagingFolder + L")", error);
     }
     return result;
 }
@@ -218,12 +257,60 @@ int CWin2000PnPDriver::Install(int noOverwrite, int skipped)
     BOOL all = TRUE;
     for (const CStr& id : m_vHardwareIds) {
         BOOL restart = FALSE;
-        const BOOL ok = driverapi::UpdateDriverForPlugAndPlayDevicesW(nullptr, id.c_str(), stagedInf.c_str(),
-                                                                       m_dwInstallFlags, &restart);
+        BOOL ok = driverapi::UpdateDriverForPlugAndPlayDevicesW(nullptr, id.c_str(), stagedInf.c_str(),
+                                                                 m_dwInstallFlags, &restart);
         if (!ok)
             driverfail::Call(L"UpdateDriverForPlugAndPlayDevicesW(" + id + L")");
+        else
+            ok = RunsThisDriver(id, stagedInf) ? TRUE : FALSE;
         m_bRestart |= restart ? 1 : 0;
         all = all && ok;
     }
     return all && !m_nRefusedIds ? 0 : 4;
+}
+
+namespace {
+CWin2000PnPDriver::BindingCheck g_pfnBindingCheck = nullptr;
+}  // namespace
+
+void CWin2000PnPDriver::OverrideBindingCheckForTest(BindingCheck check)
+{
+    g_pfnBindingCheck = check;
+}
+
+int CWin2000PnPDriver::RunsThisDriver(const CStr& hardwareId, const CStr& stagedInf)
+{
+    if (g_pfnBindingCheck)
+        return g_pfnBindingCheck(hardwareId.c_str());
+    // newdev's success is no evidence by itself: each device with the id
+    // must now run the staged INF, as copied to the system's INF folder.
+    CInf inf(stagedInf.c_str());
+    const std::vector<CStr> services = inf.ServiceNames();
+    wchar_t windows[MAX_PATH] = L"";
+    const UINT length = GetWindowsDirectoryW(windows, MAX_PATH);
+    const CStr infFolder = JoinPath(length > 0 && length < MAX_PATH ? windows : L"", L"inf");
+    const std::vector<DeviceBinding> bindings = DeviceBindingsOf(hardwareId.c_str());
+    if (bindings.empty())
+        return driverfail::Refused(L"UpdateDriverForPlugAndPlayDevicesW(" + hardwareId +
+                                   L") answered success, but no device reports that id");
+    int result = 1;
+    for (const DeviceBinding& binding : bindings) {
+        const std::wstring installed = binding.infPath.find(L'\\') == std::wstring::npos
+                                           ? JoinPath(infFolder.c_str(), binding.infPath.c_str()).c_str()
+                                           : binding.infPath;
+        bool ours = binding.hasDriver && SameFileBytes(installed, stagedInf.c_str());
+        if (ours && binding.service.empty())
+            ours = inf.HasSection(binding.infSection.c_str());
+        else if (ours) {
+            bool named = false;
+            for (const CStr& service : services)
+                named = named || service.CompareNoCase(binding.service.c_str()) == 0;
+            ours = named;
+        }
+        if (!ours)
+            result = driverfail::Refused(L"Device " + binding.instanceId + L" (" + hardwareId +
+                                         L") does not run this package's driver after the installation: it runs " +
+                                         DescribeBinding(binding));
+    }
+    return result;
 }

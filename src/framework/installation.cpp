@@ -93,7 +93,11 @@ unsigned CBaseComponent::Installation(unsigned first, ULONG_PTR second, wchar_t*
         const std::wstring reason = driverfail::Held() ? driverfail::Line()
                                                        : L"    - The installation answered failure and gave no reason\r\n";
         // Both logs: an operator reading only the main log learns why too.
+        // What was undone, step by step, stays in the verbose log.
         m_pLog->Write(CCmpLog2::kBothContinue, CCmpLog2::kPlain, nullptr, 0, L"%ls", reason.c_str());
+        const std::wstring notes = driverfail::NoteLines();
+        if (!notes.empty())
+            m_pLog->Write(CCmpLog2::kVerboseContinue, CCmpLog2::kPlain, nullptr, 0, L"%ls", notes.c_str());
     }
 
     if (m_szShellExecuteFile[0]) {
@@ -130,12 +134,17 @@ namespace {
 // A legacy or virtual driver from its INF: the named section, or the whole
 // default installation without one. 0 failed, 1 done, 2 done and a restart
 // needed (asked by the package or by a file in use).
-unsigned InstallFromInf(const CStr& infFile, const CStr& section, int virtualDevice, int rebootRequired)
+unsigned InstallFromInf(CCmpLog2& log, const CStr& infFile, const CStr& section, int virtualDevice,
+                        int rebootRequired)
 {
     CInf inf(infFile.c_str());
     if (!inf.IsOpen())
         return 0;
     inf.m_bVirtualDevice = virtualDevice;
+    // The section a name stands for on this platform may be a decorated one.
+    const CStr actual = section.empty() ? CStr() : inf.ActualSection(section.c_str());
+    if (!actual.empty())
+        log.Write(CCmpLog2::kVerboseContinue, CCmpLog2::kPlain, nullptr, 0, L"Section=%ls\r\n", actual.c_str());
     int restart = 0;
     const int installed = section.empty() ? inf.Install(&restart) : inf.InstallSection(section.c_str(), &restart);
     if (!installed)
@@ -147,14 +156,14 @@ unsigned InstallFromInf(const CStr& infFile, const CStr& section, int virtualDev
 
 unsigned CBaseComponent::InstallLegacy(unsigned, ULONG_PTR, wchar_t*, int, const wchar_t*)
 {
-    return InstallFromInf(m_sInfFile, m_sInfSection, 0, m_bRebootRequired);
+    return InstallFromInf(*m_pLog, m_sInfFile, m_sInfSection, 0, m_bRebootRequired);
 }
 
 // The legacy algorithm with the virtual-device flag: the device node is
 // Root\<NAME> instead of Root\LEGACY_<NAME>.
 unsigned CBaseComponent::InstallVirtual(unsigned, ULONG_PTR, wchar_t*, int, const wchar_t*)
 {
-    return InstallFromInf(m_sInfFile, m_sInfSection, 1, m_bRebootRequired);
+    return InstallFromInf(*m_pLog, m_sInfFile, m_sInfSection, 1, m_bRebootRequired);
 }
 
 unsigned CBaseComponent::InstallPnP(unsigned, ULONG_PTR, wchar_t* message, int, const wchar_t* language)

@@ -132,6 +132,14 @@ TEST_F(FrameworkPlugin, LegacyFailuresAnswerZeroAndSayWhy)
         // Wine cannot build the class-driver list a root node needs.
         {"fw_class", Replaced(kLegacyInf, "Signature=\"$Windows NT$\"\r\n", kWithClass), "",
          "    - SetupDiBuildDriverInfoList(SPDIT_CLASSDRIVER) failed: error 0x00000078 ("},
+        // A list the INF does not have is not skipped as if empty.
+        {"fw_typo_list", Replaced(kLegacyInf, "CopyFiles=Legacy.Files", "CopyFiles=Legacy.Filez"), "",
+         "    - File list Legacy.Filez of CopyFiles in section DefaultInstall refused: "},
+        // The driver store's id is unknown here: its list fails, and the
+        // other line does not become the only one, sending it elsewhere.
+        {"fw_dirid13", Replaced(kLegacyInf, "DefaultDestDir=12", "DefaultDestDir=12\r\nLegacy.Files=13"), "",
+         "    - File list Legacy.Files refused: its [DestinationDirs] line Legacy.Files names a directory id this "
+         "system does not resolve\r\n"},
         // A package folder of 248 characters: the INF's full path no longer fits.
         {"fw_long_" + std::string(229, 'x'), kLegacyInf, "",
          "    - INF path refused: the full path of tzre2elegacy.inf does not fit 259 characters\r\n"},
@@ -160,10 +168,10 @@ TEST_F(FrameworkPlugin, LegacyFailuresAnswerZeroAndSayWhy)
 
 // What a legacy installation left: the driver file, every value of the
 // service key, the package's registry values.
-std::vector<std::string> LeftByLegacyPackage()
+// Every value of a service's key, as name=type:bytes.
+void AddServiceValues(const wchar_t* serviceName, std::vector<std::string>& left)
 {
-    std::vector<std::string> left{ReadFileBytes(LegacyPackageLeftovers::DriverFile())};
-    const std::wstring service = ServiceRegistryKey(kLegacyService);
+    const std::wstring service = ServiceRegistryKey(serviceName);
     UniqueHkey key;
     if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, service.c_str(), 0, KEY_READ, key.put()) == ERROR_SUCCESS) {
         for (DWORD i = 0;; ++i) {
@@ -176,6 +184,12 @@ std::vector<std::string> LeftByLegacyPackage()
                            std::string(reinterpret_cast<char*>(data), size));
         }
     }
+}
+
+std::vector<std::string> LeftByLegacyPackage()
+{
+    std::vector<std::string> left{ReadFileBytes(LegacyPackageLeftovers::DriverFile())};
+    AddServiceValues(kLegacyService, left);
     left.push_back(RegistryString(kLegacyKey, L"Name") + "/" + std::to_string(RegistryDword(kLegacyKey, L"Installed")));
     return left;
 }
@@ -203,17 +217,33 @@ std::string SectionsBefore(const std::string& inf, int count)
     return Replaced(inf, "[DefaultInstall]\r\n", fillers + "[DefaultInstall]\r\n");
 }
 
+// Source lists as current INFs give them: the platform's form wins.
+const char kSourceDisks[] =
+    "[SourceDisksNames]\r\n1=\"Disk\",,,\\x86\r\n"
+    "[SourceDisksNames.amd64]\r\n1=\"Disk\",,,\\x64\r\n"
+    "[SourceDisksFiles]\r\ntzre2elegacy.sys=1\r\ntzre2epnp.sys=1\r\n"
+    "[SourceDisksFiles.amd64]\r\ntzre2elegacy.sys=1,bin\r\ntzre2epnp.sys=1,bin\r\n";
+
 // The forms SetupAPI reads and the plug-in once skipped leave what Wine's
 // own installer leaves for the same INF.
 TEST_F(FrameworkPlugin, SameAsInstallHinfSectionForTheFormsSetupApiReads)
 {
+    // An install section named without the decoration the INF gives it
+    // is the one SetupAPI picks for the platform, with its companions.
+    auto decorated = [](const std::string& decoration) {
+        return Replaced(Replaced(kLegacyInf, "[DefaultInstall]", "[DefaultInstall" + decoration + "]"),
+                        "[DefaultInstall.Services]", "[DefaultInstall" + decoration + ".Services]");
+    };
     const struct {
         const char* folder;
         std::string inf;
+        const char* section;
     } cases[] = {
-        {"fw_at_file", Replaced(kLegacyInf, "CopyFiles=Legacy.Files", "CopyFiles=@tzre2elegacy.sys")},
-        {"fw_utf16", Utf16WithoutBom(kLegacyInf)},
-        {"fw_600_sections", SectionsBefore(kLegacyInf, 600)},
+        {"fw_at_file", Replaced(kLegacyInf, "CopyFiles=Legacy.Files", "CopyFiles=@tzre2elegacy.sys"), "DefaultInstall"},
+        {"fw_utf16", Utf16WithoutBom(kLegacyInf), "DefaultInstall"},
+        {"fw_600_sections", SectionsBefore(kLegacyInf, 600), "DefaultInstall"},
+        {"fw_ntamd64", decorated(".NTamd64") + "[DefaultInstall.NT]\r\n", "DefaultInstall.NTamd64"},
+        {"fw_nt", decorated(".NT"), "DefaultInstall.NT"},
     };
     for (const auto& c : cases) {
         LegacyPackageLeftovers leftovers;
@@ -224,9 +254,12 @@ TEST_F(FrameworkPlugin, SameAsInstallHinfSectionForTheFormsSetupApiReads)
         s.AddFile(L"tzre2elegacy.inf", c.inf);
         s.AddFile(L"tzre2elegacy.sys", "legacy driver bytes");
 
-        const HostResult r = s.Host({L"--install"});
+        const HostResult r = s.Host({L"/verbose_log", L"--install"});
         EXPECT_EQ("install   result 1 (success, no restart needed)  message \"\"", r.InstallLine())
             << c.folder << r.output;
+        EXPECT_NE(std::string::npos,
+                  Scenario::ComponentVerboseLog().find("Type=LEGACY\r\nSection=" + std::string(c.section) + "\r\n"))
+            << c.folder << Scenario::ComponentVerboseLog();
         const std::vector<std::string> ours = LeftByLegacyPackage();
         EXPECT_EQ("legacy driver bytes", ours[0]) << c.folder;
         EXPECT_TRUE(ServiceExists(kLegacyService)) << c.folder;
@@ -258,6 +291,84 @@ TEST_F(FrameworkPlugin, MissingInstallTypeStopsWithTheUnknownTypeMessage)
         << r.output;
     EXPECT_FALSE(ServiceExists(kLegacyService)) << "nothing is installed";
     EXPECT_FALSE(FileExists(LegacyPackageLeftovers::DriverFile()));
+}
+
+// The restart queue as bytes; empty when there is none.
+std::string PendingRenames()
+{
+    std::vector<BYTE> data(65536);
+    DWORD size = static_cast<DWORD>(data.size());
+    if (RegGetValueW(HKEY_LOCAL_MACHINE, L"System\\CurrentControlSet\\Control\\Session Manager",
+                     L"PendingFileRenameOperations", RRF_RT_REG_MULTI_SZ, nullptr, data.data(), &size) != ERROR_SUCCESS)
+        return std::string();
+    return std::string(reinterpret_cast<char*>(data.data()), size);
+}
+
+std::vector<std::wstring> FilesIn(const std::wstring& folder)
+{
+    std::vector<std::wstring> names;
+    WIN32_FIND_DATAW found;
+    UniqueFindHandle search(FindFirstFileW((folder + L"\\*").c_str(), &found));
+    for (bool more = search.valid(); more; more = FindNextFileW(search.get(), &found) != FALSE)
+        names.push_back(found.cFileName);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// A legacy installation that fails after it copied, replaced and scheduled
+// files, wrote registry values and created its service takes back what it
+// did, one log line per step: the machine's services, files and restart
+// queue are as before. The registry values stay, and the log says so.
+TEST_F(FrameworkPlugin, FailedLegacyInstallationUndoesWhatItDid)
+{
+    const std::wstring drivers = SystemRoot() + L"\\system32\\drivers";
+    Leftovers leftovers({kLegacyService}, {kLegacyKey},
+                        {LegacyPackageLeftovers::DriverFile(), drivers + L"\\tzre2eold.sys", drivers + L"\\tzre2ebusy.sys"});
+    WriteFileBytes(drivers + L"\\tzre2eold.sys", "old driver");
+    WriteFileBytes(drivers + L"\\tzre2ebusy.sys", "busy driver");
+    Scenario s("fw_undo");
+    UseFrameworkPlugin(s);
+    s.AddFile(L"install.xml", InstallXml("filename=\"tzre2elegacy.inf\" type=\"LEGACY\""));
+    s.AddFile(L"tzre2elegacy.inf",
+              Replaced(Replaced(kLegacyInf, "tzre2elegacy.sys\r\n[Legacy.Reg]",
+                                "tzre2elegacy.sys\r\ntzre2eold.sys\r\ntzre2ebusy.sys\r\n[Legacy.Reg]"),
+                       "[Legacy.Service]", "[Broken]\r\nCopyFiles=Broken.Files\r\n[Broken.Files]\r\ntzre2emissing.sys\r\n[Legacy.Service]"));
+    s.AddFile(L"tzre2elegacy.sys", "legacy driver bytes");
+    s.AddFile(L"tzre2eold.sys", "new old");
+    s.AddFile(L"tzre2ebusy.sys", "new busy");
+    const std::string pendingBefore = PendingRenames();
+    const std::vector<std::wstring> filesBefore = FilesIn(drivers);
+
+    HostResult r;
+    {
+        UniqueHandle held(CreateFileW((drivers + L"\\tzre2ebusy.sys").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                      0, nullptr));
+        ASSERT_TRUE(held);
+        r = s.Host({L"/verbose_log", L"--install"});
+    }
+    EXPECT_EQ("install   result 0 (failure)  message \"\"", r.InstallLine()) << r.output;
+    const std::string verbose = Scenario::ComponentVerboseLog();
+    const std::string d = Narrow(drivers);
+    const size_t reason = verbose.find("    - CopyFileW(" + Narrow(s.PathOf(L"tzre2emissing.sys")) + ", ");
+    const size_t undone = verbose.find(
+        "    - Undone: deleted service TzrE2eLegacy, which this installation created\r\n"
+        "    - Kept: the registry values of section DefaultInstall, written through SetupAPI, which keeps no record "
+        "to undo them\r\n"
+        "    - Undone: unscheduled the restart operation on " + d + "\\tzr");
+    EXPECT_NE(std::string::npos, reason) << verbose;
+    EXPECT_LT(reason, undone) << verbose;
+    EXPECT_NE(std::string::npos, verbose.find(".tmp\r\n    - Undone: put back the earlier " + d + "\\tzre2eold.sys\r\n"
+                                              "    - Undone: removed " + d + "\\tzre2elegacy.sys, which this "
+                                              "installation created\r\nInstallation failed.\r\n"))
+        << verbose;
+
+    EXPECT_FALSE(ServiceExists(kLegacyService));
+    EXPECT_FALSE(FileExists(LegacyPackageLeftovers::DriverFile()));
+    EXPECT_EQ("old driver", ReadFileBytes(drivers + L"\\tzre2eold.sys"));
+    EXPECT_EQ("busy driver", ReadFileBytes(drivers + L"\\tzre2ebusy.sys"));
+    EXPECT_EQ(filesBefore, FilesIn(drivers)) << "no copy or kept file left beside the drivers";
+    EXPECT_EQ(pendingBefore, PendingRenames()) << "nothing left to happen at the restart";
+    EXPECT_EQ(1u, RegistryDword(kLegacyKey, L"Installed")) << "registry values stay";
 }
 
 // A Plug and Play driver for the scenario's test device: a catalog, one
@@ -348,11 +459,25 @@ struct PnpPackageLeftovers {
         for (const wchar_t* name : {L"tzre2epnp.inf", L"tzre2epnp.in_", L"tzre2epnp.cat", L"tzre2epnp.ca_",
                                     L"tzre2epnp.sys", L"tzre2epnp.sy_"})
             DeleteFileW(StagedFile(name).c_str());
+        RemoveTree(StagedFile(L"x64"));
         if (!driverKey.empty())
             RegDeleteTreeW(HKEY_LOCAL_MACHINE, driverKey.c_str());
     }
     std::wstring driverKey;
 };
+
+// The Plug and Play package in the scenario's folder: the framework's
+// plug-in, the package definition for the test device, install.xml, the
+// INF given and every file it copies.
+void AddPnpPackage(const Scenario& s, const std::string& inf)
+{
+    s.CopyIn(BuildFile(L"src\\plugin\\framework_setup.dll"), L"setup.dll");
+    s.AddFile(L"kxframework.xml", kPnpPackageDefinition);
+    s.AddFile(L"install.xml", InstallXml("filename=\"tzre2epnp.inf\" type=\"PNP\""));
+    s.AddFile(L"tzre2epnp.inf", inf);
+    s.AddFile(L"tzre2epnp.cat", "catalog");
+    s.AddFile(L"tzre2epnp.sys", "pnp driver bytes");
+}
 
 TEST_F(FrameworkPlugin, PlugAndPlayPackageStagesAndBindsTheTestDevice)
 {
@@ -360,12 +485,7 @@ TEST_F(FrameworkPlugin, PlugAndPlayPackageStagesAndBindsTheTestDevice)
     TestDevice device(L"TZRE2EPNP", std::vector<std::wstring>{kPnpId});
     ASSERT_TRUE(device.Created());
     Scenario s("fw_pnp");
-    UseFrameworkPlugin(s);
-    s.AddFile(L"kxframework.xml", kPnpPackageDefinition);
-    s.AddFile(L"install.xml", InstallXml("filename=\"tzre2epnp.inf\" type=\"PNP\""));
-    s.AddFile(L"tzre2epnp.inf", kPnpInf);
-    s.AddFile(L"tzre2epnp.cat", "catalog");
-    s.AddFile(L"tzre2epnp.sys", "pnp driver bytes");
+    AddPnpPackage(s, kPnpInf);
 
     // Loading attaches under the loader lock: no SetupAPI, no newdev. The
     // install-state query is the first to need the device table.
@@ -481,10 +601,8 @@ TEST_F(FrameworkPlugin, PlugAndPlayPackageMissingACopiedFileFailsWithoutNewdev)
     TestDevice device(L"TZRE2EPNP", std::vector<std::wstring>{kPnpId});
     ASSERT_TRUE(device.Created());
     Scenario s("fw_pnp_missing");
-    UseFrameworkPlugin(s);
-    s.AddFile(L"kxframework.xml", kPnpPackageDefinition);
-    s.AddFile(L"install.xml", InstallXml("filename=\"tzre2epnp.inf\" type=\"PNP\""));
-    s.AddFile(L"tzre2epnp.inf", kPnpInf);
+    AddPnpPackage(s, kPnpInf);
+    DeleteFileW(s.PathOf(L"tzre2epnp.sys").c_str());
 
     const HostResult r = s.Host({L"/verbose_log", L"--install"});
     leftovers.driverKey = DriverKeyOf(device.InstanceId());
@@ -502,6 +620,118 @@ TEST_F(FrameworkPlugin, PlugAndPlayPackageMissingACopiedFileFailsWithoutNewdev)
         << verbose;
     EXPECT_FALSE(ServiceExists(kPnpService)) << "newdev was not asked";
     EXPECT_TRUE(leftovers.driverKey.empty());
+}
+
+// What a Plug and Play installation left for the device: the driver file,
+// the service with every value, the device's driver key and service.
+std::vector<std::string> LeftByPnpPackage(const TestDevice& device, std::wstring& driverKey)
+{
+    driverKey = DriverKeyOf(device.InstanceId());
+    std::vector<std::string> left{ReadFileBytes(PnpPackageLeftovers::DriverFile())};
+    AddServiceValues(kPnpService, left);
+    for (const wchar_t* value : {L"InfPath", L"InfSection", L"InfSectionExt", L"MatchingDeviceId"})
+        left.push_back(Narrow(value) + "=" + RegistryString(driverKey, value));
+    left.push_back("service=" + RegistryString(L"System\\CurrentControlSet\\Enum\\" + device.InstanceId(), L"Service"));
+    return left;
+}
+
+// newdev's answer is no evidence: Wine's SetupAPI skips models decorated
+// with a target OS version and newdev then answers success having bound
+// nothing. The device is read back and the failure names it. The same INF
+// with plain decorations installs as Wine's own newdev installs it.
+TEST_F(FrameworkPlugin, PlugAndPlaySuccessOnlyWithTheDeviceBound)
+{
+    const std::string decorated = Replaced(Replaced(Replaced(kPnpInf, "%Tzr%=Models,NTamd64\r\n",
+                                                             "%Tzr%=Models,NTamd64.10.0...16299\r\n"),
+                                                    "[Models]\r\n%Device%=Drv_Install,PCI\\VEN_1234&DEV_5678&SUBSYS_00021234\r\n", ""),
+                                           "[Models.NTamd64]", "[Models.NTamd64.10.0...16299]");
+    std::vector<std::string> ours;
+    for (const std::string& inf : {decorated, std::string(kPnpInf)}) {
+        PnpPackageLeftovers leftovers;
+        TestDevice device(L"TZRE2EPNP", std::vector<std::wstring>{kPnpId});
+        ASSERT_TRUE(device.Created());
+        Scenario s("fw_pnp_bound");
+        AddPnpPackage(s, inf);
+        const HostResult r = s.Host({L"/verbose_log", L"--install"});
+        ours = LeftByPnpPackage(device, leftovers.driverKey);
+        if (inf == decorated) {
+            EXPECT_EQ(1u, r.exitCode) << r.output;
+            EXPECT_NE(std::string::npos, r.InstallLine().find("result 0 (failure)  message \"Installation failed on at least one device."))
+                << r.output;
+            const std::string verbose = Scenario::ComponentVerboseLog();
+            // What it runs instead is whatever Wine kept for the node (an
+            // earlier binding of a node by that name, or none).
+            EXPECT_NE(std::string::npos,
+                      verbose.find("Type=PNP\r\n    - Device ROOT\\TZRE2EPNP\\"))
+                << verbose << Narrow(device.InstanceId());
+            EXPECT_NE(std::string::npos,
+                      verbose.find(" (PCI\\VEN_1234&DEV_5678&SUBSYS_00021234) does not run this package's driver "
+                                   "after the installation: it runs "))
+                << verbose;
+            EXPECT_FALSE(ServiceExists(kPnpService));
+            continue;
+        }
+        EXPECT_EQ("install   result 1 (success, no restart needed)  message \"\"", r.InstallLine()) << r.output;
+        EXPECT_EQ("pnp driver bytes", ours[0]);
+    }
+
+    // Wine's own newdev on the same INF and a device like the first.
+    PnpPackageLeftovers leftovers;
+    TestDevice device(L"TZRE2EPNP", std::vector<std::wstring>{kPnpId});
+    ASSERT_TRUE(device.Created());
+    Scenario s("fw_pnp_bound_newdev");
+    s.AddFile(L"tzre2epnp.inf", kPnpInf);
+    s.AddFile(L"tzre2epnp.cat", "catalog");
+    s.AddFile(L"tzre2epnp.sys", "pnp driver bytes");
+    BOOL restart = FALSE;
+    ASSERT_TRUE(driverapi::UpdateDriverForPlugAndPlayDevicesW(nullptr, kPnpId, s.PathOf(L"tzre2epnp.inf").c_str(),
+                                                              INSTALLFLAG_FORCE, &restart));
+    EXPECT_EQ(LeftByPnpPackage(device, leftovers.driverKey), ours);
+}
+
+// The platform's forms of the source lists place a file in a folder of the
+// package, the disk's path, then the file's own: the legacy copy reads it
+// there. (Wine's own InstallHinfSection looks for it for ever, so it gives
+// no reference here.)
+TEST_F(FrameworkPlugin, LegacyPackageWithASourceFolder)
+{
+    LegacyPackageLeftovers leftovers;
+    Scenario s("fw_source_folder");
+    UseFrameworkPlugin(s);
+    s.AddFile(L"install.xml", InstallXml("filename=\"tzre2elegacy.inf\" type=\"LEGACY\" section=\"DefaultInstall\""));
+    s.AddFile(L"tzre2elegacy.inf", std::string(kLegacyInf) + kSourceDisks);
+    MakeDirs(s.PathOf(L"x64\\bin"));
+    s.AddFile(L"x64\\bin\\tzre2elegacy.sys", "legacy driver bytes");
+    const HostResult r = s.Host({L"/verbose_log", L"--install"});
+    EXPECT_EQ("install   result 1 (success, no restart needed)  message \"\"", r.InstallLine())
+        << r.output << Scenario::ComponentVerboseLog();
+    EXPECT_EQ("legacy driver bytes", ReadFileBytes(LegacyPackageLeftovers::DriverFile()));
+}
+
+// A device that reports only ids with a revision, as a hypervisor's bus
+// children do: a package naming that exact id finds it and installs on it.
+TEST_F(FrameworkPlugin, PlugAndPlayDeviceNamedByItsRevision)
+{
+    const std::wstring revisionId = std::wstring(kPnpId) + L"&REV_01";
+    PnpPackageLeftovers leftovers;
+    TestDevice device(L"TZRE2EPNP", std::vector<std::wstring>{revisionId});
+    ASSERT_TRUE(device.Created());
+    std::string inf = kPnpInf;
+    for (size_t at = 0; (at = inf.find("SUBSYS_00021234\r\n", at)) != std::string::npos; at += 20)
+        inf.replace(at, 17, "SUBSYS_00021234&REV_01\r\n");
+    Scenario s("fw_pnp_rev");
+    AddPnpPackage(s, inf);
+    s.AddFile(L"kxframework.xml",
+              "<?xml version=\"1.0\"?>\r\n<tzr_package><prerequisites><supported_devices><supported_devices_and>"
+              "<supported_device type=\"pnp\"><supported_device_data name=\"id\">"
+              "PCI\\VEN_1234&amp;DEV_5678&amp;SUBSYS_00021234&amp;REV_01</supported_device_data></supported_device>"
+              "</supported_devices_and></supported_devices></prerequisites></tzr_package>\r\n");
+
+    const HostResult r = s.Host({L"/verbose_log", L"--install"});
+    leftovers.driverKey = DriverKeyOf(device.InstanceId());
+    EXPECT_EQ("install   result 1 (success, no restart needed)  message \"\"", r.InstallLine())
+        << r.output << Scenario::ComponentVerboseLog();
+    EXPECT_TRUE(ServiceExists(kPnpService));
 }
 
 }  // namespace

@@ -52,7 +52,7 @@ TEST(HardwareIds, MultiStringsAreReadWithinTheirSize)
     EXPECT_EQ(Ids{L"XY"}, SplitMultiString(shifted.data() + 1, aligned.size()));
 }
 
-TEST(HardwareIds, KeptIdsLeaveRevisionsAndClassCodesOut)
+TEST(HardwareIds, KeptIdsLeaveClassCodesOut)
 {
     struct Case {
         Ids reported;
@@ -62,9 +62,9 @@ TEST(HardwareIds, KeptIdsLeaveRevisionsAndClassCodesOut)
         {{L"PCI\\VEN_1234&DEV_0001&SUBSYS_00011234&REV_02", L"PCI\\VEN_1234&DEV_0001&SUBSYS_00011234",
           L"PCI\\VEN_1234&DEV_0001&CC_010802"},
          false,
-         {L"PCI\\VEN_1234&DEV_0001&SUBSYS_00011234"}},
+         {L"PCI\\VEN_1234&DEV_0001&SUBSYS_00011234&REV_02", L"PCI\\VEN_1234&DEV_0001&SUBSYS_00011234"}},
         // Ids after the first are upper-cased before the test; the first stays as reported.
-        {{L"pci\\ven_1&rev_01", L"pci\\ven_1&dev_2", L"pci\\ven_1&cc_01"}, false,
+        {{L"pci\\ven_1&rev_01", L"pci\\ven_1&dev_2", L"pci\\ven_1&cc_01", L"pci\\ven_1&rev_01&cc_01"}, false,
          {L"pci\\ven_1&rev_01", L"PCI\\VEN_1&DEV_2"}},
         {{L"PCI\\VEN_1&REV_01", L"PCI\\VEN_1"}, true, {L"PCI\\VEN_1&REV_01"}},
         {{}, false, {}},

@@ -1,10 +1,14 @@
 // The driver APIs are reached through one loader that knows Wine's stubs.
 #include "driver_api.h"
+#include "driver_failure.h"
 #include "test_support.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <iterator>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 namespace {
@@ -60,6 +64,78 @@ TEST(DriverApi, ATestReplacementStandsInForTheRealCall)
     EXPECT_EQ(static_cast<DWORD>(DNF_INET_DRIVER), params.Flags);
     driverapi::OverrideForTest(driverapi::kSetupDiGetDriverInstallParamsW, nullptr);
     EXPECT_FALSE(driverapi::SetupDiGetDriverInstallParamsW(nullptr, nullptr, nullptr, &params));
+}
+
+// Every wrapped call, made to fail through the test seam, leaves its own
+// reason; an expected end ("no more items") leaves none.
+DWORD g_injected = ERROR_GEN_FAILURE;
+
+template <typename Fn>
+struct Seam;
+template <typename R, typename... A>
+struct Seam<R (*)(A...)> {
+    static inline std::conditional_t<std::is_void<R>::value, int, R> s_failure{};
+    static R Fail(A...)
+    {
+        SetLastError(g_injected);
+        if constexpr (!std::is_void<R>::value)
+            return s_failure;
+    }
+    // Calls through the wrapper with empty arguments: the stand-in reads none.
+    template <typename Wrapper>
+    static void Invoke(Wrapper wrapper)
+    {
+        wrapper(A{}...);
+    }
+};
+
+struct WrappedCall {
+    driverapi::Function function;
+    const char* name;
+    void* failing;  // null: the call answers nothing to fail with
+    void (*invoke)();
+};
+
+#define TZR_SEAM_PREPARE(fn, failure)                                                           \
+    [] {                                                                                         \
+        using S = Seam<decltype(&::fn)>;                                                         \
+        S::s_failure = (decltype(S::s_failure))(failure);                                        \
+    }()
+#define TZR_WRAPPED_CALL(dll, name, failure, stub)                                               \
+    WrappedCall{driverapi::k##name, #name,                                                       \
+                (TZR_SEAM_PREPARE(name, failure), reinterpret_cast<void*>(&Seam<decltype(&::name)>::Fail)), \
+                [] { Seam<decltype(&::name)>::Invoke([](auto... a) { driverapi::name(a...); }); }},
+
+TEST(DriverApi, EachWrappedCallRecordsItsOwnFailure)
+{
+    const WrappedCall calls[] = {TZR_DRIVER_API(TZR_WRAPPED_CALL)};
+    for (const WrappedCall& call : calls) {
+        if (call.function == driverapi::kSetupCloseInfFile)
+            continue;  // answers nothing
+        g_injected = ERROR_GEN_FAILURE;
+        driverapi::OverrideForTest(call.function, call.failing);
+        driverfail::Reset();
+        call.invoke();
+        EXPECT_EQ(L"    - " + tzrtest::Widen(call.name) + L" failed: error 0x0000001F (" + driverfail::ErrorText(ERROR_GEN_FAILURE) +
+                      L")\r\n",
+                  driverfail::Line())
+            << call.name;
+        // A caller's own words replace the call's.
+        driverfail::Refused(L"the caller's reason");
+        EXPECT_EQ(L"    - the caller's reason\r\n", driverfail::Line()) << call.name;
+        driverapi::OverrideForTest(call.function, nullptr);
+    }
+    g_injected = ERROR_NO_MORE_ITEMS;
+    const WrappedCall& enumeration = *std::find_if(std::begin(calls), std::end(calls), [](const WrappedCall& c) {
+        return c.function == driverapi::kSetupDiEnumDeviceInfo;
+    });
+    driverapi::OverrideForTest(driverapi::kSetupDiEnumDeviceInfo, enumeration.failing);
+    driverfail::Reset();
+    enumeration.invoke();
+    EXPECT_FALSE(driverfail::Held()) << "the end of an enumeration is no failure";
+    driverapi::OverrideForTest(driverapi::kSetupDiEnumDeviceInfo, nullptr);
+    g_injected = ERROR_GEN_FAILURE;
+    driverfail::Reset();
 }
 
 }  // namespace

@@ -168,11 +168,11 @@ TEST_F(InfTest, DestinationDirectoriesFromIdsAndText)
     ASSERT_EQ(1, inf.ReadDestinationDirs());
     const std::wstring root = Env(L"SystemRoot");
     ASSERT_FALSE(root.empty());
-    // Id 13 names no directory: its lines are left out.
+    // Id 13 names no directory here: its lines stay, with none.
     const std::vector<std::wstring> expected = {
-        L"Drivers", root + L"\\system32\\drivers", L"Nested",         m_folder + L"\\a\\b",
-        L"Text",    L"C:\\abs\\sub",               L"Joined",         m_folder + L"\\x",
-        L"DefaultDestDir", root + L"\\system32"};
+        L"Drivers", root + L"\\system32\\drivers", L"Nowhere", L"", L"UnknownWithSub", L"",
+        L"Nested",  m_folder + L"\\a\\b",          L"Text",    L"C:\\abs\\sub",
+        L"Joined",  m_folder + L"\\x",               L"DefaultDestDir", root + L"\\system32"};
     EXPECT_EQ(expected, std::vector<std::wstring>(inf.m_vDestinationDirs.begin(), inf.m_vDestinationDirs.end()));
 
     struct Case {
@@ -180,13 +180,13 @@ TEST_F(InfTest, DestinationDirectoriesFromIdsAndText)
         std::wstring dir;
     } cases[] = {
         {L"Drivers", root + L"\\system32\\drivers"},
-        {L"Nowhere", root + L"\\system32"},  // left out: the default serves it
+        {L"Nowhere", L""},  // an unknown directory fails; the default does not serve it
         {L"drivers", root + L"\\system32"},  // names match in exact case only
         {L"Text", L"C:\\abs\\sub"},
     };
     for (const Case& c : cases) {
         CStr dir;
-        EXPECT_EQ(1, inf.GetDestinationDir(c.section, dir)) << Narrow(c.section);
+        EXPECT_EQ(c.dir.empty() ? 0 : 1, inf.GetDestinationDir(c.section, dir)) << Narrow(c.section);
         EXPECT_EQ(c.dir, dir) << Narrow(c.section);
     }
 }
@@ -200,6 +200,7 @@ TEST_F(InfTest, DecimalDirectoryIdsAndDeviceNames)
                  .c_str());
     ASSERT_EQ(1, inf.ReadDestinationDirs());
     const std::vector<std::wstring> expected = {L"Octal", Env(L"SystemRoot") + L"\\system32\\drivers",
+                                                L"MinusOne", L"", L"Minus", L"",
                                                 L"DefaultDestDir", m_folder + L"\\dflt"};
     EXPECT_EQ(expected, std::vector<std::wstring>(inf.m_vDestinationDirs.begin(), inf.m_vDestinationDirs.end()));
 
@@ -737,9 +738,9 @@ INSTANTIATE_TEST_SUITE_P(
                 Header() + kDest + "[Install]\r\nCopyFiles=L\r\n[L]\r\nf.sys," + std::string(300, 's') + "\r\n",
                 [](CInf& i) { return i.ProcessCopyFiles(L"Install"); }, 0},
         // Wine's parser cuts a field at 511 characters; the cut name names
-        // no section, and a list that is not there has nothing to copy.
+        // no section, and a list that is not there is not taken as empty.
         BadCase{"ListNameLongerThan512", Header() + kDest + "[Install]\r\nCopyFiles=" + std::string(600, 'L') + "\r\n",
-                [](CInf& i) { return i.ProcessCopyFiles(L"Install"); }, 1},
+                [](CInf& i) { return i.ProcessCopyFiles(L"Install"); }, 0},
         BadCase{"DestinationPieceLongerThan260", Header() + "[DestinationDirs]\r\nDefaultDestDir=24," + std::string(300, 'd') + "\r\n",
                 [](CInf& i) { return i.ReadDestinationDirs(); }, 0},
         BadCase{"DestinationNowhere", Header() + "[DestinationDirs]\r\nDefaultDestDir=99\r\n[Install]\r\nCopyFiles=F\r\n[F]\r\nf.sys\r\n",

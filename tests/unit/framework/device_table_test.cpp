@@ -48,7 +48,7 @@ TEST_F(DeviceTable, OneEntryPerKeptIdFoundInAnyCase)
     ASSERT_TRUE(device.Created());
     CBaseComponent c;
     EXPECT_EQ(1, c.BuildDeviceList(0));
-    EXPECT_EQ(Ids{kSubsys}, EntriesOf(c, {kRev, kSubsys, kClassCode}));
+    EXPECT_EQ((Ids{kRev, kSubsys}), EntriesOf(c, {kRev, kSubsys, kClassCode}));
 
     std::wstring lower = kSubsys;
     for (wchar_t& ch : lower)
@@ -60,7 +60,8 @@ TEST_F(DeviceTable, OneEntryPerKeptIdFoundInAnyCase)
     EXPECT_NE(nullptr, record->hDevInfo);
     EXPECT_EQ(std::wstring(), record->InfFileName()) << "no INF matches the device";
     EXPECT_EQ(1, c.FindDevice(lower.c_str(), nullptr));
-    EXPECT_EQ(0, c.FindDevice(kRev, nullptr)) << "revision ids are never kept";
+    EXPECT_EQ(1, c.FindDevice(kRev, nullptr)) << "a package naming the revision finds it";
+    EXPECT_EQ(0, c.FindDevice(L"PCI\\VEN_1234&DEV_0001&SUBSYS_00011234&REV_03", nullptr)) << "only that revision";
     EXPECT_EQ(0, c.FindDevice(L"PCI\\VEN_1234&DEV_0001", nullptr)) << "only whole ids match";
     EXPECT_EQ(0, c.FindDevice(nullptr, nullptr));
 

@@ -258,6 +258,8 @@ protected:
         g_offered.clear();
         driverapi::OverrideForTest(driverapi::kUpdateDriverForPlugAndPlayDevicesW,
                                    reinterpret_cast<void*>(&FakeUpdateDriver));
+        // The stand-in binds nothing; what it answers for an id is taken as done.
+        CWin2000PnPDriver::OverrideBindingCheckForTest([](const wchar_t*) { return 1; });
         AddFile(L"pkg.inf", kPackageInf);
         AddFile(L"other.inf", kOtherVendorInf);
         AddFile(L"same.inf", kSameServiceInf);
@@ -269,6 +271,7 @@ protected:
     void TearDown() override
     {
         driverapi::OverrideForTest(driverapi::kUpdateDriverForPlugAndPlayDevicesW, nullptr);
+        CWin2000PnPDriver::OverrideBindingCheckForTest(nullptr);
         const std::wstring staging(CWin2000PnPDriver::StagingFolder().c_str());
         DeleteFileW((staging + L"\\pkg.inf").c_str());
         DeleteFileW(BesidePlugin().c_str());
