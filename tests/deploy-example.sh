@@ -52,7 +52,7 @@ run() { # run NAME ARGS...: the host's --json output into NAME.json, its exit co
 [ -z "$(detect)" ] || { echo "detection before the installation: $(detect)"; exit 1; }
 
 run install --install --result "$work_win\\result.json" "$work_win\\fw"
-check "$work/install.json" $code 'o["exit"] == 3010 and o["restart_needed"] and o["install"]["called"] and o["install_state"]["code"] == 2 and o["plugin_version"] == "1.0.0.0"'
+check "$work/install.json" $code 'o["exit"] == 3010 and o["restart_needed"] and o["install"]["called"] and o["install_state"]["code"] == 2 and o["plugin_version"] == o["host_version"]'
 cmp "$work/install.json" "$work/result.json"
 [ ! -e "$work/result.json.tmp" ]
 
