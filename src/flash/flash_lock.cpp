@@ -43,7 +43,7 @@ MachineFlashLock::Result MachineFlashLock::Acquire(FlashActivity activity, Wait 
     // Inheritable: the tool processes started under the lock hold it too.
     SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
     const ULONGLONG start = GetTickCount64();
-    bool waiting = false;
+    unsigned polls = 0;
     for (;;) {
         SetLastError(0);
         UniqueHandle section(
@@ -69,9 +69,11 @@ MachineFlashLock::Result MachineFlashLock::Acquire(FlashActivity activity, Wait 
         const bool mayWait = policy == Wait::kForAny || holder.activity == FlashActivity::kInventory;
         if (!mayWait || GetTickCount64() - start >= waitMs)
             return Result::kBusy;
-        if (!waiting && onWait)
+        // A holder that is gone by the next look was only handing over (a
+        // tool of ours still closing its handles): not a wait worth a line.
+        if (polls == 1 && onWait)
             onWait(holder, waitMs);
-        waiting = true;
+        ++polls;
         Sleep(kPollMs);
     }
 }

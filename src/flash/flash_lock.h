@@ -45,7 +45,8 @@ public:
     MachineFlashLock& operator=(const MachineFlashLock&) = delete;
 
     // Takes the machine for activity, waiting as policy says for at most
-    // waitMs. onWait, when given, is called once when a wait begins.
+    // waitMs. onWait, when given, is called once when a wait lasts beyond
+    // the first look again.
     Result Acquire(FlashActivity activity, Wait policy, DWORD waitMs, FlashLockHolder& holder, DWORD& error,
                    void (*onWait)(const FlashLockHolder&, DWORD waitMs) = nullptr);
     // Gives the machine back (tool processes still running keep it).

@@ -127,7 +127,7 @@ TEST(Deploy, EveryRunStartsBothLogsWithItsHeaderLine)
     s.Host({L"/verbose_log", L"--property", L"1"});
     s.Host({L"/verbose_log", L"--property", L"1"});
     const std::regex header(R"(Run \d{4}-\d\d-\d\d \d\d:\d\d:\d\d UTC, process \d+, package C:\\tzr-e2e\\deploy_header, )"
-                            R"(plug-in version 1\.0\.0\.0, command line: .*tzrhost\.exe.* /verbose_log --property 1)");
+                            R"(plug-in version \d+\.\d+\.\d+\.\d+, command line: .*tzrhost\.exe.* /verbose_log --property 1)");
     const std::vector<std::string> main = SplitCrLf(Scenario::ComponentLog());
     ASSERT_FALSE(main.empty());
     EXPECT_TRUE(std::regex_match(main.front(), header)) << main.front();
