@@ -655,7 +655,7 @@ TEST_F(FrameworkPlugin, PlugAndPlaySuccessOnlyWithTheDeviceBound)
         const HostResult r = s.Host({L"/verbose_log", L"--install"});
         ours = LeftByPnpPackage(device, leftovers.driverKey);
         if (inf == decorated) {
-            EXPECT_EQ(1u, r.exitCode) << r.output;
+            EXPECT_EQ(1603u, r.exitCode) << r.output;
             EXPECT_NE(std::string::npos, r.InstallLine().find("result 0 (failure)  message \"Installation failed on at least one device."))
                 << r.output;
             const std::string verbose = Scenario::ComponentVerboseLog();
