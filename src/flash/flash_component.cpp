@@ -72,14 +72,12 @@ unsigned FlashComponent::CheckInstallationState()
     // The engine reads the same package definition as the framework, not
     // whichever XML file the folder lists first.
     wchar_t path[MAX_PATH] = L"";
-    char name[MAX_PATH * 2] = "";
-    BOOL lossy = FALSE;
+    std::string name;
     if (!LocatePackageDefinition(path, MAX_PATH)) {
         LogPrint(kLogVerbose, "No package definition (kx*.xml with root tzr_package) found\n");
-    } else if (WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, path, -1, name, sizeof name, nullptr, &lossy) <= 0 ||
-               lossy) {
+    } else if (!toAnsi(path, name)) {
         LogPrint(kLogVerbose, "Package definition %ls cannot be named in the ANSI code page\n", path);
-        name[0] = '\0';
+        name.clear();
     }
     {
         const EngineGuard guard;

@@ -95,6 +95,9 @@ std::string getModelName(const std::string& subDeviceId);
 
 // --- Package -------------------------------------------------------------
 
+// The text in the ANSI code page the engine works in, unmapped characters
+// as "?"; true when nothing was lost.
+bool toAnsi(const wchar_t* text, std::string& ansi);
 // The first entry of the current directory whose name contains text, or "".
 std::string findFirstFileContaining(const std::string& text);
 // The package's firmware image: the one regular, non-empty file whose name

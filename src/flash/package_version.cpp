@@ -40,10 +40,7 @@ std::string findFirstFileContaining(const std::string& text)
     return std::string();
 }
 
-namespace {
-
-// The name in the ANSI code page, and whether it converted without loss.
-bool ansiName(const wchar_t* name, std::string& ansi)
+bool toAnsi(const wchar_t* name, std::string& ansi)
 {
     BOOL lossy = FALSE;
     const int n = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, name, -1, nullptr, 0, nullptr, &lossy);
@@ -53,8 +50,6 @@ bool ansiName(const wchar_t* name, std::string& ansi)
     ansi.resize(ansi.size() - 1);
     return n > 0 && !lossy;
 }
-
-}  // namespace
 
 std::string findFirmwareImage(unsigned* images)
 {
@@ -70,7 +65,7 @@ std::string findFirmwareImage(unsigned* images)
             if (!wcsstr(found.cFileName, L".bin"))
                 continue;
             Candidate c;
-            const bool nameable = ansiName(found.cFileName, c.name);
+            const bool nameable = toAnsi(found.cFileName, c.name);
             if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
                 c.refused = "a folder";
             else if (found.nFileSizeHigh == 0 && found.nFileSizeLow == 0)

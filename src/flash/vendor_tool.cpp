@@ -93,12 +93,8 @@ std::wstring SearchPathForTool()
 
 std::string Ansi(const std::wstring& text)
 {
-    const int n = WideCharToMultiByte(CP_ACP, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
-    if (n <= 0)
-        return std::string();
-    std::string bytes(static_cast<size_t>(n), '\0');
-    WideCharToMultiByte(CP_ACP, 0, text.c_str(), -1, &bytes[0], n, nullptr, nullptr);
-    bytes.resize(static_cast<size_t>(n - 1));
+    std::string bytes;
+    toAnsi(text.c_str(), bytes);
     return bytes;
 }
 
