@@ -1,7 +1,8 @@
 # Writes the version every shipped binary carries, at each build, so that a
 # new commit is never built under the last one's name. Run in script mode:
 #   cmake -DSOURCE_DIR=... -DVERSION=1.2.3 -DNAME=... -DOUT_DIR=...
-#         -DCXX_COMPILER=... -DEXPAT_SOURCE_DIR=... -P version.cmake
+#         -DRUNTIME_GCC=... -DCOMPILER=... -DLINKER=...
+#         -DEXPAT_SOURCE_DIR=... -P version.cmake
 # VERSION is the project's (project(... VERSION ...)), the release this tree
 # is or is heading for. Only a clean tree at the tag vVERSION is that release;
 # any other build says so in its product version text with the commit it was
@@ -10,8 +11,10 @@
 # relinks nothing.
 #   OUT_DIR/tzr_version.h  the version resource's numbers, texts and flags
 #   OUT_DIR/release.env    the same for scripts/dist.sh (name, version text),
-#                          with the compiler and the expat source the build
-#                          used, whose licences the release carries
+#                          with the GCC driver whose runtime the build links
+#                          and the expat source it compiled, whose licences
+#                          the release carries, and the compiler and linker
+#                          (COMPILER, LINKER), which the SBOM names
 
 find_package(Git QUIET)
 set(commit "")
@@ -67,7 +70,8 @@ TZR_NAME=${NAME}
 TZR_VERSION=${VERSION}
 TZR_FILE_VERSION=${dotted}
 TZR_VERSION_TEXT=${text}
-TZR_CXX_COMPILER=${CXX_COMPILER}
+TZR_RUNTIME_GCC=${RUNTIME_GCC}
+TZR_TOOLS=\"${COMPILER} ${LINKER}\"
 TZR_EXPAT_SOURCE_DIR=${EXPAT_SOURCE_DIR}
 ")
 

@@ -5,12 +5,18 @@
 set -euo pipefail
 
 packages=(
-  make cmake
+  make cmake git
+  # The Windows build: clang 16 and lld 16 (PDBs), with mingw-w64's headers
+  # and libraries and GCC's C++ runtime (cmake/mingw-w64.cmake); llvm 16's
+  # tools read the PDBs back and strip the images.
+  clang-16 lld-16 llvm-16
   g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
   wine wine64
   googletest
   clang libclang-rt-14-dev
   dpkg-dev xz-utils ca-certificates
+  # The SBOM is written and checked against CycloneDX's schema in Python.
+  python3 python3-jsonschema
   zip unzip openssl
   "$@"
 )

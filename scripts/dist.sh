@@ -1,19 +1,21 @@
 #!/usr/bin/env bash
 # Makes a release in a folder of its own (dist/ by default) from the build:
 # NAME-VERSION-win64.zip holding exactly the files FILES.txt lists (both
-# plug-ins and the host, each with its debug file, the licences, the change
+# plug-ins and the host, each with its PDB, the licences, the SBOM, the change
 # log, the demo packages as examples), the same files unpacked beside it, and
 # SHA256SUMS over every one of them and the archive. Nothing is installed into
-# a Wine prefix. The third-party notices are taken, at each run, from the
-# copies the build used: expat's source folder and the Debian packages that
-# hold the runtime libraries the compiler links in.
+# a Wine prefix. The third-party notices and the SBOM (CycloneDX JSON,
+# sbom.cdx.json) are taken, at each run, from the copies the build used:
+# expat's source folder and the Debian packages that hold the runtime
+# libraries the link pulls in (scripts/third-party-parts.sh).
 #
 # Signing (Authenticode, with osslsigncode, installed when missing): either
 #   SIGN_CERT=cert.pem SIGN_KEY=key.pem     certificate (chain) and private key
 #   SIGN_PKCS12=cert.p12                    or both in one PKCS#12 file
 #   SIGN_PASS_FILE=file                     the key's password, when it has one
-#   SIGN_TIMESTAMP=URL                      an RFC 3161 time-stamp server (none
-#                                           unless given)
+#   SIGN_TIMESTAMP=URL                      an RFC 3161 time-stamp server; without
+#                                           one the signing time is the commit's,
+#                                           so a rebuild signs the same bytes
 # signs both DLLs and tzrhost.exe (also as the examples' setup.dll).
 # Usage: dist.sh BUILD_DIR [DIST_DIR]
 set -euo pipefail
@@ -36,7 +38,7 @@ fi
 rm -rf "$dist"
 mkdir -p "$dist"
 for binary in src/plugin/setup.dll src/plugin/framework_setup.dll tools/host/tzrhost.exe; do
-  cp "$build/$binary" "$build/$binary.debug" "$dist/"
+  cp "$build/$binary" "$build/${binary%.*}.pdb" "$dist/"
 done
 
 if [ -n "${SIGN_CERT:-}${SIGN_KEY:-}${SIGN_PKCS12:-}" ]; then
@@ -47,7 +49,11 @@ if [ -n "${SIGN_CERT:-}${SIGN_KEY:-}${SIGN_PKCS12:-}" ]; then
     key=(-certs "$SIGN_CERT" -key "$SIGN_KEY")
   fi
   [ -z "${SIGN_PASS_FILE:-}" ] || key+=(-readpass "$SIGN_PASS_FILE")
-  [ -z "${SIGN_TIMESTAMP:-}" ] || key+=(-ts "$SIGN_TIMESTAMP")
+  if [ -n "${SIGN_TIMESTAMP:-}" ]; then
+    key+=(-ts "$SIGN_TIMESTAMP")
+  else
+    key+=(-time "$SOURCE_DATE_EPOCH")
+  fi
   command -v osslsigncode >/dev/null || bash "$root/scripts/bootstrap.sh" osslsigncode
   for binary in setup.dll framework_setup.dll tzrhost.exe; do
     osslsigncode sign "${key[@]}" -h sha256 -n "$(basename "$binary" | sed 's/\..*//')" \
@@ -73,8 +79,11 @@ crlf() { sed 's/\r\?$/\r/'; }
 crlf < "$root/scripts/dist-files.txt" > "$dist/FILES.txt"
 crlf < "$root/LICENSE" > "$dist/LICENSE"
 cp "$root/CHANGELOG.md" "$dist/"
-bash "$root/scripts/third-party-notices.sh" "$TZR_EXPAT_SOURCE_DIR" "$TZR_CXX_COMPILER" \
+bash "$root/scripts/third-party-notices.sh" "$TZR_EXPAT_SOURCE_DIR" "$TZR_RUNTIME_GCC" \
   | crlf > "$dist/THIRD-PARTY-NOTICES.txt"
+parts=$(bash "$root/scripts/third-party-parts.sh" "$TZR_EXPAT_SOURCE_DIR" "$TZR_RUNTIME_GCC")
+/usr/bin/python3 "$root/scripts/sbom.py" "$TZR_NAME" "$TZR_VERSION_TEXT" "$SOURCE_DATE_EPOCH" $TZR_TOOLS \
+  <<<"$parts" > "$dist/sbom.cdx.json" || fail "writing the SBOM failed"
 
 # The archive holds what FILES.txt lists, no more and no less.
 listed=$(sed '1,/^Every file of the archive/d' "$root/scripts/dist-files.txt" | sed -n '/^-/d; s/^\([^ ][^ ]*\).*/\1/p' | tr '\\' / | LC_ALL=C sort)

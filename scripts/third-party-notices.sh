@@ -3,17 +3,14 @@
 # linked into the shipped binaries, taken from the copies the build used, so
 # the text follows when a version changes: expat's COPYING from the source
 # folder the build compiled, and the Debian copyright files of the packages
-# that hold the runtime libraries the compiler links in statically (the GCC
-# runtime, libstdc++ and libgcc, under the GCC Runtime Library Exception; the
-# MinGW-w64 C runtime start-up and winpthread).
-# Usage: third-party-notices.sh EXPAT_SOURCE_DIR CXX_COMPILER
+# that hold the runtime libraries the link pulls in statically (the GCC
+# runtime, libstdc++ and libgcc with its unwinder, under the GCC Runtime
+# Library Exception; the MinGW-w64 C runtime start-up with gdtoa, and
+# winpthread). Which parts those are, third-party-parts.sh says, for the SBOM
+# too.
+# Usage: third-party-notices.sh EXPAT_SOURCE_DIR RUNTIME_GCC
 set -euo pipefail
-expat=${1:?expat source folder}
-cxx=${2:?C++ compiler}
-fail() { echo "third-party-notices: $*" >&2; exit 1; }
-[ -f "$expat/COPYING" ] || fail "no COPYING in $expat"
-changelog="$expat/../debian/changelog"
-expat_version=$(dpkg-parsechangelog -l "$changelog" -S Version 2>/dev/null) || fail "cannot read $changelog"
+parts=$(bash "$(dirname "$0")/third-party-parts.sh" "$@")
 
 rule() { printf '%s\n' "==============================================================================="; }
 cat <<HEAD
@@ -25,33 +22,22 @@ the third-party code below. Each part gives the licence text that comes with
 the copy that was built.
 
 HEAD
-rule
-echo "expat $expat_version (Debian source package), the XML parser in both plug-ins"
-rule
-echo
-cat "$expat/COPYING"
-echo
-
-# The libraries a static link of ours pulls in, and the packages that hold them.
-declare -A libraries_of=()
-for library in libstdc++.a libgcc.a libgcc_eh.a libwinpthread.a libmingw32.a libmingwex.a libmsvcrt.a dllcrt2.o crt2.o; do
-  path=$(readlink -f "$("$cxx" -print-file-name="$library")")
-  [ -f "$path" ] || fail "$cxx links no $library"
-  package=$(dpkg-query -S "$path" 2>/dev/null | head -n 1 | cut -d: -f1) || true
-  [ -n "$package" ] || fail "no Debian package holds $path"
-  libraries_of[$package]+=" $library"
-done
-# Packages built from one source share one copyright file: each text once,
+# Parts from one Debian source share one copyright file: each text once,
 # headed by every package and library it covers.
 declare -A header_of=() file_of=()
-for package in $(printf '%s\n' "${!libraries_of[@]}" | LC_ALL=C sort); do
-  copyright=/usr/share/doc/$package/copyright
-  [ -f "$copyright" ] || fail "$package has no $copyright"
+order=()
+while IFS='|' read -r part version package libraries licence copyright upstream; do
+  if [ "$part" = expat ]; then
+    header="expat $version (Debian source package), the XML parser in both plug-ins"
+  else
+    header="$package $version (Debian package), $part: $libraries"
+  fi
   sum=$(sha256sum < "$copyright" | cut -d' ' -f1)
-  header_of[$sum]+="$package $(dpkg-query -W -f='${Version}' "$package") (Debian package):${libraries_of[$package]}"$'\n'
+  [ -n "${header_of[$sum]:-}" ] || order+=("$sum")
+  header_of[$sum]+="$header"$'\n'
   file_of[$sum]=$copyright
-done
-for sum in $(for s in "${!file_of[@]}"; do echo "${file_of[$s]} $s"; done | LC_ALL=C sort | cut -d' ' -f2); do
+done <<<"$parts"
+for sum in "${order[@]}"; do
   rule
   printf '%s' "${header_of[$sum]}"
   rule

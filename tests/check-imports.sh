@@ -5,8 +5,9 @@
 # plug-in loads on first use from the system folder so that the loader never
 # takes them from the package folder it runs in. It must export the three
 # entry points by their plain names and carry a version resource of its own
-# (a file description, its own file name). It ships stripped: its debug
-# information is in the file its debug link names, beside it.
+# (a file description, its own file name). Its debug information is not in
+# the image but in the PDB beside it, which its CodeView record names by file
+# name alone (check-pdb.sh matches the two).
 # With --host, the host program (tzrhost.exe) is checked under the same rule,
 # but exports nothing and may import version.dll and the other system DLLs a
 # plug-in loads on first use: a host is started from a folder of its own.
@@ -54,14 +55,12 @@ if grep -q '\.debug_' <<<"$sections"; then
   echo "$name carries debug information"
   status=1
 fi
-# The link's name as the dump's text column shows it (NUL as "."); none when
-# the section is missing, which the check below reports. A short last line's
-# text column is padded with spaces, which go first.
-link=$(x86_64-w64-mingw32-objdump -s -j .gnu_debuglink "$dll" 2>/dev/null | sed -n 's/ *$//; s/^ [0-9a-f]\{8,\} .*  //p' | tr -d '\n' || true)
-if [[ $link != "$name.debug."* ]] || ! grep -q '\.debug_info' \
-     <<<"$(x86_64-w64-mingw32-objdump -h "$(dirname "$dll")/$name.debug" 2>/dev/null)"; then
-  echo "$name has no debug link to a $name.debug beside it"
+# The PDB the CodeView record names: NAME.pdb (the image's name without its
+# extension, as the linker wrote it), no folder, there beside the image.
+pdb=$(llvm-readobj-16 --coff-debug-directory "$dll" 2>/dev/null | sed -n 's/^ *PDBFileName: //p')
+if [ "$pdb" != "${name%.*}.pdb" ] || [ ! -f "$(dirname "$dll")/$pdb" ]; then
+  echo "$name's CodeView record names \"$pdb\", not a ${name%.*}.pdb beside it"
   status=1
 fi
-[ $status -eq 0 ] && echo "$name: system imports only, ${#exports[@]} named exports, version resource \"$description\", stripped with a debug link"
+[ $status -eq 0 ] && echo "$name: system imports only, ${#exports[@]} named exports, version resource \"$description\", no debug information but $pdb"
 exit $status

@@ -8,6 +8,7 @@
 #include "device_obj.h"
 #include "flash_codes.h"
 #include "flash_lock.h"
+#include "printf_format.h"
 
 #include <windows.h>
 
@@ -46,7 +47,7 @@ constexpr DWORD kMachineWaitMs = 30 * 60 * 1000;
 
 // One line of the firmware write's record, in the engine's log and in the
 // component's main log (format without its line end; at most 1023 bytes).
-void logRecord(const char* format, ...) __attribute__((format(gnu_printf, 1, 2)));
+void logRecord(const char* format, ...) TZR_PRINTF_FORMAT(1, 2);
 
 // Takes the machine-wide firmware lock for activity: an inventory waits for
 // any other holder, a flash only for another inventory (both at most

@@ -4,6 +4,8 @@
 // last completed call.
 #pragma once
 
+#include "printf_format.h"
+
 class CCmpLog2;
 
 // Flag bits of LogPrint; they may be combined.
@@ -21,7 +23,7 @@ enum LogFlag : int {
 // longer text is cut to 4095 bytes, the last of them a line end.
 constexpr int kLogLineBytes = 4096;
 
-void LogPrint(int flags, const char* format, ...) __attribute__((format(gnu_printf, 2, 3)));
+void LogPrint(int flags, const char* format, ...) TZR_PRINTF_FORMAT(2, 3);
 void LogSetComponentLog(CCmpLog2* log);
 void LogSetVerboseLevel(int level);
 int LogGetVerboseLevel();
