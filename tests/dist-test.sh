@@ -1,10 +1,13 @@
 #!/usr/bin/env bash
 # Makes a release as `make dist` does, into a folder of the build, and checks
 # it as a packager would: the archive holds exactly what FILES.txt lists, the
-# checksums hold, the notices carry expat's licence as built, and the version
-# in the three binaries' resources is the archive's. With --sign it also
-# signs with a throw-away certificate, verifies each signature, and checks
-# that the signed host runs the signed plug-in under Wine.
+# checksums hold, the notices carry expat's licence as built, the SBOM is
+# valid CycloneDX 1.6 naming the parts the notices name, each binary's PDB
+# matches it, and the version in the three binaries' resources is the
+# archive's. With --sign it also signs with a throw-away certificate,
+# verifies each signature, makes the signed release a second time and
+# compares the bytes, and checks that the signed host runs the signed
+# plug-in under Wine.
 # Usage: dist-test.sh SOURCE_DIR BUILD_DIR [--sign]
 set -euo pipefail
 root=$(cd "${1:?source folder}" && pwd)
@@ -17,7 +20,13 @@ fail() { echo "FAILED: $*"; exit 1; }
 if [ "$sign" = --sign ]; then
   openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=TZR throw-away test signer" \
     -keyout "$out/key.pem" -out "$out/cert.pem" 2>/dev/null
-  SIGN_CERT="$out/cert.pem" SIGN_KEY="$out/key.pem" bash "$root/scripts/dist.sh" "$build" "$out/dist"
+  for folder in dist dist-again; do
+    SIGN_CERT="$out/cert.pem" SIGN_KEY="$out/key.pem" bash "$root/scripts/dist.sh" "$build" "$out/$folder"
+  done
+  # Signed twice from the same build, the release is the same bytes: the
+  # signing time is the commit's. SHA256SUMS covers every file and the archive.
+  cmp "$out/dist/SHA256SUMS" "$out/dist-again/SHA256SUMS" ||
+    { diff "$out/dist/SHA256SUMS" "$out/dist-again/SHA256SUMS"; fail "two signed releases of one build differ"; }
 else
   bash "$root/scripts/dist.sh" "$build" "$out/dist"
 fi
@@ -35,6 +44,23 @@ listed=$(sed '1,/^-----/d' "$dist/FILES.txt" | tr -d '\r' | sed -n 's/^\([^ ][^ 
 notices=$(tr -d '\r' < "$dist/THIRD-PARTY-NOTICES.txt")
 [[ $notices == *"$(cat "$TZR_EXPAT_SOURCE_DIR/COPYING")"* ]] || fail "THIRD-PARTY-NOTICES.txt lacks expat's COPYING"
 [[ $notices == *"GCC RUNTIME LIBRARY EXCEPTION"* ]] || fail "no GCC runtime library exception"
+# The SBOM: valid against CycloneDX's schema, the product at its root in the
+# archive's version, and the same parts and versions the notices are made of.
+/usr/bin/python3 "$root/tests/validate-sbom.py" "$dist/sbom.cdx.json" || fail "sbom.cdx.json is not valid CycloneDX 1.6"
+sbom=$(/usr/bin/python3 -c 'import json, sys
+bom = json.load(open(sys.argv[1]))
+root = bom["metadata"]["component"]
+print(root["name"], root["version"])
+for c in bom["components"]:
+    print(c["name"], c["version"], c["licenses"][0]["expression"])' "$dist/sbom.cdx.json")
+parts=$(bash "$root/scripts/third-party-parts.sh" "$TZR_EXPAT_SOURCE_DIR" "$TZR_RUNTIME_GCC" | awk -F'|' '{ print $1, $2, $5 }')
+[ "$sbom" = "$(printf '%s %s\n%s' "$TZR_NAME" "$TZR_VERSION_TEXT" "$parts")" ] ||
+  { echo "$sbom"; fail "sbom.cdx.json does not name $TZR_NAME $TZR_VERSION_TEXT and the parts the notices name"; }
+for part in expat libstdc++ libgcc mingw-w64-crt winpthreads; do
+  grep -q "^$part " <<<"$parts" || fail "the third-party parts lack $part"
+done
+bash "$root/tests/check-pdb.sh" "$dist/setup.dll" GetInterfaceVersion "$dist/framework_setup.dll" GetInterfaceVersion \
+  "$dist/tzrhost.exe" main || fail "a shipped binary and its PDB do not match"
 
 numbers=$(echo "$TZR_FILE_VERSION" | sed 's/\./, /g')
 for binary in setup.dll framework_setup.dll tzrhost.exe examples/firmware-package/setup.dll; do
@@ -69,4 +95,4 @@ cp -r "$dist/examples/firmware-package/." "$pkg/"
 add_simulator "$root" "$build" "$pkg"
 answer=$("$WINE" "$dist/tzrhost.exe" 'C:\tzr-tests\dist_signed' 2>&1) || { echo "$answer"; fail "the signed plug-in did not answer"; }
 grep -q "2.4.10" <<<"$answer" || { echo "$answer"; fail "the signed plug-in's answer lacks the package version 2.4.10"; }
-echo "signed: five signatures verify, the signed host and plug-in answer under Wine"
+echo "signed: five signatures verify, a second signed release is the same bytes, the signed host and plug-in answer under Wine"
