@@ -131,6 +131,7 @@ TEST(SimulatedTool, FlashOutcomesAndTheFirmwareTheyLeave)
         ToolFolder tool(std::string("sim_flash_") + c.outcome,
                         std::string("image_version=2.0\n1.sdid=0x2f6\n1.fw=1.0\n1.flash_text=disk on fire\n1.flash=") +
                             c.outcome + "\n");
+        tool.AddFile(L"fw.bin", "image");
         std::string flashed;
         ASSERT_EQ(0, runCommand("mnv_cli.exe 1 flash -o hba -f fw.bin -c 1 -s 1", flashed)) << c.outcome;
         EXPECT_NE(std::string::npos, flashed.find(c.printed)) << c.outcome << ": " << flashed.substr(0, 200);
