@@ -63,7 +63,13 @@
 // full path, under HKEY_LOCAL_MACHINE\Software\TZR-Simulator\Boot. A start
 // that finds it missing (the machine restarted: under Wine, the wineserver
 // ended) first makes every N.pending_fw the controller's N.fw. Deleting the
-// value stands in for a restart.
+// value stands in for a restart. Only a state file with restart_effect=1 or a
+// pending version touches the registry.
+//
+// What fails inside the simulator itself (the state file, the registry, a
+// record) says so in an "mnv_sim: ..." line on standard error; a flash whose
+// firmware cannot be recorded prints "Flash NVMe Controller firmware failed:
+// cannot record the firmware in PATH (error N)" and exits 1.
 //
 // Calls are appended, one command line per CR LF line, to mnv_sim.calls.log
 // beside the program.
