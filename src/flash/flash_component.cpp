@@ -3,9 +3,12 @@
 #include "flash_engine.h"
 #include "process_log.h"
 
+#include "install_state_record.h"
+
 #include <cstring>
 #include <cwchar>
 #include <exception>
+#include <string>
 
 namespace {
 
@@ -33,8 +36,25 @@ const ResultRow kResults[] = {
     // Told apart from "Error" so that a host can retry later, as deployment
     // engines do when Windows Installer is busy.
     {L"Another firmware installation is running on this machine.\r\n", 0},
+    // The lock cannot be taken, or the machine changed since the install
+    // state: the engine's note says what, as the line.
+    {nullptr, 0},
+    {nullptr, 0},
+    {L"The firmware is written already and runs after the next restart; nothing is written again.\r\n", 2},
 };
 const unsigned kResultRows = sizeof kResults / sizeof kResults[0];
+
+// A line made of the engine's note is kept short: the host's message buffer
+// carries no size.
+const size_t kNoteLineChars = 255;
+
+std::wstring NoteLine(const std::string& note)
+{
+    std::wstring line = fromAnsi(note);
+    if (line.size() > kNoteLineChars)
+        line.resize(kNoteLineChars);
+    return line + L"\r\n";
+}
 
 }  // namespace
 
@@ -46,7 +66,7 @@ FlashComponent::~FlashComponent() = default;
 
 const wchar_t* FlashComponent::ResultLine(unsigned code)
 {
-    return code < kResultRows ? kResults[code].line : kResults[kFlashError].line;
+    return code < kResultRows && kResults[code].line ? kResults[code].line : kResults[kFlashError].line;
 }
 
 unsigned FlashComponent::ResultOf(unsigned code)
@@ -62,11 +82,13 @@ unsigned FlashComponent::InstallStateOf(unsigned code)
     case kFlashRewrite: return kStateSameVersion;
     case kFlashNoDevice:
     case kFlashNoCommandLine: return kStateNotApplicable;
+    // Busy, a lock that cannot be taken, a package that cannot be written:
+    // the state's message says which.
     default: return kStateCannotInstall;
     }
 }
 
-unsigned FlashComponent::CheckInstallationState()
+unsigned FlashComponent::CheckInstallationState(std::wstring* message)
 {
     LogPrint(kLogVerbose, "FlashComponent::Checking Installation state\n");
     // The engine reads the same package definition as the framework, not
@@ -83,7 +105,10 @@ unsigned FlashComponent::CheckInstallationState()
         const EngineGuard guard;
         packageDefinitionFile = name;
     }
-    const unsigned state = InstallStateOf(runCheckSequence());
+    std::string note;
+    const unsigned state = InstallStateOf(runCheckSequence(&note));
+    if (message)
+        *message = fromAnsi(note);
     LogPrint(kLogVerbose, "FlashComponent::Checking Installation state Ends\n");
     return state;
 }
@@ -125,8 +150,12 @@ unsigned FlashComponent::Installation(unsigned, ULONG_PTR, wchar_t* message, int
         code = kFlashError;
         LogPrint(kLogVerbose, "FlashComponent::Installation failed: %s\n", e.what());
     }
-    if (message)
-        wcscat(message, ResultLine(code));
+    if (message) {
+        if ((code == kFlashLockFailed || code == kFlashChanged) && !engineNote.empty())
+            wcscat(message, NoteLine(engineNote).c_str());
+        else
+            wcscat(message, ResultLine(code));
+    }
     const unsigned result = ResultOf(code);
     LogPrint(kLogVerbose, "FlashComponent::Installation completed.\n");
     return result;

@@ -5,6 +5,8 @@
 
 #include "base_component.h"
 
+#include <string>
+
 class FlashComponent : public CBaseComponent {
 public:
     explicit FlashComponent(HINSTANCE module);
@@ -19,8 +21,10 @@ public:
     // untouched when no controller is marked.
     int GetCurrentVersion(wchar_t* message, unsigned capacity) override;
 
-    // The install-state code that replaces the base answer for property 5.
-    unsigned CheckInstallationState();
+    // The install-state code that replaces the base answer for property 5;
+    // message, when given, receives the engine's reason ("" when it has
+    // none), which then replaces the base message.
+    unsigned CheckInstallationState(std::wstring* message = nullptr);
 
     // The host's result line and Installation result for a flash code.
     static const wchar_t* ResultLine(unsigned code);

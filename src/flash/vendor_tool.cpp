@@ -162,8 +162,13 @@ int runTool(const char* command, std::string& output)
     // named relative to the current directory (the package folder), which
     // CreateProcess completes without any search.
     const bool own = tool == packageToolPath();
-    const wchar_t* application = own && tool.size() >= MAX_PATH ? kToolFile : tool.c_str();
-    const int result = runCommand(application, command, output, &status, &cut);
+    RunExtras extras;
+    extras.application = own && tool.size() >= MAX_PATH ? kToolFile : tool.c_str();
+    // The tool holds the machine lock as long as it runs, also when this
+    // host dies under it; it gets nothing else of ours.
+    extras.inherit = machineLock.HandlesToInherit();
+    extras.started = [](DWORD processId) { machineLock.SetTool(processId); };
+    const int result = runCommand(command, output, extras, &status, &cut);
     if (status == kRunOutputLost)
         LogPrint(kLogVerbose, "%s: %s\n", runStatusText(status), command ? command : "");
     else if (status == kRunNotStarted)

@@ -31,7 +31,11 @@ int AnswerProperty(CBaseComponent&, unsigned id, void* buffer, unsigned size, co
         if (id == TZRPROP_INSTALLSTATE) {
             // A record below the minimum still receives the state code, but
             // never beyond the size the host gave.
-            InstallStateRecord(buffer, size).SetState(g_pFlashComponent->CheckInstallationState());
+            std::wstring reason;
+            InstallStateRecord record(buffer, size);
+            record.SetState(g_pFlashComponent->CheckInstallationState(&reason));
+            if (!reason.empty())
+                record.SetMessage(reason.c_str());
             return result ? 1 : 0;
         }
         if (id == TZRPROP_VERSIONCURRENT) {

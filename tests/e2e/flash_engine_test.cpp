@@ -54,10 +54,12 @@ std::string StateOf(const HostResult& r)
     return r.State() ? std::to_string(r.State()) : r.PropertyLine(5);
 }
 
-// The package definition of the scenarios that mark controllers.
+// The package definition and the image of the scenarios that mark
+// controllers: a package that could not be written is not offered.
 void AddPackageDefinition(const Scenario& s)
 {
     s.AddFile(L"kxflash.xml", "<tzr_package><version value=\"1.0\"/></tzr_package>");
+    s.AddFile(L"fw.bin", "image");
 }
 
 std::string HostPath()
@@ -90,6 +92,9 @@ TEST(FlashEngine, NoControllerIsNotApplicable)
         "parseCommandLine parameter 2: --property",
         "parseCommandLine parameter 3: 5",
         "parsing commandline parameters completed.",
+        // Wine has no private namespaces; the lock says so once.
+        "Private namespaces are not available (error 0); the firmware lock keeps its public name "
+        "Global\\TZR.NVMeBootController.FirmwareWrite",
         "Device Inventory initiated...",
         "Fetching Boot Controller Devices information...",
         "Command: mnv_cli.exe adapter --list ",
@@ -207,15 +212,15 @@ TEST(FlashEngine, ControllerWithoutFirmwareLineIsListedWithAnEmptyVersion)
     EXPECT_EQ(std::string("[3] current version  result 1  \"\\r\\n\\r\\n") + kModelD + ": \\n\"", r.PropertyLine(3));
 }
 
-TEST(FlashEngine, SecondInstallStateQueryIsNotApplicableAndRunsNothing)
+TEST(FlashEngine, SecondInstallStateQueryGivesTheSameAnswerAndRunsNothing)
 {
     Scenario s("flash_second_query");
     s.AddSimulator("1.sdid=0x2f6\n1.fw=1.1\n");
     AddPackageDefinition(s);
     const HostResult r = s.Host({L"--property", L"5", L"--property", L"5"});
-    EXPECT_NE(std::string::npos, r.output.find("[5] install state    result 1  state 3 ")) << r.output;
-    EXPECT_NE(std::string::npos, r.output.find("[5] install state    result 1  state 6 ")) << r.output;
-    EXPECT_LT(r.output.find("state 3 "), r.output.find("state 6 "));
+    const size_t first = r.output.find("[5] install state    result 1  state 3 ");
+    ASSERT_NE(std::string::npos, first) << r.output;
+    EXPECT_NE(std::string::npos, r.output.find("[5] install state    result 1  state 3 ", first + 1)) << r.output;
     EXPECT_EQ(InfoCalls(1), s.SimulatorCalls());
     // The second query adds only the component's own two lines.
     const std::vector<std::string> log = EngineLog();

@@ -60,6 +60,8 @@ const wchar_t kUsage[] =
     L"  --json               print a JSON object instead of the readable report\n"
     L"  --result FILE        also write that JSON object to FILE (replaced whole)\n"
     L"  --force              with --install: install whatever the install state says\n"
+    L"  --pause              with --install: wait for a line on standard input before\n"
+    L"                       calling Install, as an operator looks at the state first\n"
     L"  --version            the host's version\n"
     L"  --help               this text\n"
     L"\n"
@@ -83,6 +85,7 @@ struct Options {
     std::wstring language = L"en";
     bool install = false;
     bool force = false;
+    bool pause = false;
     std::wstring resultFile;
     std::wstring installText;
     bool json = false;
@@ -281,6 +284,8 @@ Parsed ParseOptions(int argc, wchar_t** argv, Options& options, std::wstring& pr
             options.install = true;
         } else if (arg == L"--force") {
             options.force = true;
+        } else if (arg == L"--pause") {
+            options.pause = true;
         } else if (arg == L"--lang" || arg == L"--install-text" || arg == L"--result") {
             if (!hasValue) {
                 refuse(arg + L" needs a value");
@@ -421,6 +426,7 @@ struct Outcome {
     std::vector<Answer> answers;
     bool stateKnown = false;
     unsigned state = 0;
+    std::wstring stateMessage;
     bool installCalled = false;
     std::string notCalledReason;
     unsigned installResult = 0;
@@ -575,6 +581,7 @@ void ReadState(const Answer& a, Outcome& o)
     if (a.id == 5 && a.touched && a.buffer.size() >= InstallStateRecord::kStateBytes) {
         o.stateKnown = true;
         o.state = StateOf(a.buffer);
+        o.stateMessage = TextAt(a.buffer, InstallStateRecord::kMessageOffset);
     }
 }
 
@@ -642,8 +649,15 @@ unsigned Run(int argc, wchar_t** argv)
     }
 
     if (options.install) {
-        const InstallDecision decision = DecideInstall(o.stateKnown, o.state);
+        const InstallDecision decision = DecideInstall(o.stateKnown, o.state, o.stateMessage);
         if (decision.install || options.force) {
+            if (options.pause) {
+                fwprintf(stderr, L"tzrhost: press Enter to call Install\n");
+                fflush(stderr);
+                char line[16];
+                if (!fgets(line, sizeof line, stdin) && !feof(stdin))
+                    fwprintf(stderr, L"tzrhost: standard input cannot be read; Install is called\n");
+            }
             std::vector<wchar_t> message(options.installText.size() + kInstallMessageRoom, L'\0');
             wmemcpy(message.data(), options.installText.data(), options.installText.size());
             o.installResult = install(0, 0, message.data(), 0, options.language.c_str());
