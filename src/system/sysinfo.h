@@ -4,8 +4,13 @@
 
 #include <cstddef>
 
-// Gives the process a console and binds stdin, stdout and stderr to it.
-void OpenConsoleOutput();
+// Asks for a console for what the process writes on standard output. It is
+// made at the first note, not here: this is called in the attach sequence,
+// under the loader lock, where AllocConsole has no business.
+void WantConsoleOutput();
+// Writes a note on standard output; the first note after WantConsoleOutput
+// gives the process its console and binds stdin, stdout and stderr to it.
+void PrintNote(const char* format, ...) __attribute__((format(gnu_printf, 1, 2)));
 
 // Creates every directory of the directory part of path (the last component
 // counts as a file name unless the path ends in a separator).
