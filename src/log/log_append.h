@@ -31,7 +31,6 @@ struct AppendLock {
 };
 
 // AppendWhole for a file another program may keep locked: once a write found
-// it locked, the next ones do not wait until one gets through, and the line
-// is dropped. True only for the first write that found it locked: the caller
-// says so on standard output, once.
+// it locked, the next ones do not wait until one gets through. True for the
+// first write that found it locked: the caller says so once.
 bool AppendNotingLock(HANDLE file, const char* bytes, size_t length, AppendLock& lock);

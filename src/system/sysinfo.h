@@ -4,12 +4,10 @@
 
 #include <cstddef>
 
-// Asks for a console for what the process writes on standard output. It is
-// made at the first note, not here: this is called in the attach sequence,
-// under the loader lock, where AllocConsole has no business.
+// Asks for a console, made (and stdin, stdout, stderr bound to it) at the
+// first PrintNote: the attach sequence that asks holds the loader lock.
 void WantConsoleOutput();
-// Writes a note on standard output; the first note after WantConsoleOutput
-// gives the process its console and binds stdin, stdout and stderr to it.
+// Writes a note on standard output.
 void PrintNote(const char* format, ...) __attribute__((format(gnu_printf, 1, 2)));
 
 // Creates every directory of the directory part of path (the last component

@@ -111,8 +111,7 @@ public:
         C_Node* m_pCurrent = nullptr;
         bool m_bAfterEnd = false;  // the last structural event closed an element or a CDATA section
         bool m_bInCdata = false;
-        // After an end, the line so far: its blanks waiting for text, and
-        // whether text came.
+        // After an end: the line's blanks waiting for text, or text came.
         std::string m_sBlankRun;
         bool m_bLineHasText = false;
         int m_nStatus = 0;         // 2 after a standard error in a callback, 3 after any other

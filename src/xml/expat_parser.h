@@ -31,9 +31,8 @@ using UniqueXmlParser = UniqueResource<ExpatParserTraits>;
 constexpr float kXmlMaximumAmplification = 100.0f;
 constexpr unsigned long long kXmlAmplificationThreshold = 8ULL << 20;
 
-// No package definition comes near this size (the largest are a few hundred
-// KB): both readers refuse a larger file, so what a definition costs in
-// memory stays a bounded multiple of this.
+// Both readers refuse a larger file: no package definition comes near it (the
+// largest are a few hundred KB), and memory stays a bounded multiple of it.
 constexpr unsigned long long kXmlMaximumFileBytes = 16ULL << 20;
 
 // XML's own white space. Not the C runtime's iswspace, which also takes

@@ -62,7 +62,7 @@ void DestroyChain(CTzrXMLNode* node)
 }
 
 // UTF-8 as expat reports it (already validated) into UTF-16, appended to
-// out. A name or a piece of text: never near 2 GB, the file is capped.
+// out. A name or a piece of text: less than the 2 GB XML_Parse takes.
 void AppendUtf16(std::wstring& out, const char* text, size_t length)
 {
     const int count = static_cast<int>(length);
@@ -389,9 +389,6 @@ unsigned CTzrXMLReader::LoadBuffer(const void* bytes, unsigned count)
         return kNoDocument;
     if (!bytes)
         count = 0;
-    if (count > kXmlMaximumFileBytes)
-        return Fail(kTooLarge, L"%u bytes, more than the %llu a package definition may have", count,
-                    kXmlMaximumFileBytes);
     ParseContext ctx;
     ctx.current = m_pRoot;
     // No encoding given: the parser takes UTF-8 or UTF-16 from the byte-order

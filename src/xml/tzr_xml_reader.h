@@ -65,7 +65,7 @@ public:
         kCannotOpen = 3,
         kCannotRead = 4,
         kParseError = 5,  // not well-formed, empty, unknown encoding
-        kTooLarge = 6,    // more than kXmlMaximumFileBytes (expat_parser.h)
+        kTooLarge = 6,    // a file of more than kXmlMaximumFileBytes (expat_parser.h)
     };
 
     CTzrXMLReader();
