@@ -60,8 +60,11 @@ bool queryController(int n, DeviceObj& record)
     record.setSubDeviceId(info.subDeviceId);
 
     const std::string name = getModelName(record.getSubDeviceId());
-    if (name.empty())
+    if (name.empty()) {
+        LogPrint(kLogVerbose, "Controller %d: model %s is not supported by this package; it is not flashed\n", n,
+                 record.getSubDeviceId().c_str());
         return false;
+    }
     record.setProductName(name);
     takeWaitingFirmware(record);
     record.setTargetVersion(packageVersion);
@@ -130,11 +133,8 @@ std::string getModelName(const std::string& subDeviceId)
 {
     LogPrint(kLogVerbose, "getModelName with subdeviceid: %s\n", subDeviceId.c_str());
     const char* name = findModelName(subDeviceId);
-    if (!name) {
-        LogPrint(kLogVerbose, "ERROR:Could not get the model name\n");
-        LogPrint(kLogVerbose, "%s\n", "invalid unordered_map<K, T> key");
+    if (!name)
         return std::string();
-    }
     LogPrint(kLogVerbose, "Model name found for the subdeviceid is: %s\n", name);
     return name;
 }

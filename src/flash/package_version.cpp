@@ -145,7 +145,8 @@ std::unique_ptr<C_XML> loadPackageDocument(const std::string& fileName)
     std::unique_ptr<C_XML> document(new C_XML());
     document->setTrimWhitespace(true);
     if (fileName.empty() || !document->load(fileName)) {
-        LogPrint(kLogVerbose, "XML parse failed: %s\n", fileName.c_str());
+        LogPrint(kLogVerbose, "XML parse failed: %s%s%s\n", fileName.c_str(), fileName.empty() ? "" : ": ",
+                 document->lastError().c_str());
         return nullptr;
     }
     return document;

@@ -65,9 +65,7 @@ size_t UnitsWithin(const wchar_t* text, size_t length, size_t budget)
 // one block and cut to the bound of a line; a cut text keeps the line end it
 // had. The whole entry goes out in one write, so entries of hosts writing the
 // same log at once never mix inside a line. Write errors are ignored: the log
-// never stops the caller; a file another program keeps locked drops the
-// entry after a bounded wait, says so once on standard output, and is not
-// waited for again until a write gets through.
+// never stops the caller (a locked file: AppendNotingLock).
 void AppendAnsi(CCmpLog2::LogFile& file, const wchar_t* text)
 {
     if (!file.hFile.valid() || !text || !*text)
@@ -90,18 +88,8 @@ void AppendAnsi(CCmpLog2::LogFile& file, const wchar_t* text)
         return;
     std::string ansi(static_cast<size_t>(bytes), '\0');
     WideCharToMultiByte(CP_ACP, 0, text, static_cast<int>(length), &ansi[0], bytes, nullptr, nullptr);
-    const AppendResult result =
-        AppendWhole(file.hFile.get(), ansi.data(), ansi.size(), file.bLocked ? 0 : kAppendWaitMs);
-    if (result != AppendResult::kLocked) {
-        file.bLocked = false;
-        return;
-    }
-    if (!file.bLocked && !file.bLockReported) {
-        file.bLockReported = true;
-        printf("Log file %ls is locked by another process; its lines are dropped\n", file.szPath);
-        fflush(stdout);
-    }
-    file.bLocked = true;
+    if (AppendNotingLock(file.hFile.get(), ansi.data(), ansi.size(), file.lock))
+        PrintNote("Log file %ls is locked by another process; its lines are dropped\n", file.szPath);
 }
 
 bool OpenLogFile(CCmpLog2::LogFile& file)

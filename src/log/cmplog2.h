@@ -4,6 +4,7 @@
 // and are only ever appended to.
 #pragma once
 
+#include "log_append.h"
 #include "text_util.h"
 #include "win_handle.h"
 
@@ -32,8 +33,7 @@ public:
     struct LogFile {
         UniqueHandle hFile;
         wchar_t szPath[kPathChars] = L"";
-        bool bLocked = false;        // another program held it locked at the last write
-        bool bLockReported = false;  // standard output has been told so
+        AppendLock lock;
     };
 
     CCmpLog2();
