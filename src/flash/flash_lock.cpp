@@ -143,6 +143,7 @@ MachineFlashLock::Result MachineFlashLock::Acquire(FlashActivity activity, Wait 
     const ULONGLONG start = GetTickCount64();
     ULONGLONG unsettledSince = 0;  // since when the name has looked kept by no holder of ours
     unsigned polls = 0;
+    bool told = false;
     for (;;) {
         SetLastError(0);
         UniqueHandle section(CreateFileMappingW(INVALID_HANDLE_VALUE, &inherit, PAGE_READWRITE, 0,
@@ -212,12 +213,15 @@ MachineFlashLock::Result MachineFlashLock::Acquire(FlashActivity activity, Wait 
             }
             if (!mayWait || now - start >= waitMs)
                 return Result::kBusy;
-            // A holder that is gone by the next look was only handing over
-            // (a tool of ours still closing its handles): not a wait worth a
+            // A holder that is gone by the next look was only handing over,
+            // and a section kept a moment past its holder's end is a process
+            // of ours still closing its handles: neither is a wait worth a
             // line.
-            if (polls == 1 && onWait)
-                onWait(holder, waitMs);
             ++polls;
+            if (!told && onWait && (held ? polls == 2 : now - start >= kSettleMs)) {
+                onWait(holder, waitMs);
+                told = true;
+            }
         }
         Sleep(kPollMs);
     }
