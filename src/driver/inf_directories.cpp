@@ -33,6 +33,10 @@ struct DirIdEntry {
     const wchar_t* variable;
     const wchar_t* suffix;
 };
+// The ids setupapi.h names, each as Windows places it today, built from the
+// process environment. The shell-folder ids (16384 and up) follow the
+// all-users folders of this Windows generation; the printer class
+// installer's own ids (66000 and up) are the spooler's and not here.
 const DirIdEntry kDirIds[] = {
     {DIRID_WINDOWS, L"SystemRoot", L""},
     {DIRID_SYSTEM, L"SystemRoot", L"\\system32"},
@@ -40,16 +44,29 @@ const DirIdEntry kDirIds[] = {
     {DIRID_INF, L"SystemRoot", L"\\inf"},
     {DIRID_HELP, L"SystemRoot", L"\\help"},
     {DIRID_FONTS, L"SystemRoot", L"\\fonts"},
+    {DIRID_VIEWERS, L"SystemRoot", L"\\system32\\viewers"},
+    {DIRID_COLOR, L"SystemRoot", L"\\system32\\spool\\drivers\\color"},
     {DIRID_APPS, L"SystemDrive", L""},
+    {DIRID_SHARED, L"SystemRoot", L""},
+    {DIRID_BOOT, L"SystemDrive", L""},
     {DIRID_SYSTEM16, L"SystemRoot", L"\\system"},
-    {DIRID_COMMON_STARTMENU, L"ALLUSERSPROFILE", L""},
-    {DIRID_COMMON_PROGRAMS, L"ALLUSERSPROFILE", L"\\Start Menu\\Programs"},
-    {DIRID_COMMON_STARTUP, L"ALLUSERSPROFILE", L"\\Start Menu\\Programs\\Startup"},
-    {DIRID_COMMON_DESKTOPDIRECTORY, L"ALLUSERSPROFILE", L"\\Desktop"},
-    {DIRID_COMMON_FAVORITES, L"ALLUSERSPROFILE", L"\\Favorites"},
-    {DIRID_COMMON_APPDATA, L"ALLUSERSPROFILE", L"\\Application Data"},
+    {DIRID_SPOOL, L"SystemRoot", L"\\system32\\spool"},
+    {DIRID_SPOOLDRIVERS, L"SystemRoot", L"\\system32\\spool\\drivers"},
+    {DIRID_USERPROFILE, L"USERPROFILE", L""},
+    {DIRID_PRINTPROCESSOR, L"SystemRoot", L"\\system32\\spool\\prtprocs"},
+    {DIRID_COMMON_STARTMENU, L"ProgramData", L"\\Microsoft\\Windows\\Start Menu"},
+    {DIRID_COMMON_PROGRAMS, L"ProgramData", L"\\Microsoft\\Windows\\Start Menu\\Programs"},
+    {DIRID_COMMON_STARTUP, L"ProgramData", L"\\Microsoft\\Windows\\Start Menu\\Programs\\Startup"},
+    {DIRID_COMMON_DESKTOPDIRECTORY, L"PUBLIC", L"\\Desktop"},
+    {DIRID_COMMON_FAVORITES, L"PUBLIC", L"\\Favorites"},
+    {DIRID_COMMON_APPDATA, L"ProgramData", L""},
     {DIRID_PROGRAM_FILES, L"ProgramFiles", L""},
-    {DIRID_PROGRAM_FILES_COMMON, L"ProgramFiles", L"\\Common"},
+    {DIRID_SYSTEM_X86, L"SystemRoot", L"\\SysWOW64"},
+    {DIRID_PROGRAM_FILES_X86, L"ProgramFiles(x86)", L""},
+    {DIRID_PROGRAM_FILES_COMMON, L"CommonProgramFiles", L""},
+    {DIRID_PROGRAM_FILES_COMMONX86, L"CommonProgramFiles(x86)", L""},
+    {DIRID_COMMON_TEMPLATES, L"ProgramData", L"\\Microsoft\\Windows\\Templates"},
+    {DIRID_COMMON_DOCUMENTS, L"PUBLIC", L"\\Documents"},
 };
 
 }  // namespace

@@ -15,6 +15,57 @@ bool ServiceExists(const wchar_t* name)
 {
     return CService(name).Exists() != 0;
 }
+
+// Whether the installation of section (null: the whole INF) gets a root
+// device node, as Windows gives one. A virtual device is one. A
+// [DefaultInstall] package is a primitive driver, which Windows installs
+// without a node; another legacy section gets one only for a device setup
+// class the system knows (a filter's class, such as ActivityMonitor or
+// WFPCALLOUTS, is none). Where there is none a note says why; -1 when the
+// class could not be looked up.
+int WantsDeviceNode(CInf& inf, const wchar_t* section)
+{
+    if (inf.m_bVirtualDevice)
+        return 1;
+    const CStr primitive = section ? CStr(section) : inf.ActualSection(L"DefaultInstall");
+    if (!primitive.empty() && _wcsnicmp(primitive.c_str(), L"DefaultInstall", 14) == 0 &&
+        (primitive[14] == L'\0' || primitive[14] == L'.')) {
+        driverfail::Note(L"No device node: " + primitive +
+                         L" installs a primitive driver, which Windows installs without one");
+        return 0;
+    }
+    GUID guid;
+    DWORD count = 0;
+    SetLastError(ERROR_SUCCESS);
+    if (!driverapi::SetupDiClassGuidsFromNameW(inf.GetClass(), &guid, 1, &count) &&
+        GetLastError() != ERROR_INSUFFICIENT_BUFFER) {
+        driverfail::Call(std::wstring(L"SetupDiClassGuidsFromNameW(") + inf.GetClass() + L")");
+        return -1;
+    }
+    if (count == 0) {
+        driverfail::Note(std::wstring(L"No device node: the class ") + inf.GetClass() +
+                         L" is no device setup class this system knows");
+        return 0;
+    }
+    return 1;
+}
+
+// Step 3 of an installation: the node, when the INF has a class and the
+// device has none yet (the whole INF looks for the node of the driver's
+// kind, a section for the legacy one). 0 when it was wanted and could not
+// be made.
+int InstallDeviceNode(CInf& inf, const wchar_t* section, int* restart)
+{
+    const CStr service = inf.FirstServiceName(CInf::kNodeServiceChars);
+    const int exists = inf.m_bVirtualDevice && !section ? RootDeviceKeyExists(service.c_str())
+                                                        : LegacyDeviceKeyExists(service.c_str());
+    if (exists || !inf.GetClass() || !inf.GetClassGuid())
+        return 1;
+    const int wanted = WantsDeviceNode(inf, section);
+    if (wanted < 0)
+        return 0;
+    return wanted == 0 || inf.InstallDevice(restart) ? 1 : 0;
+}
 }  // namespace
 
 int CInf::ProcessSection(const wchar_t* section, HKEY root)
@@ -108,10 +159,7 @@ int CInf::Install(int* restart)
         if (!ProcessSection(m_vCopyFilesSections[i].c_str(), HKEY_LOCAL_MACHINE))
             result = 0;
 
-    const CStr service = FirstServiceName(kNodeServiceChars);
-    const int exists =
-        m_bVirtualDevice ? RootDeviceKeyExists(service.c_str()) : LegacyDeviceKeyExists(service.c_str());
-    if (!exists && GetClass() && GetClassGuid() && !InstallDevice(restart))
+    if (!InstallDeviceNode(*this, nullptr, restart))
         result = 0;
 
     for (size_t i = 0; i < m_vAddServiceSections.size(); ++i)
@@ -139,9 +187,22 @@ int CInf::InstallSection(const wchar_t* section, int* restart)
         return driverfail::Refused(std::wstring(L"Install section ") + section + L" refused: " + m_sInfPath +
                                    L" has no such section, nor one decorated for this platform");
     section = actual.c_str();
-    int result = ProcessSection(section, HKEY_LOCAL_MACHINE);
+    // SetupAPI resolves the section's lists also in the INFs it includes.
+    int result = 1;
+    ForEachLine(m_hInf.get(), section, L"Include", [&](INFCONTEXT& line) {
+        const DWORD fields = driverapi::SetupGetFieldCount(&line);
+        for (DWORD i = 1; i <= fields; ++i) {
+            wchar_t included[kFileNameChars];
+            if (driverapi::SetupGetStringFieldW(&line, i, included, kFileNameChars, nullptr) && included[0] &&
+                !driverapi::SetupOpenAppendInfFileW(included, m_hInf.get(), nullptr))
+                driverfail::Provisional(std::wstring(L"SetupOpenAppendInfFileW(") + included + L")", GetLastError());
+        }
+        return 1;
+    });
+    if (!ProcessSection(section, HKEY_LOCAL_MACHINE))
+        result = 0;
 
-    if (!LegacyDeviceKeyExists(FirstServiceName(kNodeServiceChars).c_str()) && GetClass() && GetClassGuid() && !InstallDevice(restart))
+    if (!InstallDeviceNode(*this, section, restart))
         result = 0;
 
     CStr services(section);

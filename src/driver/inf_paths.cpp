@@ -23,13 +23,13 @@ bool IsDeviceFileName(const wchar_t* name)
            base[3] >= L'1' && base[3] <= L'9';
 }
 
-int InfSourceFolder(HINF inf, const wchar_t* fileName, CStr& folder)
+int InfSourceFolder(HINF inf, const wchar_t* fileName, CStr& folder, bool platformForms)
 {
     folder.clear();
     // The platform's form of each list wins over the plain one, as SetupAPI
     // reads them.
     auto find = [&](const wchar_t* decorated, const wchar_t* plain, const wchar_t* key, INFCONTEXT* line) {
-        return driverapi::SetupFindFirstLineW(inf, decorated, key, line) ||
+        return (platformForms && driverapi::SetupFindFirstLineW(inf, decorated, key, line)) ||
                driverapi::SetupFindFirstLineW(inf, plain, key, line);
     };
     INFCONTEXT line;
@@ -59,15 +59,20 @@ int InfSourceFolder(HINF inf, const wchar_t* fileName, CStr& folder)
         if (!part.empty())
             relative += part + L"\\";
     }
-    // Every part must stay below the package's root.
+    // Every part must stay below the package's root; "." is the folder it
+    // stands in, so it adds nothing.
+    std::wstring below;
     size_t start = 0;
     for (size_t end; (end = relative.find_first_of(L"\\/", start)) != std::wstring::npos; start = end + 1) {
         const std::wstring part = relative.substr(start, end - start);
-        if (part.empty() || part == L"." || part == L".." || part.find(L':') != std::wstring::npos)
+        if (part == L".")
+            continue;
+        if (part.empty() || part == L".." || part.find(L':') != std::wstring::npos)
             return driverfail::Refused(std::wstring(L"Source of ") + fileName + L" refused: [SourceDisksFiles] places it in " +
                                        relative + L", outside the package");
+        below += part + L"\\";
     }
-    folder = relative.c_str();
+    folder = below.c_str();
     return 1;
 }
 
