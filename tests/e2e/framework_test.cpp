@@ -244,19 +244,17 @@ TEST_F(FrameworkPlugin, SameAsInstallHinfSectionForTheFormsSetupApiReads)
         const char* folder;
         std::string inf;
         const char* section;
-        std::wstring driverFile;
+        std::wstring driverFile = LegacyPackageLeftovers::DriverFile();
     } cases[] = {
-        {"fw_at_file", Replaced(kLegacyInf, "CopyFiles=Legacy.Files", "CopyFiles=@tzre2elegacy.sys"), "DefaultInstall",
-         LegacyPackageLeftovers::DriverFile()},
-        {"fw_utf16", Utf16WithoutBom(kLegacyInf), "DefaultInstall", LegacyPackageLeftovers::DriverFile()},
-        {"fw_600_sections", SectionsBefore(kLegacyInf, 600), "DefaultInstall", LegacyPackageLeftovers::DriverFile()},
-        {"fw_ntamd64", decorated(".NTamd64") + "[DefaultInstall.NT]\r\n", "DefaultInstall.NTamd64",
-         LegacyPackageLeftovers::DriverFile()},
-        {"fw_nt", decorated(".NT"), "DefaultInstall.NT", LegacyPackageLeftovers::DriverFile()},
+        {"fw_at_file", Replaced(kLegacyInf, "CopyFiles=Legacy.Files", "CopyFiles=@tzre2elegacy.sys"), "DefaultInstall"},
+        {"fw_utf16", Utf16WithoutBom(kLegacyInf), "DefaultInstall"},
+        {"fw_600_sections", SectionsBefore(kLegacyInf, 600), "DefaultInstall"},
+        {"fw_ntamd64", decorated(".NTamd64") + "[DefaultInstall.NT]\r\n", "DefaultInstall.NTamd64"},
+        {"fw_nt", decorated(".NT"), "DefaultInstall.NT"},
         // "." as the source folder is the package's own.
         {"fw_dot_folder",
          std::string(kLegacyInf) + "[SourceDisksNames]\r\n1=\"Disk\",,,.\r\n[SourceDisksFiles]\r\ntzre2elegacy.sys=1,.\r\n",
-         "DefaultInstall", LegacyPackageLeftovers::DriverFile()},
+         "DefaultInstall"},
         // The 32-bit system folder, as a 64-bit package's WOW64 half names it.
         {"fw_syswow64", Replaced(kLegacyInf, "DefaultDestDir=12", "DefaultDestDir=12\r\nLegacy.Files=16425"),
          "DefaultInstall", wow64File},
@@ -299,22 +297,17 @@ void AddKeyTree(const std::wstring& path, const std::string& prefix, std::vector
     UniqueHkey key;
     if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, key.put()) != ERROR_SUCCESS)
         return;
-    for (DWORD i = 0;; ++i) {
-        wchar_t name[256];
-        BYTE data[1024];
-        DWORD nameChars = 256, type = 0, size = sizeof data;
-        if (RegEnumValueW(key.get(), i, name, &nameChars, nullptr, &type, data, &size) != ERROR_SUCCESS)
-            break;
+    wchar_t name[256];
+    BYTE data[1024];
+    for (DWORD i = 0, nameChars = 256, type = 0, size = sizeof data;
+         RegEnumValueW(key.get(), i, name, &nameChars, nullptr, &type, data, &size) == ERROR_SUCCESS;
+         ++i, nameChars = 256, size = sizeof data)
         left.push_back(prefix + Narrow(name) + "=" + std::to_string(type) + ":" +
                        std::string(reinterpret_cast<char*>(data), size));
-    }
-    for (DWORD i = 0;; ++i) {
-        wchar_t name[256];
-        DWORD nameChars = 256;
-        if (RegEnumKeyExW(key.get(), i, name, &nameChars, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
-            break;
+    for (DWORD i = 0, nameChars = 256;
+         RegEnumKeyExW(key.get(), i, name, &nameChars, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
+         ++i, nameChars = 256)
         AddKeyTree(path + L"\\" + name, prefix + Narrow(name) + "\\", left);
-    }
 }
 
 // A file-system minifilter as its vendors write it: a filter's class, which
@@ -322,59 +315,28 @@ void AddKeyTree(const std::wstring& path, const std::string& prefix, std::vector
 // string keys, and a service whose AddReg writes the Instances keys with
 // their Altitude.
 const char kMinifilterInf[] =
-    "[Version]\r\n"
-    "Signature   = \"$Windows NT$\"\r\n"
-    "Class       = \"ActivityMonitor\"\r\n"
-    "ClassGuid   = {b86dff51-a31e-4bac-b3cf-e8cfe75c9fc2}\r\n"
-    "Provider    = %ManufacturerName%\r\n"
-    "DriverVer   = 01/01/2024,1.0.0.0\r\n"
-    "CatalogFile = tzre2eflt.cat\r\n"
-    "PnpLockdown = 1\r\n"
-    "[DestinationDirs]\r\n"
-    "DefaultDestDir         = 12\r\n"
-    "MiniFilter.DriverFiles = 12\r\n"
-    "[DefaultInstall.NTamd64]\r\n"
-    "OptionDesc = %ServiceDescription%\r\n"
-    "CopyFiles  = MiniFilter.DriverFiles\r\n"
-    "[DefaultInstall.NTamd64.Services]\r\n"
-    "AddService = %ServiceName%,,MiniFilter.Service\r\n"
-    "[DefaultUninstall.NTamd64]\r\n"
-    "LegacyUninstall = 1\r\n"
-    "DelFiles        = MiniFilter.DriverFiles\r\n"
-    "[DefaultUninstall.NTamd64.Services]\r\n"
-    "DelService = %ServiceName%,0x200\r\n"
-    "[MiniFilter.Service]\r\n"
-    "DisplayName    = %ServiceName%\r\n"
-    "Description    = %ServiceDescription%\r\n"
-    "ServiceBinary  = %12%\\%DriverName%.sys\r\n"
-    "Dependencies   = \"FltMgr\"\r\n"
-    "ServiceType    = 2\r\n"
-    "StartType      = 3\r\n"
-    "ErrorControl   = 1\r\n"
-    "LoadOrderGroup = \"FSFilter Activity Monitor\"\r\n"
+    "[Version]\r\nSignature   = \"$Windows NT$\"\r\nClass       = \"ActivityMonitor\"\r\n"
+    "ClassGuid   = {b86dff51-a31e-4bac-b3cf-e8cfe75c9fc2}\r\nProvider    = %ManufacturerName%\r\n"
+    "DriverVer   = 01/01/2024,1.0.0.0\r\nCatalogFile = tzre2eflt.cat\r\nPnpLockdown = 1\r\n"
+    "[DestinationDirs]\r\nDefaultDestDir         = 12\r\nMiniFilter.DriverFiles = 12\r\n"
+    "[DefaultInstall.NTamd64]\r\nOptionDesc = %ServiceDescription%\r\nCopyFiles  = MiniFilter.DriverFiles\r\n"
+    "[DefaultInstall.NTamd64.Services]\r\nAddService = %ServiceName%,,MiniFilter.Service\r\n"
+    "[DefaultUninstall.NTamd64]\r\nLegacyUninstall = 1\r\nDelFiles        = MiniFilter.DriverFiles\r\n"
+    "[DefaultUninstall.NTamd64.Services]\r\nDelService = %ServiceName%,0x200\r\n"
+    "[MiniFilter.Service]\r\nDisplayName    = %ServiceName%\r\nDescription    = %ServiceDescription%\r\n"
+    "ServiceBinary  = %12%\\%DriverName%.sys\r\nDependencies   = \"FltMgr\"\r\nServiceType    = 2\r\n"
+    "StartType      = 3\r\nErrorControl   = 1\r\nLoadOrderGroup = \"FSFilter Activity Monitor\"\r\n"
     "AddReg         = MiniFilter.AddRegistry\r\n"
-    "[MiniFilter.AddRegistry]\r\n"
-    "HKR,,\"DebugFlags\",0x00010001,0x0\r\n"
-    "HKR,,\"SupportedFeatures\",0x00010001,0x3\r\n"
+    "[MiniFilter.AddRegistry]\r\nHKR,,\"DebugFlags\",0x00010001,0x0\r\nHKR,,\"SupportedFeatures\",0x00010001,0x3\r\n"
     "HKR,\"Instances\",\"DefaultInstance\",0x00000000,%DefaultInstance%\r\n"
     "HKR,\"Instances\\\"%Instance1.Name%,\"Altitude\",0x00000000,%Instance1.Altitude%\r\n"
     "HKR,\"Instances\\\"%Instance1.Name%,\"Flags\",0x00010001,%Instance1.Flags%\r\n"
-    "[MiniFilter.DriverFiles]\r\n"
-    "%DriverName%.sys\r\n"
-    "[SourceDisksFiles]\r\n"
-    "tzre2eflt.sys = 1,,\r\n"
-    "[SourceDisksNames]\r\n"
-    "1 = %DiskId1%,,,\"\"\r\n"
-    "[Strings]\r\n"
-    "ManufacturerName   = \"Tzr tests\"\r\n"
-    "ServiceDescription = \"Tzr minifilter\"\r\n"
-    "ServiceName        = \"TzrE2eFlt\"\r\n"
-    "DriverName         = \"tzre2eflt\"\r\n"
-    "DiskId1            = \"Tzr minifilter disk\"\r\n"
-    "DefaultInstance    = \"TzrE2eFlt Instance\"\r\n"
-    "Instance1.Name     = \"TzrE2eFlt Instance\"\r\n"
-    "Instance1.Altitude = \"370030\"\r\n"
-    "Instance1.Flags    = 0x0\r\n";
+    "[MiniFilter.DriverFiles]\r\n%DriverName%.sys\r\n"
+    "[SourceDisksFiles]\r\ntzre2eflt.sys = 1,,\r\n[SourceDisksNames]\r\n1 = %DiskId1%,,,\"\"\r\n"
+    "[Strings]\r\nManufacturerName   = \"Tzr tests\"\r\nServiceDescription = \"Tzr minifilter\"\r\n"
+    "ServiceName        = \"TzrE2eFlt\"\r\nDriverName         = \"tzre2eflt\"\r\n"
+    "DiskId1            = \"Tzr minifilter disk\"\r\nDefaultInstance    = \"TzrE2eFlt Instance\"\r\n"
+    "Instance1.Name     = \"TzrE2eFlt Instance\"\r\nInstance1.Altitude = \"370030\"\r\nInstance1.Flags    = 0x0\r\n";
 
 std::string Utf16WithBom(const std::string& text)
 {
@@ -393,6 +355,8 @@ TEST_F(FrameworkPlugin, FilterPackagesLeaveWhatInstallHinfSectionLeaves)
                                    "{b86dff51-a31e-4bac-b3cf-e8cfe75c9fc2}", "{57465043-616C-6C6F-7574-5F636C617373}"),
                           "[DefaultInstall.NTamd64]", "[Install.NTamd64]"),
                  "[DefaultInstall.NTamd64.Services]", "[Install.NTamd64.Services]");
+    const char* primitive =
+        "    - No device node: DefaultInstall.NTamd64 installs a primitive driver, which Windows installs without one\r\n";
     const struct {
         const char* folder;
         std::string inf;
@@ -400,12 +364,8 @@ TEST_F(FrameworkPlugin, FilterPackagesLeaveWhatInstallHinfSectionLeaves)
         const char* actual;
         const char* note;
     } cases[] = {
-        {"fw_minifilter", kMinifilterInf, "DefaultInstall", "DefaultInstall.NTamd64",
-         "    - No device node: DefaultInstall.NTamd64 installs a primitive driver, which Windows installs without "
-         "one\r\n"},
-        {"fw_minifilter_utf16", Utf16WithBom(kMinifilterInf), "DefaultInstall", "DefaultInstall.NTamd64",
-         "    - No device node: DefaultInstall.NTamd64 installs a primitive driver, which Windows installs without "
-         "one\r\n"},
+        {"fw_minifilter", kMinifilterInf, "DefaultInstall", "DefaultInstall.NTamd64", primitive},
+        {"fw_minifilter_utf16", Utf16WithBom(kMinifilterInf), "DefaultInstall", "DefaultInstall.NTamd64", primitive},
         {"fw_callout", callout, "Install", "Install.NTamd64",
          "    - No device node: the class WFPCALLOUTS is no device setup class this system knows\r\n"},
     };
@@ -431,7 +391,6 @@ TEST_F(FrameworkPlugin, FilterPackagesLeaveWhatInstallHinfSectionLeaves)
         EXPECT_NE(ours.end(), std::find(ours.begin(), ours.end(), "Instances\\TzrE2eFlt Instance\\Altitude=1:" +
                                                                       Utf16WithoutBom("370030") + std::string(2, '\0')))
             << c.folder;
-
         leftovers.Remove();
         const ProcessResult wine = RunProcess(L"rundll32.exe setupapi.dll,InstallHinfSection " + Widen(c.actual) +
                                                   L" 128 " + s.PathOf(L"tzre2eflt.inf"),
@@ -868,23 +827,20 @@ TEST_F(FrameworkPlugin, PlugAndPlaySuccessOnlyWithTheDeviceBound)
     EXPECT_EQ(LeftByPnpPackage(device, leftovers.driverKey), ours);
 }
 
-// A package with its x64 files in amd64\ and its x86 files in i386\, as a
-// widely installed USB-serial package has them. Wine's newdev takes the
-// folder from the plain [SourceDisksFiles] and would ask for the file there
-// for ever; the answer comes, and the device runs the x64 file, as on
-// Windows. (Wine's own newdev on the package folder installs the i386\ file,
-// so it gives no reference here.) Its own CTest entry bounds the time.
+// x64 files in amd64\, x86 files in i386\, as a widely installed USB-serial
+// package has them: Wine's newdev, which takes the folder from the plain
+// [SourceDisksFiles], asked for the file for ever. The answer comes (its own
+// CTest entry bounds it), and the device runs the x64 file, as on Windows
+// (Wine's own newdev on the package installs the i386\ one).
 TEST_F(FrameworkPlugin, PlugAndPlayPackageWithPlatformSourceFoldersAnswers)
 {
     PnpPackageLeftovers leftovers;
     TestDevice device(L"TZRE2EPNP", std::vector<std::wstring>{kPnpId});
     ASSERT_TRUE(device.Created());
     Scenario s("fw_pnp_platforms");
-    AddPnpPackage(s, std::string(kPnpInf) +
-                         "[SourceDisksNames]\r\n1 = %Disk%,,,\r\n"
-                         "[SourceDisksFiles]\r\ntzre2epnp.sys = 1,i386\r\n"
-                         "[SourceDisksFiles.amd64]\r\ntzre2epnp.sys = 1,amd64\r\n"
-                         "[SourceDisksFiles.x86]\r\ntzre2epnp.sys = 1,i386\r\n");
+    AddPnpPackage(s, std::string(kPnpInf) + "[SourceDisksNames]\r\n1 = %Disk%,,,\r\n[SourceDisksFiles]\r\n"
+                     "tzre2epnp.sys = 1,i386\r\n[SourceDisksFiles.amd64]\r\ntzre2epnp.sys = 1,amd64\r\n"
+                     "[SourceDisksFiles.x86]\r\ntzre2epnp.sys = 1,i386\r\n");
     DeleteFileW(s.PathOf(L"tzre2epnp.sys").c_str());
     MakeDirs(s.PathOf(L"amd64"));
     MakeDirs(s.PathOf(L"i386"));
@@ -905,18 +861,13 @@ TEST_F(FrameworkPlugin, PlugAndPlayPackagesAsTheirVendorsShipThem)
 {
     // Files for another platform that the package does not carry.
     const std::string otherPlatform =
-        std::string(kPnpInf) +
-        "[Drv_Install.NTarm64]\r\nCopyFiles=Drv.Files,Arm.Files\r\n"
-        "[Drv_Install.NTarm64.CoInstallers]\r\nCopyFiles=ArmCo.Files\r\n"
-        "[Arm.Files]\r\ntzre2earm.sys\r\n[ArmCo.Files]\r\ntzre2earmco.dll\r\n"
-        "[SourceDisksNames]\r\n1 = %Disk%,,,\r\n"
-        "[SourceDisksFiles]\r\ntzre2epnp.sys = 1\r\ntzre2earm.sys = 1,arm64\r\ntzre2earmco.dll = 1,arm64\r\n";
-    // Models only for a build newer than this system.
-    const std::string newer = Replaced(Replaced(Replaced(kPnpInf, "%Tzr%=Models,NTamd64\r\n",
-                                                         "%Tzr%=Models,NTamd64.10.0...22621\r\n"),
-                                                "[Models]\r\n%Device%=Drv_Install,PCI\\VEN_1234&DEV_5678&SUBSYS_00021234\r\n",
-                                                ""),
-                                       "[Models.NTamd64]", "[Models.NTamd64.10.0...22621]");
+        std::string(kPnpInf) + "[Drv_Install.NTarm64]\r\nCopyFiles=Drv.Files,Arm.Files\r\n"
+        "[Drv_Install.NTarm64.CoInstallers]\r\nCopyFiles=ArmCo.Files\r\n[Arm.Files]\r\ntzre2earm.sys\r\n"
+        "[ArmCo.Files]\r\ntzre2earmco.dll\r\n[SourceDisksNames]\r\n1 = %Disk%,,,\r\n[SourceDisksFiles]\r\n"
+        "tzre2epnp.sys = 1\r\ntzre2earm.sys = 1,arm64\r\ntzre2earmco.dll = 1,arm64\r\n";
+    const std::string newer = Replaced(Replaced(Replaced(kPnpInf, "%Tzr%=Models,NTamd64\r\n", "%Tzr%=Models,NTamd64.10.0...22621\r\n"),
+                                                "[Models]\r\n%Device%=Drv_Install,PCI\\VEN_1234&DEV_5678&SUBSYS_00021234\r\n", ""),
+                                       "[Models.NTamd64]", "[Models.NTamd64.10.0...22621]");  // newer than this system
     const struct {
         const char* folder;
         std::string inf;
@@ -928,7 +879,6 @@ TEST_F(FrameworkPlugin, PlugAndPlayPackagesAsTheirVendorsShipThem)
          "    - Staging refused: no models section for this system (the package's are for Windows 10.0 build 22621 "
          "and later)\r\n"},
     };
-    // The build the third case names must be newer than this system's.
     ASSERT_LT(SystemVersion().build, 22621u) << "this system is that build: the case says nothing here";
     for (const auto& c : cases) {
         Scenario s(c.folder);

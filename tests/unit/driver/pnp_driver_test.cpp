@@ -196,28 +196,6 @@ TEST_F(PnPDriverStaging, BadInfInputIsBoundedAndNeverStagesOutsideTheFolder)
     DeleteFileW(L"C:\\tzrtest_pnp\\escape.sys");
 }
 
-// A [Manufacturer] decoration names a models section this x64 system uses
-// when its platform is this one (or none) and its version is not above the
-// system's, as Windows reads TargetOSVersion.
-TEST(PnPDriver, ModelsDecorationsForThisSystem)
-{
-    const OsVersion win7{6, 1, 7601}, win10{10, 0, 19041};
-    const struct {
-        const wchar_t* decoration;
-        bool onWin7, onWin10;
-    } cases[] = {
-        {L"NTamd64", true, true},          {L"NT", true, true},
-        {L"ntAMD64", true, true},          {L"NTx86", false, false},
-        {L"NTarm64", false, false},        {L"NTamd64.6.1", true, true},
-        {L"NTamd64.10.0", false, true},    {L"NTamd64.10.0...16299", false, true},
-        {L"NTamd64.10.0...22621", false, false}, {L"amd64", false, false},
-    };
-    for (const auto& c : cases) {
-        EXPECT_EQ(c.onWin7, DecorationApplies(c.decoration, win7)) << Narrow(c.decoration);
-        EXPECT_EQ(c.onWin10, DecorationApplies(c.decoration, win10)) << Narrow(c.decoration);
-    }
-}
-
 // A service an install section gets through Include= and Needs= (as
 // Microsoft's WinUSB template does) counts as the package's: the included
 // INF is opened from the system's INF folder, as SetupAPI opens it.
@@ -229,10 +207,9 @@ TEST_F(PnPDriverStaging, ServicesThroughIncludeAndNeedsCount)
     WriteFileBytes(included, "[Version]\r\nSignature=\"$Windows NT$\"\r\n[INC.NT.Services]\r\n"
                              "AddService=TzrIncSvc,0x00000002,Inc.Service\r\n[Inc.Service]\r\nServiceType=1\r\n");
     WriteInf(L"usb.inf", "[Version]\r\nSignature=\"$Windows NT$\"\r\n[Manufacturer]\r\n%M%=Models,NTamd64\r\n"
-                         "[Models.NTamd64]\r\n%D%=Usb_Install,USB\\VID_1234&PID_0001\r\n"
-                         "[Usb_Install]\r\nInclude=tzrunitinc.inf\r\nNeeds=INC.NT\r\n"
-                         "[Usb_Install.Services]\r\nInclude=tzrunitinc.inf\r\nNeeds=INC.NT.Services\r\n"
-                         "[Strings]\r\nM=\"m\"\r\nD=\"d\"\r\n");
+                         "[Models.NTamd64]\r\n%D%=Usb_Install,USB\\VID_1234&PID_0001\r\n[Usb_Install]\r\n"
+                         "Include=tzrunitinc.inf\r\nNeeds=INC.NT\r\n[Usb_Install.Services]\r\nInclude=tzrunitinc.inf\r\n"
+                         "Needs=INC.NT.Services\r\n[Strings]\r\nM=\"m\"\r\nD=\"d\"\r\n");
     UniqueInf inf(driverapi::SetupOpenInfFileW(Package(L"usb.inf").c_str(), nullptr, INF_STYLE_WIN4, nullptr));
     ASSERT_TRUE(inf.valid());
     const std::vector<CStr> services = NeededServices(inf.get(), Package(L"usb.inf").c_str());
