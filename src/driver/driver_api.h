@@ -52,6 +52,7 @@
     X(kSetupApi, SetupGetIntField, FALSE, false)                                      \
     X(kSetupApi, SetupGetLineCountW, -1, false)                                       \
     X(kSetupApi, SetupEnumInfSectionsW, FALSE, false)                                 \
+    X(kSetupApi, SetupOpenAppendInfFileW, FALSE, false)                               \
     X(kSetupApi, SetupInstallFromInfSectionW, FALSE, false)                           \
     X(kSetupApi, SetupInstallServicesFromInfSectionW, FALSE, false)                   \
     /* device nodes and driver installation */                                       \

@@ -45,6 +45,16 @@ int ListFilePath(CInf& inf, const wchar_t* section, const wchar_t* name, CStr& d
     return 1;
 }
 
+bool SuppliedBySystem(HINF inf, const wchar_t* section, const wchar_t* file)
+{
+    INFCONTEXT line;
+    if (section && driverapi::SetupFindFirstLineW(inf, section, nullptr, &line) && line.CurrentInf != line.Inf)
+        return true;
+    return driverapi::SetupFindFirstLineW(inf, L"Version", L"LayoutFile", &line) &&
+           !driverapi::SetupFindFirstLineW(inf, L"SourceDisksFiles.amd64", file, &line) &&
+           !driverapi::SetupFindFirstLineW(inf, L"SourceDisksFiles", file, &line);
+}
+
 }  // namespace
 
 int ForEachLine(HINF inf, const wchar_t* section, const wchar_t* key, const std::function<int(INFCONTEXT&)>& visit)
@@ -132,6 +142,15 @@ int CInf::CopyOneFile(const wchar_t* section, const wchar_t* name, const wchar_t
     if (!InfSourceFolder(m_hInf.get(), sourceFile, folder))
         return 0;
     const CStr source = JoinPath(m_sSourceRoot.c_str(), (folder + sourceFile).c_str());
+    // A file of a list an included INF defines, or one the system's layout
+    // supplies (LayoutFile=, not in the package's own [SourceDisksFiles]),
+    // is the system's: it is not demanded from the package.
+    if (GetFileAttributesW(source.c_str()) == INVALID_FILE_ATTRIBUTES && SuppliedBySystem(m_hInf.get(), section, sourceFile)) {
+        if (GetFileAttributesW(destination.c_str()) != INVALID_FILE_ATTRIBUTES)
+            return 1;
+        return driverfail::Refused(L"File " + destination + L" refused: the system supplies " + sourceFile +
+                                   L" (an included INF or the layout), and this system does not have it");
+    }
     // DELFLG_IN_USE1's value is taken as a do-not-overwrite request too.
     const bool keepExisting = flag == COPYFLG_NO_OVERWRITE || flag == DELFLG_IN_USE1;
     const bool existed = GetFileAttributesW(destination.c_str()) != INVALID_FILE_ATTRIBUTES;

@@ -95,6 +95,10 @@ unsigned CBaseComponent::Installation(unsigned first, ULONG_PTR second, wchar_t*
         // Both logs: an operator reading only the main log learns why too.
         // What was undone, step by step, stays in the verbose log.
         m_pLog->Write(CCmpLog2::kBothContinue, CCmpLog2::kPlain, nullptr, 0, L"%ls", reason.c_str());
+    }
+    // What the driver road chose not to do, or took back, stays in the
+    // verbose log, after the reason when there is one.
+    if (driverRoad) {
         const std::wstring notes = driverfail::NoteLines();
         if (!notes.empty())
             m_pLog->Write(CCmpLog2::kVerboseContinue, CCmpLog2::kPlain, nullptr, 0, L"%ls", notes.c_str());

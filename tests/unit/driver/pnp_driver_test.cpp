@@ -4,6 +4,7 @@
 // call and never asks for a restart, so those answers come through the seam.
 #include "driver_failure.h"
 #include "framework_module.h"
+#include "inf_models.h"
 #include "pnp_driver.h"
 
 #include "driver_api.h"
@@ -193,6 +194,28 @@ TEST_F(PnPDriverStaging, BadInfInputIsBoundedAndNeverStagesOutsideTheFolder)
     // staging folder.
     EXPECT_FALSE(FileExists(L"C:\\tzrtest_pnp\\stage\\escape.sys"));
     DeleteFileW(L"C:\\tzrtest_pnp\\escape.sys");
+}
+
+// A service an install section gets through Include= and Needs= (as
+// Microsoft's WinUSB template does) counts as the package's: the included
+// INF is opened from the system's INF folder, as SetupAPI opens it.
+TEST_F(PnPDriverStaging, ServicesThroughIncludeAndNeedsCount)
+{
+    wchar_t windows[MAX_PATH] = L"";
+    ASSERT_NE(0u, GetWindowsDirectoryW(windows, MAX_PATH));
+    const std::wstring included = std::wstring(windows) + L"\\inf\\tzrunitinc.inf";
+    WriteFileBytes(included, "[Version]\r\nSignature=\"$Windows NT$\"\r\n[INC.NT.Services]\r\n"
+                             "AddService=TzrIncSvc,0x00000002,Inc.Service\r\n[Inc.Service]\r\nServiceType=1\r\n");
+    WriteInf(L"usb.inf", "[Version]\r\nSignature=\"$Windows NT$\"\r\n[Manufacturer]\r\n%M%=Models,NTamd64\r\n"
+                         "[Models.NTamd64]\r\n%D%=Usb_Install,USB\\VID_1234&PID_0001\r\n[Usb_Install]\r\n"
+                         "Include=tzrunitinc.inf\r\nNeeds=INC.NT\r\n[Usb_Install.Services]\r\nInclude=tzrunitinc.inf\r\n"
+                         "Needs=INC.NT.Services\r\n[Strings]\r\nM=\"m\"\r\nD=\"d\"\r\n");
+    UniqueInf inf(driverapi::SetupOpenInfFileW(Package(L"usb.inf").c_str(), nullptr, INF_STYLE_WIN4, nullptr));
+    ASSERT_TRUE(inf.valid());
+    const std::vector<CStr> services = NeededServices(inf.get(), Package(L"usb.inf").c_str());
+    DeleteFileW(included.c_str());
+    ASSERT_EQ(1u, services.size());
+    EXPECT_EQ("TzrIncSvc", Narrow(services[0]));
 }
 
 TEST_F(PnPDriverStaging, AnInfThatCannotBeOpenedStagesOnlyItsOwnName)
