@@ -8,6 +8,7 @@
 #include "win_handle.h"
 
 #include <cstdarg>
+#include <string>
 
 class CCmpLog2 {
 public:
@@ -34,6 +35,9 @@ public:
         wchar_t szPath[kPathChars] = L"";
         bool bLocked = false;        // another program held it locked at the last write
         bool bLockReported = false;  // standard output has been told so
+        // An entry's start that waits for the rest of its line ("... "
+        // waits for "Done."), so that the whole line is one write.
+        std::wstring sPending;
     };
 
     CCmpLog2();
