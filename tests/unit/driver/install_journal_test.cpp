@@ -3,7 +3,9 @@
 // the restart queue it shares with other runs, and a journal whose run ended.
 #include "driver_api.h"
 #include "driver_failure.h"
+#include "driver_fixtures.h"
 #include "install_journal.h"
+#include "pnp_journal.h"
 #include "test_support.h"
 
 #include <gtest/gtest.h>
@@ -187,6 +189,48 @@ TEST_F(Journal, OnlyThisRunsRestartEntryIsUnscheduled)
         RegDeleteValueW(key, L"PendingFileRenameOperations");
     RegCloseKey(key);
     DeleteFileW(path.c_str());
+}
+
+// What newdev does with a package (copy its files, replace one that was
+// there, create its service, put a copy of its INF in the system's INF
+// folder; done here by hand, as Wine's newdev only does part of it) is taken
+// back from what was noted before it ran.
+TEST_F(Journal, WhatNewdevDidIsTakenBackFromWhatWasNotedBefore)
+{
+    const std::wstring dest = File(L"dest");
+    MakeDirs(dest);
+    WriteFileBytes(dest + L"\\old.sys", "old");
+    const std::wstring staged = File(L"tzrjournalpnp.inf");
+    WriteFileBytes(staged, "[Version]\r\nSignature=\"$Windows NT$\"\r\n[DestinationDirs]\r\nDefaultDestDir=24,dest\r\n"
+                           "[Drv]\r\nCopyFiles=Drv.Files\r\n[Drv.Services]\r\nAddService=TzrJournalPnp,2,Svc\r\n"
+                           "[Drv.Files]\r\nnew.sys\r\nold.sys\r\n[Svc]\r\nServiceType=1\r\nStartType=3\r\n"
+                           "ErrorControl=1\r\nServiceBinary=%12%\\new.sys\r\n");
+    const std::wstring copy = std::wstring(SystemInfFolder().c_str()) + L"\\tzrjournalpnp.inf";
+    DeleteFileW(copy.c_str());
+    RemoveService(L"TzrJournalPnp");
+    {
+        InstallJournal journal;
+        ASSERT_TRUE(NoteBeforeNewdev(CStr(staged.c_str()), journal)) << driverfail::Line();
+        WriteFileBytes(dest + L"\\new.sys", "new");
+        WriteFileBytes(dest + L"\\old.sys", "new");
+        TestService service(L"TzrJournalPnp", dest + L"\\new.sys");
+        ASSERT_TRUE(service.Created());
+        ASSERT_TRUE(CopyFileW(staged.c_str(), copy.c_str(), FALSE));
+        std::vector<std::wstring> lines;
+        journal.Undo(lines);
+        EXPECT_EQ((std::vector<std::wstring>{
+                      L"Undone: removed the driver package " + copy + L", which this installation staged",
+                      L"Undone: deleted service TzrJournalPnp, which this installation created",
+                      L"Undone: put back the earlier " + dest + L"\\old.sys",
+                      L"Undone: removed " + dest + L"\\new.sys, which this installation created"}),
+                  lines);
+        EXPECT_FALSE(ServiceExists(L"TzrJournalPnp"));
+    }
+    EXPECT_FALSE(FileExists(copy));
+    EXPECT_EQ("old", ReadFileBytes(dest + L"\\old.sys"));
+    EXPECT_FALSE(FileExists(dest + L"\\new.sys"));
+    RemoveTree(dest);
+    DeleteFileW(staged.c_str());
 }
 
 }  // namespace
