@@ -6,6 +6,8 @@
 #include "driver_failure.h"
 #include "service.h"
 
+#include <cfgmgr32.h>
+
 #include <cwchar>
 
 int CInf::CreateDeviceInfo(UniqueDevInfoSet& set, SP_DEVINFO_DATA* device, const wchar_t* deviceName)
@@ -28,6 +30,15 @@ int CInf::CreateDeviceInfo(UniqueDevInfoSet& set, SP_DEVINFO_DATA* device, const
         return driverfail::Call(std::wstring(L"SetupDiCreateDeviceInfoW(") + deviceName + L")");
     if (!driverapi::SetupDiRegisterDeviceInfo(set.get(), device, SPRDI_FIND_DUPS, nullptr, nullptr, nullptr))
         return driverfail::Call(std::wstring(L"SetupDiRegisterDeviceInfo(") + deviceName + L")");
+    // A failed installation takes the node away again, also one the class
+    // installer went on to install.
+    wchar_t instanceId[MAX_DEVICE_ID_LEN] = L"";
+    if (!driverapi::SetupDiGetDeviceInstanceIdW(set.get(), device, instanceId, MAX_DEVICE_ID_LEN, nullptr) ||
+        !m_journal.DeviceNode(CStr(instanceId))) {
+        driverfail::Call(std::wstring(L"SetupDiGetDeviceInstanceIdW(") + deviceName + L")");
+        driverapi::SetupDiRemoveDevice(set.get(), device);
+        return 0;
+    }
 
     // From here the node is registered: a failure must not leave it behind,
     // or the next installation would take the device as installed. The
@@ -102,10 +113,9 @@ int CInf::InstallDevice(int* restart)
             *restart = 1;
     }
     // The node was made by this call: one the class installer did not
-    // install goes again, so the next installation does not take the device
-    // for installed. After the class installer it stays: newdev's step may
-    // fail on every run (a fresh root node has no hardware id of its own),
-    // and removing the node then would undo an installation that happened.
+    // install goes at once, so the next installation does not take the
+    // device for installed. One it installed is in the journal and goes
+    // with the rest of a failed installation.
     if (!classInstalled)
         driverapi::SetupDiRemoveDevice(set.get(), &device);
     return result;

@@ -5,6 +5,7 @@
 
 #include "driver_failure.h"
 #include "inf_lines.h"
+#include "inf_registry.h"
 #include "service.h"
 
 #include <cwchar>
@@ -76,9 +77,10 @@ int CInf::ProcessSection(const wchar_t* section, HKEY root)
         return 0;
     // Files were handled above with our own rules for files in use.
     const UINT flags = SPINST_LOGCONFIG | SPINST_INIFILES | SPINST_REGISTRY | SPINST_INI2REG | SPINST_PROFILEITEMS;
-    INFCONTEXT context;
-    if (FindLine(m_hInf.get(), section, L"AddReg", &context) || FindLine(m_hInf.get(), section, L"DelReg", &context))
-        m_journal.RegistryWritten(section);
+    // SetupAPI keeps no record of what a key held: what the lines will
+    // change is recorded first, to be put back if the installation fails.
+    if (!RecordRegistryLines(m_hInf.get(), section, root, m_journal))
+        return 0;
     if (driverapi::SetupInstallFromInfSectionW(nullptr, m_hInf.get(), section, flags, root, m_sSourceRoot.c_str(), 0,
                                                nullptr, nullptr, nullptr, nullptr))
         return 1;
@@ -97,11 +99,11 @@ int CInf::InstallServices(const wchar_t* section)
             added.emplace_back(name);
         return 1;
     });
+    for (const CStr& name : added)
+        if (!m_journal.ServiceCreated(name))
+            return 0;
     const BOOL installed = driverapi::SetupInstallServicesFromInfSectionW(m_hInf.get(), section, 0);
     const DWORD error = GetLastError();
-    for (const CStr& name : added)
-        if (ServiceExists(name.c_str()))
-            m_journal.ServiceCreated(name);
     if (installed)
         return 1;
     if (error == ERROR_SERVICE_EXISTS || error == ERROR_DUPLICATE_SERVICE_NAME)

@@ -7,6 +7,7 @@
 #include "inf.h"
 #include "inf_models.h"
 #include "inf_sections.h"
+#include "pnp_journal.h"
 
 #include <cwchar>
 #include <memory>
@@ -296,6 +297,11 @@ int CWin2000PnPDriver::Install(int noOverwrite, int skipped)
     if (GetFileAttributesW(stagedInf.c_str()) == INVALID_FILE_ATTRIBUTES)
         return driverfail::Call(L"GetFileAttributesW(" + stagedInf + L")"), 4;
 
+    // What newdev may change is noted on disk first, so that a failure, or
+    // a kill, takes it back.
+    InstallJournal journal;
+    if (!NoteBeforeNewdev(stagedInf, journal))
+        return 4;
     BOOL all = TRUE;
     for (const CStr& id : m_vHardwareIds) {
         BOOL restart = FALSE;
@@ -304,33 +310,32 @@ int CWin2000PnPDriver::Install(int noOverwrite, int skipped)
         if (!ok)
             driverfail::Call(L"UpdateDriverForPlugAndPlayDevicesW(" + id + L")");
         else
-            ok = RunsThisDriver(id, stagedInf) ? TRUE : FALSE;
+            ok = driverapi::TzrRunsPackageDriver(id.c_str(), stagedInf.c_str());
         m_bRestart |= restart ? 1 : 0;
         all = all && ok;
     }
-    return all && !m_nRefusedIds ? 0 : 4;
+    if (all && !m_nRefusedIds) {
+        journal.Commit();
+        return 0;
+    }
+    std::vector<std::wstring> lines;
+    journal.Undo(lines);
+    for (const std::wstring& line : lines)
+        driverfail::Note(line);
+    return 4;
 }
 
-namespace {
-CWin2000PnPDriver::BindingCheck g_pfnBindingCheck = nullptr;
-}  // namespace
-
-void CWin2000PnPDriver::OverrideBindingCheckForTest(BindingCheck check)
+BOOL WINAPI TzrRunsPackageDriver(const wchar_t* hardwareId, const wchar_t* stagedInf)
 {
-    g_pfnBindingCheck = check;
-}
-
-int CWin2000PnPDriver::RunsThisDriver(const CStr& hardwareId, const CStr& stagedInf)
-{
-    if (g_pfnBindingCheck)
-        return g_pfnBindingCheck(hardwareId.c_str());
+    if (!hardwareId || !stagedInf)
+        return FALSE;
     // newdev's success is no evidence by itself: each device with the id
     // must now run the staged INF, as copied to the system's INF folder.
-    CInf inf(stagedInf.c_str());
+    CInf inf(stagedInf);
     std::vector<CStr> services = inf.ServiceNames();
     // A service an install section gets through Include= and Needs= (as
     // Microsoft's WinUSB template does) is the package's too.
-    for (const CStr& needed : NeededServices(inf.m_hInf.get(), stagedInf.c_str()))
+    for (const CStr& needed : NeededServices(inf.m_hInf.get(), stagedInf))
         services.push_back(needed);
     auto named = [&](const std::wstring& service) {
         for (const CStr& name : services)
@@ -341,16 +346,16 @@ int CWin2000PnPDriver::RunsThisDriver(const CStr& hardwareId, const CStr& staged
     wchar_t windows[MAX_PATH] = L"";
     const UINT length = GetWindowsDirectoryW(windows, MAX_PATH);
     const CStr infFolder = JoinPath(length > 0 && length < MAX_PATH ? windows : L"", L"inf");
-    const std::vector<DeviceBinding> bindings = DeviceBindingsOf(hardwareId.c_str());
+    const std::vector<DeviceBinding> bindings = DeviceBindingsOf(hardwareId);
     if (bindings.empty())
-        return driverfail::Refused(L"UpdateDriverForPlugAndPlayDevicesW(" + hardwareId +
+        return driverfail::Refused(L"UpdateDriverForPlugAndPlayDevicesW(" + std::wstring(hardwareId) +
                                    L") answered success, but no device reports that id");
-    int result = 1;
+    BOOL result = TRUE;
     for (const DeviceBinding& binding : bindings) {
         const std::wstring installed = binding.infPath.find(L'\\') == std::wstring::npos
                                            ? JoinPath(infFolder.c_str(), binding.infPath.c_str()).c_str()
                                            : binding.infPath;
-        bool ours = binding.hasDriver && SameFileBytes(installed, stagedInf.c_str());
+        bool ours = binding.hasDriver && SameFileBytes(installed, stagedInf);
         if (ours && binding.service.empty())
             ours = inf.HasSection(binding.infSection.c_str());
         else if (ours)
@@ -362,7 +367,7 @@ int CWin2000PnPDriver::RunsThisDriver(const CStr& hardwareId, const CStr& staged
         const std::wstring cause = binding.infPath.empty() && !binding.service.empty() && named(binding.service)
                                        ? L"the driver package was not staged (no INF in the driver key)"
                                        : L"it runs " + DescribeBinding(binding);
-        result = driverfail::Refused(L"Device " + binding.instanceId + L" (" + hardwareId +
+        result = driverfail::Refused(L"Device " + binding.instanceId + L" (" + std::wstring(hardwareId) +
                                      L") does not run this package's driver after the installation: " + cause);
     }
     return result;

@@ -92,6 +92,18 @@ void AppendAnsi(CCmpLog2::LogFile& file, const wchar_t* text)
         PrintNote("Log file %ls is locked by another process; its lines are dropped\n", file.szPath);
 }
 
+// An entry's header and its continuation ("... " and "Done.") leave in one
+// write: hosts writing the same log at once never put a line of theirs
+// between the two. A text without a line end waits for the rest of its line.
+void AppendEntry(CCmpLog2::LogFile& file, const std::wstring& text)
+{
+    file.sPending += text;
+    if (file.sPending.empty() || file.sPending.back() != L'\n')
+        return;
+    AppendAnsi(file, file.sPending.c_str());
+    file.sPending.clear();
+}
+
 bool OpenLogFile(CCmpLog2::LogFile& file)
 {
     // Append access without write access: Windows puts every write at the
@@ -181,6 +193,11 @@ unsigned CCmpLog2::Open()
 
 void CCmpLog2::Close()
 {
+    // A line left open still goes out, as far as it got.
+    for (LogFile* file : {&m_Main, &m_Verbose}) {
+        AppendAnsi(*file, file->sPending.c_str());
+        file->sPending.clear();
+    }
     m_Main.hFile.reset();
     m_Verbose.hFile.reset();
 }
@@ -223,7 +240,7 @@ void CCmpLog2::WriteEntry(unsigned mode, int type, const wchar_t* source, int li
     const wchar_t* marker = MarkerFor(type);
 
     if (toMain && m_Main.hFile.valid())
-        AppendAnsi(m_Main, (std::wstring(marker) + message).c_str());
+        AppendEntry(m_Main, std::wstring(marker) + message);
     if (!m_Verbose.hFile.valid())
         return;
     if (verboseHeader) {
@@ -232,8 +249,8 @@ void CCmpLog2::WriteEntry(unsigned mode, int type, const wchar_t* source, int li
         wchar_t header[1024];
         _snwprintf(header, 1024, L"[%ls]::%ls[%d] %ls", time, SourceName(source), line, marker);
         header[1023] = L'\0';
-        AppendAnsi(m_Verbose, (std::wstring(header) + message).c_str());
+        AppendEntry(m_Verbose, std::wstring(header) + message);
     } else if (verboseContinue) {
-        AppendAnsi(m_Verbose, (std::wstring(marker) + message).c_str());
+        AppendEntry(m_Verbose, std::wstring(marker) + message);
     }
 }

@@ -9,6 +9,7 @@
 #include "win_handle.h"
 
 #include <cstdarg>
+#include <string>
 
 class CCmpLog2 {
 public:
@@ -34,6 +35,9 @@ public:
         UniqueHandle hFile;
         wchar_t szPath[kPathChars] = L"";
         AppendLock lock;
+        // An entry's start that waits for the rest of its line ("... "
+        // waits for "Done."), so that the whole line is one write.
+        std::wstring sPending;
     };
 
     CCmpLog2();

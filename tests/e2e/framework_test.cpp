@@ -445,8 +445,8 @@ std::vector<std::wstring> FilesIn(const std::wstring& folder)
 
 // A legacy installation that fails after it copied, replaced and scheduled
 // files, wrote registry values and created its service takes back what it
-// did, one log line per step: the machine's services, files and restart
-// queue are as before. The registry values stay, and the log says so.
+// did, one log line per step: the machine's services, files, registry and
+// restart queue are as before.
 TEST_F(FrameworkPlugin, FailedLegacyInstallationUndoesWhatItDid)
 {
     const std::wstring drivers = SystemRoot() + L"\\system32\\drivers";
@@ -480,8 +480,9 @@ TEST_F(FrameworkPlugin, FailedLegacyInstallationUndoesWhatItDid)
     const size_t reason = verbose.find("    - CopyFileW(" + Narrow(s.PathOf(L"tzre2emissing.sys")) + ", ");
     const size_t undone = verbose.find(
         "    - Undone: deleted service TzrE2eLegacy, which this installation created\r\n"
-        "    - Kept: the registry values of section DefaultInstall, written through SetupAPI, which keeps no record "
-        "to undo them\r\n"
+        "    - Undone: removed registry value HKLM\\Software\\TzrE2eLegacy\\Name, which this installation wrote\r\n"
+        "    - Undone: removed registry value HKLM\\Software\\TzrE2eLegacy\\Installed, which this installation wrote\r\n"
+        "    - Undone: removed registry key HKLM\\Software\\TzrE2eLegacy, which this installation created\r\n"
         "    - Undone: unscheduled the restart operation on " + d + "\\tzr");
     EXPECT_NE(std::string::npos, reason) << verbose;
     EXPECT_LT(reason, undone) << verbose;
@@ -496,7 +497,7 @@ TEST_F(FrameworkPlugin, FailedLegacyInstallationUndoesWhatItDid)
     EXPECT_EQ("busy driver", ReadFileBytes(drivers + L"\\tzre2ebusy.sys"));
     EXPECT_EQ(filesBefore, FilesIn(drivers)) << "no copy or kept file left beside the drivers";
     EXPECT_EQ(pendingBefore, PendingRenames()) << "nothing left to happen at the restart";
-    EXPECT_EQ(1u, RegistryDword(kLegacyKey, L"Installed")) << "registry values stay";
+    EXPECT_FALSE(RegistryKeyExists(kLegacyKey)) << "nor its registry values";
 }
 
 // A Plug and Play driver for the scenario's test device: a catalog, one

@@ -232,6 +232,13 @@ struct NewDevCall {
     DWORD flags;
 };
 std::vector<NewDevCall> g_calls;
+// The stand-in newdev binds no device: its success is taken as the binding
+// it stands for.
+BOOL WINAPI BindsAsAnswered(const wchar_t*, const wchar_t*)
+{
+    return TRUE;
+}
+
 BOOL WINAPI FakeUpdateDriver(HWND, LPCWSTR id, LPCWSTR inf, DWORD flags, PBOOL restart)
 {
     g_calls.push_back({id, inf, flags});
@@ -268,9 +275,7 @@ TEST_F(PnPDriverInstall, OneOfTwoIdsFailingKeepsTheOthersRestartRequest)
 {
     WriteInf(L"driver.inf", kStagingInf);
     WriteFileBytes(Package(L"drv.sys"), "drv");
-    // The stand-in newdev binds no device: its success is taken as the
-    // binding it stands for.
-    CWin2000PnPDriver::OverrideBindingCheckForTest([](const wchar_t*) { return 1; });
+    driverapi::OverrideForTest(driverapi::kTzrRunsPackageDriver, reinterpret_cast<void*>(&BindsAsAnswered));
     CWin2000PnPDriver driver(L"driver.inf", 1);
     driver.AddHardwareId(L"TZR\\RESTARTS");
     driver.AddHardwareId(L"TZR\\FAILS");
@@ -298,7 +303,7 @@ TEST_F(PnPDriverInstall, OneOfTwoIdsFailingKeepsTheOthersRestartRequest)
     EXPECT_EQ(0, fine.IsRebootNeeded());
     ASSERT_EQ(1u, g_calls.size());
     EXPECT_EQ(0u, g_calls[0].flags);
-    CWin2000PnPDriver::OverrideBindingCheckForTest(nullptr);
+    driverapi::OverrideForTest(driverapi::kTzrRunsPackageDriver, nullptr);
 }
 
 TEST_F(PnPDriverInstall, AnInfThatCannotBeStagedIsNeverOffered)
