@@ -1,6 +1,7 @@
 #include "flash_component.h"
 
 #include "flash_engine.h"
+#include "install_record.h"
 #include "process_log.h"
 
 #include <cstring>
@@ -83,9 +84,37 @@ unsigned FlashComponent::CheckInstallationState()
         const EngineGuard guard;
         packageDefinitionFile = name;
     }
-    const unsigned state = InstallStateOf(runCheckSequence());
+    m_checkCode = runCheckSequence();
+    const unsigned state = InstallStateOf(m_checkCode);
+    // The host's per-controller outcomes and the lasting record start from
+    // what this check found.
+    {
+        const EngineGuard guard;
+        resetControllerOutcomes(deviceCollection);
+    }
+    if (state != kStateCannotInstall && !discoveryFlag)
+        refreshInstallRecord(PackageName(), packageVersion, controllerOutcomes());
     LogPrint(kLogVerbose, "FlashComponent::Checking Installation state Ends\n");
     return state;
+}
+
+std::wstring FlashComponent::StateReason() const
+{
+    const EngineGuard guard;
+    std::wstring reason(stateReason.size(), L'\0');
+    const int n = MultiByteToWideChar(CP_ACP, 0, stateReason.data(), static_cast<int>(stateReason.size()),
+                                      &reason[0], static_cast<int>(reason.size()));
+    reason.resize(n > 0 ? static_cast<size_t>(n) : 0);
+    return reason;
+}
+
+std::wstring FlashComponent::PackageName()
+{
+    wchar_t name[256] = L"";
+    if (!GetName(name, 256, L"en"))
+        return std::wstring();
+    name[255] = L'\0';
+    return name;
 }
 
 int FlashComponent::GetCurrentVersion(wchar_t* message, unsigned capacity)
@@ -117,6 +146,10 @@ int FlashComponent::GetCurrentVersion(wchar_t* message, unsigned capacity)
 
 unsigned FlashComponent::Installation(unsigned, ULONG_PTR, wchar_t* message, int, const wchar_t*)
 {
+    // Both component logs frame the installation as the driver road does.
+    m_pLog->Write(CCmpLog2::kBothContinue, CCmpLog2::kPlain, nullptr, 0, L"Initiating installation... ");
+    m_pLog->Write(CCmpLog2::kMainOnly, CCmpLog2::kPlain, nullptr, 0, L"\r\n");
+    m_pLog->Write(CCmpLog2::kVerboseContinue, CCmpLog2::kPlain, nullptr, 0, L"Type=FIRMWARE\r\n");
     LogPrint(kLogVerbose, "FlashComponent::Installation initiated.\n");
     unsigned code = kFlashError;
     try {
@@ -128,6 +161,13 @@ unsigned FlashComponent::Installation(unsigned, ULONG_PTR, wchar_t* message, int
     if (message)
         wcscat(message, ResultLine(code));
     const unsigned result = ResultOf(code);
+    if (code == kFlashDone || code == kFlashDoneNoReboot)
+        recordInstallation(PackageName(), packageVersion, result == 2, controllerOutcomes());
+    const wchar_t* outcome = result == 1   ? L"Installation succeeded.\r\n"
+                             : result == 2 ? L"Installation succeeded; a restart is needed.\r\n"
+                             : result == 3 ? L"Discovery report written.\r\n"
+                                           : L"Installation failed.\r\n";
+    m_pLog->Write(CCmpLog2::kBothContinue, CCmpLog2::kPlain, nullptr, 0, L"%ls", outcome);
     LogPrint(kLogVerbose, "FlashComponent::Installation completed.\n");
     return result;
 }

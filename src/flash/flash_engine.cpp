@@ -18,6 +18,7 @@ char discoveryFile[1024] = "";
 std::string packageVersion;
 std::string packageDefinitionFile;
 unsigned char sequenceDone = 0;
+std::string stateReason;
 
 namespace {
 
@@ -36,6 +37,8 @@ unsigned runCheckSteps()
     if (parseCommandLine() != 0)
         return kFlashNoCommandLine;
     LogPrint(kLogVerbose, "parsing commandline parameters completed.\n");
+    if (!checkVendorTool())
+        return kFlashError;
 
     // No command of the vendor tool runs while another process writes
     // firmware on this machine.
@@ -161,5 +164,6 @@ void resetEngineState()
     forceFlag = downgradeFlag = rewriteFlag = silentFlag = discoveryFlag = sequenceDone = 0;
     std::string().swap(packageVersion);
     std::string().swap(packageDefinitionFile);
+    std::string().swap(stateReason);
     LogSetVerboseLevel(0);
 }

@@ -26,6 +26,7 @@ extern char discoveryFile[1024];                  // the discovery report's path
 extern std::string packageVersion;                // firmware version the package carries
 extern std::string packageDefinitionFile;         // the package definition the component found, or ""
 extern unsigned char sequenceDone;                // the check sequence has counted once
+extern std::string stateReason;                   // why the check sequence could not decide, or ""
 
 // --- Threads and processes ----------------------------------------------
 
@@ -113,6 +114,9 @@ std::wstring packageToolPath();
 // folder that is neither the host's folder nor the current directory (which
 // Windows' own search would try first); "" when there is none.
 std::wstring vendorToolPath();
+// True when vendorToolPath finds a tool; else stateReason names the tool and
+// where it was looked for, in the process log and the component's main log.
+bool checkVendorTool();
 // Runs a command line of the vendor tool (see runCommand) by the full path
 // of vendorToolPath, and writes the process-log line of a run that failed,
 // of the tool it started and of output it cut. An answer in UTF-16 is

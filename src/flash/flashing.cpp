@@ -2,6 +2,7 @@
 // report written instead when the host asks for one.
 #include "flash_engine.h"
 
+#include "controller_outcomes.h"
 #include "process_log.h"
 #include "run_command.h"
 #include "text_util.h"
@@ -176,6 +177,7 @@ unsigned flashFirmware()
     MachineFlashLock machine;
     if (!takeMachine(machine, FlashActivity::kFlash))
         return kFlashBusy;
+    resetControllerOutcomes(deviceCollection);  // the host's per-controller outcomes
 
     unsigned result = kFlashError;
     bool failed = false;
@@ -189,6 +191,7 @@ unsigned flashFirmware()
         if (n < 0 || static_cast<size_t>(n) >= sizeof command) {
             LogPrint(kLogVerbose, "FW flash failed on Controller ID: %d: image name too long\n", id);
             recordFlash(device, image, "not flashed: the image name is too long for the command");
+            noteFlashOutcome(device, kOutcomeNotWritten, packageVersion, "the image name is too long for the command");
             failed = true;
             continue;
         }
@@ -199,17 +202,20 @@ unsigned flashFirmware()
             // a skip, or the host would hear success.
             LogPrint(kLogVerbose, "Failed to execute command\n");
             recordFlash(device, image, "not flashed: the tool did not start");
+            noteFlashOutcome(device, kOutcomeNotWritten, packageVersion, "the tool did not start");
             failed = true;
             continue;
         }
         if (containsSuccessText(output)) {
             LogPrint(kLogVerbose, "FW flash successful on Controller ID: %d\n", id);
             recordFlash(device, image, "success");
+            noteFlashOutcome(device, kOutcomeWritten, packageVersion, output);
             result = kFlashDone;
         } else {
             LogPrint(kLogVerbose, "FW flash failed on Controller ID: %d\n", id);
             logLastLines(output);
             recordFlash(device, image, "failed");
+            noteFlashOutcome(device, kOutcomeFailed, packageVersion, output);
             failed = true;
         }
     }
