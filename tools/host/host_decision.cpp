@@ -26,9 +26,42 @@ InstallDecision DecideInstall(bool stateKnown, unsigned state)
     }
 }
 
+namespace {
+
+// A failed Install whose result line (the message's last line) begins and
+// ends so is not a failure of the package.
+struct FailureRow {
+    const wchar_t* begins;
+    const wchar_t* ends;
+    unsigned exitCode;
+};
+
+const FailureRow kFailureRows[] = {
+    {L"", kAnotherInstallLine, kExitAnotherInstall},
+    // The machine changed since the install state was read: nothing was written.
+    {L"Controller ", L"Ask the install state again.\r\n", kExitAnotherInstall},
+};
+
+// The message's last line with its line end.
+std::wstring LastLine(const std::wstring& message)
+{
+    const size_t end = message.size() >= 2 ? message.size() - 2 : 0;
+    const size_t previous = end == 0 ? std::wstring::npos : message.rfind(L"\r\n", end - 1);
+    return previous == std::wstring::npos ? message : message.substr(previous + 2);
+}
+
+bool Matches(const std::wstring& line, const FailureRow& row)
+{
+    const std::wstring begins = row.begins;
+    const std::wstring ends = row.ends;
+    return line.size() >= begins.size() + ends.size() && line.compare(0, begins.size(), begins) == 0 &&
+           line.compare(line.size() - ends.size(), ends.size(), ends) == 0;
+}
+
+}  // namespace
+
 unsigned ExitCodeForInstall(unsigned result, const std::wstring& message)
 {
-    const std::wstring another = kAnotherInstallLine;
     switch (result) {
     case 1:  // installed
     case 3:  // discovery report written, nothing flashed
@@ -36,11 +69,13 @@ unsigned ExitCodeForInstall(unsigned result, const std::wstring& message)
     case 2:
         return kExitRebootRequired;
     default:
-        return message.size() >= another.size() &&
-                       message.compare(message.size() - another.size(), another.size(), another) == 0
-                   ? kExitAnotherInstall
-                   : kExitInstallFailed;
+        break;
     }
+    const std::wstring line = LastLine(message);
+    for (const FailureRow& row : kFailureRows)
+        if (Matches(line, row))
+            return row.exitCode;
+    return kExitInstallFailed;
 }
 
 const char* ExitMeaning(unsigned exitCode)
@@ -54,6 +89,7 @@ const char* ExitMeaning(unsigned exitCode)
     case kExitNewerInstalled: return "a newer version is installed";
     case kExitLoadFailed: return "the plug-in cannot be loaded";
     case kExitUsage: return "bad command line";
+    case kExitResultNotWritten: return "the result file cannot be written";
     default: return "unknown";
     }
 }

@@ -11,6 +11,7 @@ enum HostExit : unsigned {
     kExitInstallFailed = 1603,       // ERROR_INSTALL_FAILURE
     kExitAnotherInstall = 1618,      // ERROR_INSTALL_ALREADY_RUNNING
     kExitLoadFailed = 1619,          // ERROR_INSTALL_PACKAGE_OPEN_FAILED
+    kExitResultNotWritten = 1622,    // ERROR_INSTALL_LOG_FAILURE: the --result file cannot be written
     kExitNewerInstalled = 1638,      // ERROR_PRODUCT_VERSION
     kExitUsage = 1639,               // ERROR_INVALID_COMMAND_LINE
     kExitRebootRequired = 3010,      // ERROR_SUCCESS_REBOOT_REQUIRED
@@ -31,6 +32,7 @@ struct InstallDecision {
 // plug-in left no state code.
 InstallDecision DecideInstall(bool stateKnown, unsigned state);
 // Install's result and the message buffer's text after it: a failure whose
-// text ends with kAnotherInstallLine is a machine that is busy, not broken.
+// last line is one of the flash engine's "busy" lines is a machine to retry
+// later, not a broken one (one row each in host_decision.cpp).
 unsigned ExitCodeForInstall(unsigned result, const std::wstring& message);
 const char* ExitMeaning(unsigned exitCode);

@@ -24,6 +24,8 @@ TEST(HostDecision, ExitCodeFromInstallsAnswer)
         {2, busy, 3010},                  // a success is a success, whatever the text
         {3, L"Discovery Successful\r\n", 0},
         {7, L"", 1603},
+        {0, L"Controller 2: 2.4.9 when the state was read, 2.4.10 now; nothing is written. Ask the install state again.\r\n", 1618},
+        {0, L"Controller 2: 2.4.9 when the state was read. Ask the install state again.\r\nError\r\n", 1603},
     };
     for (const auto& c : cases)
         EXPECT_EQ(c.exitCode, ExitCodeForInstall(c.result, c.message)) << c.result << " " << c.message.size();
