@@ -671,7 +671,7 @@ bool WriteResultFile(const std::wstring& path, const std::string& text, std::wst
 std::wstring PrepareResultFile(const std::wstring& path)
 {
     SetLastError(0xdeadbeef);
-    if (!DeleteFileW(path.c_str()) && GetLastError() != ERROR_FILE_NOT_FOUND)
+    if (!DeleteFileW(path.c_str()) && GetLastError() != ERROR_FILE_NOT_FOUND && GetLastError() != ERROR_PATH_NOT_FOUND)
         return L"cannot remove the older result file " + path + L" (" + ErrorText(GetLastError()) + L")";
     std::wstring problem;
     if (!WriteResultFile(path, std::string(), problem))
@@ -691,8 +691,10 @@ unsigned Finish(const Options& options, Outcome& o)
             o.exitCode = kExitResultNotWritten;
         }
     }
-    if (!o.error.empty())
+    if (!o.error.empty()) {
         fwprintf(stderr, L"tzrhost: %ls\n", o.error.c_str());
+        fflush(stderr);
+    }
     if (options.json)
         Out(JsonReport(options, o));
     else if (o.loaded)
