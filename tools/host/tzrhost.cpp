@@ -807,7 +807,11 @@ unsigned Run(int argc, wchar_t** argv)
     if (!plugin)
         return Fail(options, o, kExitLoadFailed,
                     L"cannot load " + o.dllPath + L" (error " + std::to_wstring(GetLastError()) + L")");
-    o.pluginVersion = ModuleFileVersion(plugin.get()).c_str();
+    // The version text as the build wrote it, as for the host; a plug-in
+    // without one gives its file version.
+    o.pluginVersion = ModuleProductVersionText(plugin.get()).c_str();
+    if (o.pluginVersion.empty())
+        o.pluginVersion = ModuleFileVersion(plugin.get()).c_str();
     auto getInterfaceVersion =
         reinterpret_cast<GetInterfaceVersionFn>(reinterpret_cast<void*>(GetProcAddress(plugin.get(), "GetInterfaceVersion")));
     auto getProperty = reinterpret_cast<GetPropertyFn>(reinterpret_cast<void*>(GetProcAddress(plugin.get(), "GetProperty")));
