@@ -92,7 +92,11 @@ unsigned FlashComponent::CheckInstallationState()
         const EngineGuard guard;
         resetControllerOutcomes(deviceCollection);
     }
-    if (state != kStateCannotInstall && !discoveryFlag)
+    // Only an inventory that decided says how the machine is: not a command
+    // line that could not be read, a busy machine or a missing tool.
+    const bool decided = m_checkCode == kFlashUpgrade || m_checkCode == kFlashRewrite ||
+                         m_checkCode == kFlashDowngrade || m_checkCode == kFlashNoDevice;
+    if (decided && !discoveryFlag)
         refreshInstallRecord(PackageName(), packageVersion, controllerOutcomes());
     LogPrint(kLogVerbose, "FlashComponent::Checking Installation state Ends\n");
     return state;

@@ -79,6 +79,8 @@ TEST(Product, InstallFlashesEveryMarkedControllerInOrder)
         "Executing cmd: mnv_cli.exe 2 flash -o hba -f fw.bin -c 1 -s 1",
         "FW flash successful on Controller ID: 2",
         "Controller 2 (Veyra KB118m-t Mk3+ Boot Controller, firmware 2.4.10): image fw.bin: success",
+        // The package definition names no package: no record to key.
+        "Install record not written: the package has no name or no controller was written",
         "FlashComponent::Installation completed.",
     };
     // The same record per controller in the component's main log.

@@ -127,6 +127,7 @@ const char* PropertyName(unsigned id)
     case 6: return "silent install";
     case 7: return "silent update";
     case 8: return "downgrade";
+    case kControllersProperty: return "controllers";
     default: return "unknown";
     }
 }
