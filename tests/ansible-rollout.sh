@@ -19,7 +19,8 @@ work="$WINEPREFIX/drive_c/tzr-tests/ansible_rollout"
 work_win='C:\tzr-tests\ansible_rollout'
 rm -rf "$work"
 mkdir -p "$work/objects"
-trap 'rm -rf "$work"' EXIT
+# The recordings' installations leave the install record: it goes too.
+trap '"$WINE" reg delete "HKLM\\SOFTWARE\\TZR\\NVMeBootController\\Packages" /f >/dev/null 2>&1; rm -rf "$work"' EXIT
 
 # Recorded answers of the host: NAME SCENARIO (the simulator's controllers).
 record() {
