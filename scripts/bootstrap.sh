@@ -12,6 +12,9 @@ packages=(
   clang libclang-rt-14-dev
   dpkg-dev xz-utils ca-certificates
   zip unzip openssl
+  # the rollout example run by ansible-playbook, the host's JSON checked
+  # against its schema; python3-winrm is what the example needs for WinRM
+  ansible python3-jsonschema python3-winrm
   "$@"
 )
 

@@ -1,6 +1,7 @@
 #include "flash_component.h"
 
 #include "flash_engine.h"
+#include "install_record.h"
 #include "process_log.h"
 
 #include "install_state_record.h"
@@ -106,11 +107,39 @@ unsigned FlashComponent::CheckInstallationState(std::wstring* message)
         packageDefinitionFile = name;
     }
     std::string note;
-    const unsigned state = InstallStateOf(runCheckSequence(&note));
+    m_checkCode = runCheckSequence(&note);
+    const unsigned state = InstallStateOf(m_checkCode);
     if (message)
         *message = fromAnsi(note);
+    // The host's per-controller outcomes and the lasting record start from
+    // what this check found.
+    {
+        const EngineGuard guard;
+        resetControllerOutcomes(deviceCollection);
+    }
+    // Only an inventory that decided says how the machine is: not a command
+    // line that could not be read, a busy machine or a missing tool.
+    const bool decided = m_checkCode == kFlashUpgrade || m_checkCode == kFlashRewrite ||
+                         m_checkCode == kFlashDowngrade || m_checkCode == kFlashNoDevice;
+    if (decided && !discoveryFlag)
+        refreshInstallRecord(PackageName(), packageVersion, controllerOutcomes());
     LogPrint(kLogVerbose, "FlashComponent::Checking Installation state Ends\n");
     return state;
+}
+
+std::wstring FlashComponent::StateReason() const
+{
+    const EngineGuard guard;
+    return fromAnsi(engineNote);
+}
+
+std::wstring FlashComponent::PackageName()
+{
+    wchar_t name[256] = L"";
+    if (!GetName(name, 256, L"en"))
+        return std::wstring();
+    name[255] = L'\0';
+    return name;
 }
 
 int FlashComponent::GetCurrentVersion(wchar_t* message, unsigned capacity)
@@ -142,6 +171,10 @@ int FlashComponent::GetCurrentVersion(wchar_t* message, unsigned capacity)
 
 unsigned FlashComponent::Installation(unsigned, ULONG_PTR, wchar_t* message, int, const wchar_t*)
 {
+    // Both component logs frame the installation as the driver road does.
+    m_pLog->Write(CCmpLog2::kBothContinue, CCmpLog2::kPlain, nullptr, 0, L"Initiating installation... ");
+    m_pLog->Write(CCmpLog2::kMainOnly, CCmpLog2::kPlain, nullptr, 0, L"\r\n");
+    m_pLog->Write(CCmpLog2::kVerboseContinue, CCmpLog2::kPlain, nullptr, 0, L"Type=FIRMWARE\r\n");
     LogPrint(kLogVerbose, "FlashComponent::Installation initiated.\n");
     unsigned code = kFlashError;
     try {
@@ -157,6 +190,13 @@ unsigned FlashComponent::Installation(unsigned, ULONG_PTR, wchar_t* message, int
             wcscat(message, ResultLine(code));
     }
     const unsigned result = ResultOf(code);
+    if (code == kFlashDone || code == kFlashDoneNoReboot)
+        recordInstallation(PackageName(), packageVersion, result == 2, controllerOutcomes());
+    const wchar_t* outcome = result == 1   ? L"Installation succeeded.\r\n"
+                             : result == 2 ? L"Installation succeeded; a restart is needed.\r\n"
+                             : result == 3 ? L"Discovery report written.\r\n"
+                                           : L"Installation failed.\r\n";
+    m_pLog->Write(CCmpLog2::kBothContinue, CCmpLog2::kPlain, nullptr, 0, L"%ls", outcome);
     LogPrint(kLogVerbose, "FlashComponent::Installation completed.\n");
     return result;
 }

@@ -40,6 +40,8 @@ unsigned runCheckSteps()
     if (parseCommandLine() != 0)
         return kFlashNoCommandLine;
     LogPrint(kLogVerbose, "parsing commandline parameters completed.\n");
+    if (!checkVendorTool())
+        return kFlashError;
 
     // No command of the vendor tool runs while another process writes
     // firmware on this machine.

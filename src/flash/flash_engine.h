@@ -134,6 +134,9 @@ std::wstring packageToolPath();
 // folder that is neither the host's folder nor the current directory (which
 // Windows' own search would try first); "" when there is none.
 std::wstring vendorToolPath();
+// True when vendorToolPath finds a tool; else engineNote names the tool and
+// where it was looked for, in the process log and the component's main log.
+bool checkVendorTool();
 // Runs a command line of the vendor tool (see runCommand) by the full path
 // of vendorToolPath, and writes the process-log line of a run that failed,
 // of the tool it started and of output it cut. An answer in UTF-16 is

@@ -3,6 +3,7 @@
 #include "flash_engine.h"
 
 #include "install_state_record.h"
+#include "controller_outcomes.h"
 #include "process_log.h"
 #include "restart_record.h"
 #include "run_command.h"
@@ -199,6 +200,7 @@ unsigned flashMarked(const std::string& image)
         return kFlashError;
     }
     LogPrint(kLogVerbose, "FW binary file SHA-256: %s\n", sha256.c_str());
+    resetControllerOutcomes(deviceCollection);  // the host's per-controller outcomes
 
     unsigned result = kFlashError;
     bool failed = false, waiting = false;
@@ -220,6 +222,7 @@ unsigned flashMarked(const std::string& image)
         if (n < 0 || static_cast<size_t>(n) >= sizeof command) {
             LogPrint(kLogVerbose, "FW flash failed on Controller ID: %d: image name too long\n", id);
             recordFlash(device, image, "not flashed: the image name is too long for the command");
+            noteFlashOutcome(device, kOutcomeNotWritten, packageVersion, "the image name is too long for the command");
             failed = true;
             continue;
         }
@@ -230,6 +233,7 @@ unsigned flashMarked(const std::string& image)
             // a skip, or the host would hear success.
             LogPrint(kLogVerbose, "Failed to execute command\n");
             recordFlash(device, image, "not flashed: the tool did not start");
+            noteFlashOutcome(device, kOutcomeNotWritten, packageVersion, "the tool did not start");
             failed = true;
             continue;
         }
@@ -237,11 +241,13 @@ unsigned flashMarked(const std::string& image)
             LogPrint(kLogVerbose, "FW flash successful on Controller ID: %d\n", id);
             recordFlash(device, image, "success");
             recordWaiting(device, image, sha256);
+            noteFlashOutcome(device, kOutcomeWritten, packageVersion, output);
             result = kFlashDone;
         } else {
             LogPrint(kLogVerbose, "FW flash failed on Controller ID: %d\n", id);
             logLastLines(output);
             recordFlash(device, image, "failed");
+            noteFlashOutcome(device, kOutcomeFailed, packageVersion, output);
             failed = true;
         }
     }

@@ -8,6 +8,7 @@
 #include "run_command.h"
 #include "text_util.h"
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -140,6 +141,23 @@ std::wstring vendorToolPath()
 {
     const std::wstring own = packageToolPath();
     return own.empty() ? SearchPathForTool() : own;
+}
+
+bool checkVendorTool()
+{
+    if (!vendorToolPath().empty())
+        return true;
+    // Without the tool nothing can be known about the controllers: the
+    // package is broken, which is not the same as "no hardware here".
+    const std::string folder = Ansi(WithoutTrailingSeparator(FullPath(L".")));
+    char reason[1024];
+    snprintf(reason, sizeof reason,
+             "The vendor tool %s is neither in the package folder %s nor in an absolute folder of PATH "
+             "(the host's folder and the current directory are not searched): nothing can be checked or installed",
+             Ansi(kToolFile).c_str(), folder.c_str());
+    engineNote = reason;
+    logRecord("%s", reason);
+    return false;
 }
 
 int runTool(const char* command, std::string& output)

@@ -107,20 +107,18 @@ TEST(FlashEngine, NoControllerIsNotApplicable)
     EXPECT_EQ(expected, EngineLog());
 }
 
-TEST(FlashEngine, MissingToolIsNotApplicable)
+// A package without its tool is broken, not "nothing here": no inventory is
+// tried, the state is 7.
+TEST(FlashEngine, MissingToolCannotBeInstalled)
 {
     Scenario s("flash_missing_tool");
-    const HostResult r = s.Host({L"--property", L"5"});
-    EXPECT_NE(std::string::npos, r.PropertyLine(5).find("result 1  state 6 ")) << r.output;
-    const std::vector<std::string> expected = {
-        "Command: mnv_cli.exe adapter --list ",
-        "cannot create process.",
-        "Failed to execute command: mnv_cli.exe adapter --list",
-        "readKeyFilesFromKXXML: ",
-    };
+    const HostResult r = s.Host({L"--property", L"5"}, {{L"PATH", L"C:\\windows\\system32"}});
+    EXPECT_NE(std::string::npos, r.PropertyLine(5).find("result 1  state 7 ")) << r.output;
     const std::vector<std::string> log = EngineLog();
-    EXPECT_EQ(expected, Between(log, expected.front(), "XML parse failed: "));
-    EXPECT_FALSE(Contains(log, "Querying Boot Controller Device information ID: 1"));
+    EXPECT_TRUE(Contains(log, "The vendor tool mnv_cli.exe is neither in the package folder C:\\tzr-e2e\\flash_missing_tool "
+                              "nor in an absolute folder of PATH (the host's folder and the current directory are "
+                              "not searched): nothing can be checked or installed"));
+    EXPECT_FALSE(Contains(log, "Command: mnv_cli.exe adapter --list "));
 }
 
 TEST(FlashEngine, InventoryQueriesEachControllerInOrderAndSkipsUnknownModels)

@@ -11,11 +11,6 @@ bool StartsWith(const std::wstring& text, const wchar_t* start)
     return text.compare(0, wcslen(start), start) == 0;
 }
 
-bool EndsWith(const std::wstring& text, const std::wstring& end)
-{
-    return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
-}
-
 }  // namespace
 
 InstallDecision DecideInstall(bool stateKnown, unsigned state, const std::wstring& message)
@@ -44,6 +39,40 @@ InstallDecision DecideInstall(bool stateKnown, unsigned state, const std::wstrin
     }
 }
 
+namespace {
+
+// A failed Install whose result line (the message's last line) begins and
+// ends so is not a failure of the package.
+struct FailureRow {
+    std::wstring begins;
+    std::wstring ends;
+    unsigned exitCode;
+};
+
+const FailureRow kFailureRows[] = {
+    {L"", std::wstring(kBusyText) + L"\r\n", kExitAnotherInstall},
+    // The machine changed since the install state was read: nothing was written.
+    {L"Controller ", std::wstring(kAskAgainText) + L"\r\n", kExitAnotherInstall},
+};
+
+// The message's last line with its line end.
+std::wstring LastLine(const std::wstring& message)
+{
+    const size_t end = message.size() >= 2 ? message.size() - 2 : 0;
+    const size_t previous = end == 0 ? std::wstring::npos : message.rfind(L"\r\n", end - 1);
+    return previous == std::wstring::npos ? message : message.substr(previous + 2);
+}
+
+bool Matches(const std::wstring& line, const FailureRow& row)
+{
+    const std::wstring& begins = row.begins;
+    const std::wstring& ends = row.ends;
+    return line.size() >= begins.size() + ends.size() && line.compare(0, begins.size(), begins) == 0 &&
+           line.compare(line.size() - ends.size(), ends.size(), ends) == 0;
+}
+
+}  // namespace
+
 unsigned ExitCodeForInstall(unsigned result, const std::wstring& message)
 {
     switch (result) {
@@ -52,14 +81,14 @@ unsigned ExitCodeForInstall(unsigned result, const std::wstring& message)
         return kExitOk;
     case 2:
         return kExitRebootRequired;
-    default: {
-        // The engine's line is the last one: the busy line, or a line that
-        // ends by asking for the install state again.
-        const bool retry = EndsWith(message, std::wstring(kBusyText) + L"\r\n") ||
-                           EndsWith(message, std::wstring(kAskAgainText) + L"\r\n");
-        return retry ? kExitAnotherInstall : kExitInstallFailed;
+    default:
+        break;
     }
-    }
+    const std::wstring line = LastLine(message);
+    for (const FailureRow& row : kFailureRows)
+        if (Matches(line, row))
+            return row.exitCode;
+    return kExitInstallFailed;
 }
 
 const char* ExitMeaning(unsigned exitCode)
@@ -73,6 +102,7 @@ const char* ExitMeaning(unsigned exitCode)
     case kExitNewerInstalled: return "a newer version is installed";
     case kExitLoadFailed: return "the plug-in cannot be loaded";
     case kExitUsage: return "bad command line";
+    case kExitResultNotWritten: return "the result file cannot be written";
     default: return "unknown";
     }
 }

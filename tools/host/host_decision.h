@@ -11,6 +11,7 @@ enum HostExit : unsigned {
     kExitInstallFailed = 1603,       // ERROR_INSTALL_FAILURE
     kExitAnotherInstall = 1618,      // ERROR_INSTALL_ALREADY_RUNNING
     kExitLoadFailed = 1619,          // ERROR_INSTALL_PACKAGE_OPEN_FAILED
+    kExitResultNotWritten = 1622,    // ERROR_INSTALL_LOG_FAILURE: the --result file cannot be written
     kExitNewerInstalled = 1638,      // ERROR_PRODUCT_VERSION
     kExitUsage = 1639,               // ERROR_INVALID_COMMAND_LINE
     kExitRebootRequired = 3010,      // ERROR_SUCCESS_REBOOT_REQUIRED
