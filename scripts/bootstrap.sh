@@ -18,6 +18,9 @@ packages=(
   # The SBOM is written and checked against CycloneDX's schema in Python.
   python3 python3-jsonschema
   zip unzip openssl
+  # the rollout example run by ansible-playbook, the host's JSON checked
+  # against its schema; python3-winrm is what the example needs for WinRM
+  ansible python3-jsonschema python3-winrm
   "$@"
 )
 

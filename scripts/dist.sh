@@ -72,7 +72,8 @@ cp "$dist/framework_setup.dll" "$dist/examples/driver-package/setup.dll"
 # would run it instead of the vendor's tool.
 mkdir -p "$dist/examples/simulator"
 cp "$build/tools/mnv-sim/mnv_sim.exe" "$root/demo/package/mnv_sim.ini" "$dist/examples/simulator/"
-cp -r "$root/examples/ansible" "$dist/examples/"
+cp -r "$root/examples/ansible" "$root/examples/detection" "$dist/examples/"
+cp "$root/tools/host/tzrhost-result.schema.json" "$dist/"
 
 # CR LF: the texts are read on the Windows servers the files go to.
 crlf() { sed 's/\r\?$/\r/'; }

@@ -4,7 +4,9 @@
 # README cannot drift from the product. Lines of ```sh blocks run in bash
 # from the source folder, after the block's `. scripts/...` line that sets up
 # Wine; lines of ```bat blocks that start with tzrhost.exe are what a Windows
-# server runs, here through Wine. The one change: the package folders
+# server runs, here through Wine, and so are the detection and requirement
+# twins' lines and reg queries (through Wine's cmd.exe, beside copies of the
+# twins and the host). The ansible-playbook line is run by ansible-rollout.sh. The one change: the package folders
 # C:\tzr-demo and C:\tzr-demo-driver become copies of their own under
 # C:\tzr-tests\, so the user's demo folders stay as they are.
 # Usage: readme-commands.sh SOURCE_DIR BUILD_DIR
@@ -25,7 +27,10 @@ assemble_firmware_package "$root" "$build" "$pkgs/tzr-demo"
 add_simulator "$root" "$build" "$pkgs/tzr-demo"
 assemble_driver_package "$root" "$build" "$pkgs/tzr-demo-driver"
 remove_demo_driver
-trap 'remove_demo_driver; rm -rf "$work"' EXIT
+mkdir -p "$pkgs/bin"
+cp "$root/examples/detection/detect.cmd" "$root/examples/detection/requirement.cmd" "$build/tools/host/tzrhost.exe" "$pkgs/bin/"
+record_key='HKLM\SOFTWARE\TZR\NVMeBootController\Packages'
+trap 'remove_demo_driver; "$WINE" reg delete "$record_key" /f >/dev/null 2>&1; rm -rf "$work"' EXIT
 
 # One line per command: the block's language, a tab, the line.
 # Blocks may be indented (inside a list item); so may their lines.
@@ -44,9 +49,19 @@ while IFS=$'\t' read -r lang line; do
       out=$(cd "$work" && bash -c "$setup"$'\n'"$run" 2>&1) && code=0 || code=$?
       ;;
     bat)
-      [[ $line == "tzrhost.exe "* ]] || continue
-      read -ra args <<<"${line//'C:\tzr-demo'/"$pkgs_win"'\tzr-demo'}"
-      out=$("$WINE" "$build/tools/host/tzrhost.exe" "${args[@]:1}" 2>&1) && code=0 || code=$?
+      run=${line//'C:\tzr-demo'/"$pkgs_win"'\tzr-demo'}
+      if [[ $line == "tzrhost.exe "* ]]; then
+        read -ra args <<<"$run"
+        out=$("$WINE" "$build/tools/host/tzrhost.exe" "${args[@]:1}" 2>&1) && code=0 || code=$?
+      elif [[ $line == "detect.cmd "* || $line == "requirement.cmd "* || $line == "reg query "* ]]; then
+        # As typed at a prompt: through a script, so that cmd.exe reads the quotes.
+        printf '@%s\r\n' "$run" >"$pkgs/bin/line.cmd"
+        out=$(cd "$pkgs/bin" && "$WINE" cmd /c line.cmd 2>&1) && code=0 || code=$?
+        # The twins answer on standard output; an empty answer here is a fault.
+        [ $code -ne 0 ] || [ -n "$(echo "$out" | tr -d '\r\n ')" ] || code=1
+      else
+        continue
+      fi
       ;;
     *) continue ;;
   esac

@@ -8,8 +8,8 @@
 namespace driverapi {
 namespace {
 
-const wchar_t* const kLibraryFile[kLibraryCount] = {L"setupapi.dll", L"newdev.dll", L"version.dll", L"advapi32.dll",
-                                                     L"kernel32.dll"};
+const wchar_t* const kLibraryFile[kLibraryCount] = {L"setupapi.dll", L"newdev.dll",   L"version.dll",
+                                                     L"advapi32.dll", L"kernel32.dll", L""};
 
 struct Entry {
     Library library;
@@ -22,6 +22,15 @@ const Entry kEntries[kFunctionCount] = {
     TZR_DRIVER_API(TZR_DRIVER_API_ENTRY)
 #undef TZR_DRIVER_API_ENTRY
 };
+
+// The product's own rows, which no library exports.
+void* OwnAddress(Function f)
+{
+    switch (f) {
+    case kTzrRunsPackageDriver: return reinterpret_cast<void*>(&::TzrRunsPackageDriver);
+    default: return nullptr;
+    }
+}
 
 // Process-wide and touched only from the host's one calling thread. The
 // libraries stay loaded until the process ends: freeing them from the
@@ -37,6 +46,8 @@ void* g_pNoticeContext = nullptr;
 
 HMODULE LoadFromSystemFolder(Library library)
 {
+    if (library == kProduct)
+        return nullptr;
     if (!g_bLibraryTried[library]) {
         g_bLibraryTried[library] = true;
         wchar_t path[MAX_PATH];
@@ -92,7 +103,9 @@ void* Resolve(Function f)
     }
     if (!g_bResolvedTried[f]) {
         g_bResolvedTried[f] = true;
-        if (const HMODULE library = LoadFromSystemFolder(kEntries[f].library))
+        g_pResolved[f] = OwnAddress(f);
+        const HMODULE library = g_pResolved[f] ? nullptr : LoadFromSystemFolder(kEntries[f].library);
+        if (library)
             g_pResolved[f] = reinterpret_cast<void*>(GetProcAddress(library, kEntries[f].name));
     }
     if (!g_pResolved[f])
@@ -123,18 +136,35 @@ bool IsExpectedEnd(Function f, DWORD error)
         return error == ERROR_FILE_NOT_FOUND || error == ERROR_KEY_DOES_NOT_EXIST;  // no driver key
     case kGetFileVersionInfoSizeW:
         return error == ERROR_RESOURCE_DATA_NOT_FOUND || error == ERROR_RESOURCE_TYPE_NOT_FOUND;
+    // What an undo or a record of the state before asks: whether a key,
+    // value, file or service is there at all.
+    case kRegOpenKeyExW:
+    case kRegQueryValueExW:
+    case kRegDeleteValueW:
+    case kRegDeleteTreeW:
+    case kDeleteFileW:
+        return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND || error == ERROR_MORE_DATA;
+    case kOpenServiceW:
+        return error == ERROR_SERVICE_DOES_NOT_EXIST;
+    case kSetupDiOpenDeviceInfoW:
+        return error == ERROR_NO_SUCH_DEVINST;
     default:
         return false;
     }
 }
 
-void NoteFailure(Function f)
+void NoteFailureOf(Function f, DWORD error)
 {
-    const DWORD error = GetLastError();
     if (error == ERROR_SUCCESS || IsExpectedEnd(f, error))
         return;
     const char* name = FunctionName(f);
     driverfail::Provisional(std::wstring(name, name + strlen(name)), error);
+}
+
+void NoteFailure(Function f)
+{
+    const DWORD error = GetLastError();
+    NoteFailureOf(f, error);
     SetLastError(error);
 }
 

@@ -2,10 +2,18 @@
 //
 // setupapi, newdev and version are loaded on first use, from the system
 // folder only, so a product that never touches drivers (the flash component)
-// pays nothing for them at load. The few other system calls a test replaces
-// go through here too, so a test has one way to replace a call. Each function is called through a wrapper of
-// the same name in namespace driverapi; a function that cannot be found
-// answers its failure value with ERROR_PROC_NOT_FOUND.
+// pays nothing for them at load. The other system calls a test replaces (the
+// install journal's file, registry and service calls among them) go through
+// here too, and so does the one check of the product's own that a test must
+// answer for a stand-in newdev (whether a device runs the package's driver):
+// a test has this one way to replace a call. Each function is called through
+// a wrapper of the same name in namespace driverapi; a function that cannot be
+// found answers its failure value with ERROR_PROC_NOT_FOUND.
+//
+// A row's failure value is what the function answers when it fails, and the
+// thread's last error says why; a registry row's is kNotSuccess instead: the
+// call answers its error itself (any result but ERROR_SUCCESS) and sets no
+// last error.
 //
 // Wine implements some of these as stubs that raise an exception nothing can
 // continue from. On Wine (ntdll exports wine_get_version) those answer their
@@ -52,6 +60,7 @@
     X(kSetupApi, SetupGetIntField, FALSE, false)                                      \
     X(kSetupApi, SetupGetLineCountW, -1, false)                                       \
     X(kSetupApi, SetupEnumInfSectionsW, FALSE, false)                                 \
+    X(kSetupApi, SetupOpenAppendInfFileW, FALSE, false)                               \
     X(kSetupApi, SetupInstallFromInfSectionW, FALSE, false)                           \
     X(kSetupApi, SetupInstallServicesFromInfSectionW, FALSE, false)                   \
     /* device nodes and driver installation */                                       \
@@ -70,6 +79,8 @@
     X(kSetupApi, SetupDiRegisterDeviceInfo, FALSE, false)                             \
     X(kSetupApi, SetupDiCallClassInstaller, FALSE, false)                             \
     X(kSetupApi, SetupDiRemoveDevice, FALSE, false)                                   \
+    X(kSetupApi, SetupUninstallOEMInfW, FALSE, false)                                 \
+    X(kSetupApi, SetupDiOpenDeviceInfoW, FALSE, false)                                \
     /* what a device runs after an installation */                                  \
     X(kSetupApi, SetupDiGetDeviceInstanceIdW, FALSE, false)                           \
     X(kSetupApi, SetupDiOpenDevRegKey, INVALID_HANDLE_VALUE, false)                   \
@@ -77,15 +88,38 @@
     X(kVersion, GetFileVersionInfoSizeW, 0, false)                                    \
     X(kVersion, GetFileVersionInfoW, FALSE, false)                                    \
     X(kVersion, VerQueryValueW, FALSE, false)                                         \
-    /* services, registry and disk space: here so that tests may replace them */      \
+    /* services, registry, files and disk space: here so that tests may replace them */ \
     X(kAdvApi, OpenSCManagerW, nullptr, false)                                        \
     X(kAdvApi, OpenServiceW, nullptr, false)                                          \
-    X(kAdvApi, RegOpenKeyExW, ERROR_PROC_NOT_FOUND, false)                            \
-    X(kKernel, GetDiskFreeSpaceExW, FALSE, false)
+    X(kAdvApi, DeleteService, FALSE, false)                                           \
+    X(kAdvApi, RegOpenKeyExW, kNotSuccess, false)                                     \
+    X(kAdvApi, RegCreateKeyExW, kNotSuccess, false)                                   \
+    X(kAdvApi, RegQueryValueExW, kNotSuccess, false)                                  \
+    X(kAdvApi, RegSetValueExW, kNotSuccess, false)                                    \
+    X(kAdvApi, RegDeleteValueW, kNotSuccess, false)                                   \
+    X(kAdvApi, RegDeleteTreeW, kNotSuccess, false)                                    \
+    X(kKernel, GetDiskFreeSpaceExW, FALSE, false)                                     \
+    X(kKernel, CreateFileW, INVALID_HANDLE_VALUE, false)                              \
+    X(kKernel, WriteFile, FALSE, false)                                               \
+    X(kKernel, DeleteFileW, FALSE, false)                                             \
+    X(kKernel, MoveFileExW, FALSE, false)                                             \
+    /* the product's own: whether the devices of an id run the staged INF */          \
+    X(kProduct, TzrRunsPackageDriver, FALSE, false)
+
+// Whether every device reporting hardwareId runs the driver of stagedInf (as
+// copied to the system's INF folder); FALSE with the reason naming the first
+// that does not. In the table so that a test of a stand-in newdev, which
+// binds nothing, answers it too.
+BOOL WINAPI TzrRunsPackageDriver(const wchar_t* hardwareId, const wchar_t* stagedInf);
 
 namespace driverapi {
 
-enum Library { kSetupApi, kNewDev, kVersion, kAdvApi, kKernel, kLibraryCount };
+// kProduct: a function of the product itself, reached at its own address.
+enum Library { kSetupApi, kNewDev, kVersion, kAdvApi, kKernel, kProduct, kLibraryCount };
+
+// The failure value of a call that answers its error as its result.
+struct NotSuccess {};
+constexpr NotSuccess kNotSuccess{};
 
 enum Function {
 #define TZR_DRIVER_API_ENUM(dll, name, failure, stub) k##name,
@@ -127,6 +161,8 @@ bool IsExpectedEnd(Function f, DWORD error);
 // is provisional: a caller that says more in its own words replaces it, so
 // a call path that says nothing still leaves the call's own reason.
 void NoteFailure(Function f);
+// The same for a call that answered its error.
+void NoteFailureOf(Function f, DWORD error);
 
 #define TZR_DRIVER_API_WRAPPER(dll, name, failure, stub)                                  \
     template <typename... Args>                                                           \
@@ -134,20 +170,29 @@ void NoteFailure(Function f);
     {                                                                                     \
         using Fn = decltype(&::name);                                                     \
         using R = decltype(std::declval<Fn>()(std::forward<Args>(args)...));              \
+        constexpr bool answersError = std::is_same<std::decay_t<decltype(failure)>, NotSuccess>::value; \
         Fn fn = reinterpret_cast<Fn>(Resolve(k##name));                                   \
-        if (!fn) {                                                                        \
-            NoteFailure(k##name);                                                         \
-            return static_cast<R>(failure);                                               \
-        }                                                                                 \
-        if constexpr (std::is_void<R>::value) {                                           \
-            return fn(std::forward<Args>(args)...);                                       \
+        if constexpr (answersError) {                                                     \
+            /* Resolve set why the call cannot be made. */                                \
+            const R status = fn ? fn(std::forward<Args>(args)...) : static_cast<R>(GetLastError()); \
+            if (status != ERROR_SUCCESS)                                                  \
+                NoteFailureOf(k##name, static_cast<DWORD>(status));                       \
+            return status;                                                                \
         } else {                                                                          \
-            /* A count of 0 may be an answer: only a set error is a failure. */           \
-            SetLastError(ERROR_SUCCESS);                                                  \
-            const R result = fn(std::forward<Args>(args)...);                             \
-            if (result == static_cast<R>(failure))                                        \
+            if (!fn) {                                                                    \
                 NoteFailure(k##name);                                                     \
-            return result;                                                                \
+                return static_cast<R>(failure);                                           \
+            }                                                                             \
+            if constexpr (std::is_void<R>::value) {                                       \
+                return fn(std::forward<Args>(args)...);                                   \
+            } else {                                                                      \
+                /* A count of 0 may be an answer: only a set error is a failure. */       \
+                SetLastError(ERROR_SUCCESS);                                              \
+                const R result = fn(std::forward<Args>(args)...);                         \
+                if (result == static_cast<R>(failure))                                    \
+                    NoteFailure(k##name);                                                 \
+                return result;                                                            \
+            }                                                                             \
         }                                                                                 \
     }
 TZR_DRIVER_API(TZR_DRIVER_API_WRAPPER)

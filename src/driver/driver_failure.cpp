@@ -10,7 +10,8 @@ namespace {
 std::wstring g_sReason;
 bool g_bHeld = false;
 bool g_bProvisional = false;
-std::wstring g_sNotes;
+std::vector<std::wstring> g_vNotes;
+int g_nKept = 0;
 
 struct SetupApiError {
     DWORD code;
@@ -54,12 +55,16 @@ const SetupApiError kSetupApiErrors[] = {
 
 void Hold(std::wstring reason, bool provisional = false)
 {
+    if (g_nKept > 0)
+        return;
     if (g_bHeld && (provisional || !g_bProvisional))
         return;
     g_sReason = std::move(reason);
     g_bHeld = true;
     g_bProvisional = provisional;
 }
+
+}  // namespace
 
 std::wstring CallReason(const std::wstring& call, DWORD error)
 {
@@ -72,24 +77,32 @@ std::wstring CallReason(const std::wstring& call, DWORD error)
     return reason;
 }
 
-}  // namespace
+KeepReason::KeepReason()
+{
+    ++g_nKept;
+}
+
+KeepReason::~KeepReason()
+{
+    --g_nKept;
+}
 
 void Reset()
 {
     g_sReason.clear();
     g_bHeld = false;
     g_bProvisional = false;
-    g_sNotes.clear();
+    g_vNotes.clear();
 }
 
 void Note(const std::wstring& line)
 {
-    g_sNotes += L"    - " + line + L"\r\n";
+    g_vNotes.push_back(line);
 }
 
-std::wstring NoteLines()
+const std::vector<std::wstring>& Notes()
 {
-    return g_sNotes;
+    return g_vNotes;
 }
 
 int Call(const std::wstring& call)

@@ -13,6 +13,7 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 namespace driverfail {
 
@@ -31,6 +32,20 @@ void Provisional(const std::wstring& call, DWORD error);
 // Records a refusal of input, said in full ("file name NUL ... refused").
 int Refused(const std::wstring& what);
 
+// "<call> failed: error 0x%08X (<system's text>)", the one form every
+// failed call is told in, as a reason or as a line beside it.
+std::wstring CallReason(const std::wstring& call, DWORD error);
+
+// While one lives, nothing becomes the reason: what fails while a failed
+// operation is taken back is said beside its cause (Note), never instead.
+class KeepReason {
+public:
+    KeepReason();
+    ~KeepReason();
+    KeepReason(const KeepReason&) = delete;
+    KeepReason& operator=(const KeepReason&) = delete;
+};
+
 // Adds a line said after the reason: what was done about the failure (a
 // step taken back). Kept in order until Reset.
 void Note(const std::wstring& line);
@@ -38,8 +53,8 @@ void Note(const std::wstring& line);
 bool Held();
 // The verbose-log line of the reason held, "    - ...\r\n"; empty if none.
 std::wstring Line();
-// The noted lines, each "    - ...\r\n"; empty if none.
-std::wstring NoteLines();
+// The noted lines, in order, without their line ends.
+const std::vector<std::wstring>& Notes();
 
 // The system's text for an error: SetupAPI's own errors by name, any other
 // from the system's message table, without its closing full stop; empty

@@ -145,10 +145,11 @@ bool IsDeviceFileName(const wchar_t* name);
 int ForEachLine(HINF inf, const wchar_t* section, const wchar_t* key, const std::function<int(INFCONTEXT&)>& visit);
 
 // The folder of the package a file comes from, as [SourceDisksFiles] and
-// [SourceDisksNames] (their .amd64 forms first) place it: empty for the
-// package's root, else a relative path ending in a backslash. 0 with the
-// reason when the INF places the file outside the package.
-int InfSourceFolder(HINF inf, const wchar_t* fileName, CStr& folder);
+// [SourceDisksNames] (their .amd64 forms first, unless platformForms is
+// false) place it: empty for the package's root, else a relative path
+// ending in a backslash. 0 with the reason when the INF places the file
+// outside the package.
+int InfSourceFolder(HINF inf, const wchar_t* fileName, CStr& folder, bool platformForms = true);
 
 // Joins a directory and a name with one backslash between them.
 CStr JoinPath(const wchar_t* dir, const wchar_t* name);

@@ -45,6 +45,16 @@ int ListFilePath(CInf& inf, const wchar_t* section, const wchar_t* name, CStr& d
     return 1;
 }
 
+bool SuppliedBySystem(HINF inf, const wchar_t* section, const wchar_t* file)
+{
+    INFCONTEXT line;
+    if (section && driverapi::SetupFindFirstLineW(inf, section, nullptr, &line) && line.CurrentInf != line.Inf)
+        return true;
+    return driverapi::SetupFindFirstLineW(inf, L"Version", L"LayoutFile", &line) &&
+           !driverapi::SetupFindFirstLineW(inf, L"SourceDisksFiles.amd64", file, &line) &&
+           !driverapi::SetupFindFirstLineW(inf, L"SourceDisksFiles", file, &line);
+}
+
 }  // namespace
 
 int ForEachLine(HINF inf, const wchar_t* section, const wchar_t* key, const std::function<int(INFCONTEXT&)>& visit)
@@ -132,6 +142,15 @@ int CInf::CopyOneFile(const wchar_t* section, const wchar_t* name, const wchar_t
     if (!InfSourceFolder(m_hInf.get(), sourceFile, folder))
         return 0;
     const CStr source = JoinPath(m_sSourceRoot.c_str(), (folder + sourceFile).c_str());
+    // A file of a list an included INF defines, or one the system's layout
+    // supplies (LayoutFile=, not in the package's own [SourceDisksFiles]),
+    // is the system's: it is not demanded from the package.
+    if (GetFileAttributesW(source.c_str()) == INVALID_FILE_ATTRIBUTES && SuppliedBySystem(m_hInf.get(), section, sourceFile)) {
+        if (GetFileAttributesW(destination.c_str()) != INVALID_FILE_ATTRIBUTES)
+            return 1;
+        return driverfail::Refused(L"File " + destination + L" refused: the system supplies " + sourceFile +
+                                   L" (an included INF or the layout), and this system does not have it");
+    }
     // DELFLG_IN_USE1's value is taken as a do-not-overwrite request too.
     const bool keepExisting = flag == COPYFLG_NO_OVERWRITE || flag == DELFLG_IN_USE1;
     const bool existed = GetFileAttributesW(destination.c_str()) != INVALID_FILE_ATTRIBUTES;
@@ -141,24 +160,36 @@ int CInf::CopyOneFile(const wchar_t* section, const wchar_t* name, const wchar_t
     // The new file is made whole beside the target and then moved over it,
     // so the old one stays whole until the new one is; the old one is kept
     // beside it until the installation is done, to be put back if it fails.
+    // Each step is in the journal before it is taken, so that a run killed
+    // on the way is taken back by the next.
     CStr temporary = destination;
     if (!CopyToTempFile(source.c_str(), temporary))
         return 0;
+    if (!m_journal.TemporaryFile(temporary)) {
+        DeleteFileW(temporary.c_str());
+        return 0;
+    }
     CStr keptOld;
     DWORD error = ERROR_SUCCESS;
     if (existed) {
         keptOld = FileBeside(destination, L"old");
+        if (!keptOld.empty() && !m_journal.BackupStarted(keptOld)) {
+            DeleteFileW(keptOld.c_str());
+            DeleteFileW(temporary.c_str());
+            return 0;
+        }
         if (keptOld.empty() || !CopyFileW(destination.c_str(), keptOld.c_str(), FALSE))
             error = keptOld.empty() ? ERROR_CANNOT_MAKE : GetLastError();
     }
     if (error == ERROR_SUCCESS) {
-        if (MoveFileExW(temporary.c_str(), destination.c_str(), MOVEFILE_REPLACE_EXISTING)) {
-            if (existed)
-                m_journal.FileReplaced(destination, keptOld);
-            else
-                m_journal.FileCreated(destination);
-            return 1;
+        if (!(existed ? m_journal.FileReplaced(destination, keptOld) : m_journal.FileCreated(destination))) {
+            if (!keptOld.empty())
+                DeleteFileW(keptOld.c_str());
+            DeleteFileW(temporary.c_str());
+            return 0;
         }
+        if (MoveFileExW(temporary.c_str(), destination.c_str(), MOVEFILE_REPLACE_EXISTING))
+            return 1;
         error = GetLastError();
     }
     if (!keptOld.empty())
@@ -168,12 +199,15 @@ int CInf::CopyOneFile(const wchar_t* section, const wchar_t* name, const wchar_t
         return driverfail::CallError(L"MoveFileExW(" + temporary + L", " + destination + L")", error);
     }
     // In use: the replacement waits for the next restart.
+    if (!m_journal.ScheduledAtRestart(temporary, destination, true)) {
+        DeleteFileW(temporary.c_str());
+        return 0;
+    }
     if (!MoveFileExW(temporary.c_str(), destination.c_str(), kReplaceAtRestart)) {
         driverfail::Call(L"MoveFileExW(" + temporary + L", " + destination + L", MOVEFILE_DELAY_UNTIL_REBOOT)");
         DeleteFileW(temporary.c_str());
         return 0;
     }
-    m_journal.ScheduledAtRestart(temporary, true);
     m_bRestart = 1;
     return 1;
 }
@@ -232,10 +266,12 @@ int CInf::DeleteOneFile(const wchar_t* section, const wchar_t* name, int flag)
         }
         // Moved aside rather than deleted: a failed installation puts it back.
         const CStr keptOld = FileBeside(file, L"old");
-        if (!keptOld.empty() && MoveFileExW(file.c_str(), keptOld.c_str(), MOVEFILE_REPLACE_EXISTING)) {
-            m_journal.FileDeleted(file, keptOld);
-            return 1;
+        if (!keptOld.empty() && !m_journal.FileDeleted(file, keptOld)) {
+            DeleteFileW(keptOld.c_str());
+            return 0;
         }
+        if (!keptOld.empty() && MoveFileExW(file.c_str(), keptOld.c_str(), MOVEFILE_REPLACE_EXISTING))
+            return 1;
         const DWORD error = keptOld.empty() ? ERROR_CANNOT_MAKE : GetLastError();
         if (!keptOld.empty())
             DeleteFileW(keptOld.c_str());
@@ -245,9 +281,10 @@ int CInf::DeleteOneFile(const wchar_t* section, const wchar_t* name, int flag)
             return driverfail::CallError(L"DeleteFileW(" + file + L")", error);
         atRestart = true;
     }
+    if (!m_journal.ScheduledAtRestart(file, CStr(), false))
+        return 0;
     if (!MoveFileExW(file.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT))
         return driverfail::Call(L"MoveFileExW(" + file + L", null, MOVEFILE_DELAY_UNTIL_REBOOT)");
-    m_journal.ScheduledAtRestart(file, false);
     m_bRestart = 1;
     return 1;
 }
@@ -283,16 +320,17 @@ int CInf::RenameFileList(const wchar_t* section)
                 return RefuseDeviceName(file);
         const CStr from = JoinPath(dir.c_str(), oldName);
         const CStr to = JoinPath(dir.c_str(), newName);
-        if (MoveFileW(from.c_str(), to.c_str())) {
-            m_journal.FileRenamed(from, to);
+        if (!m_journal.FileRenamed(from, to))
+            return 0;
+        if (MoveFileW(from.c_str(), to.c_str()))
             return 1;
-        }
         const DWORD error = GetLastError();
         if (!InUse(error))
             return driverfail::CallError(L"MoveFileW(" + from + L", " + to + L")", error);
+        if (!m_journal.ScheduledAtRestart(from, to, false))
+            return 0;
         if (!MoveFileExW(from.c_str(), to.c_str(), kReplaceAtRestart))
             return driverfail::Call(L"MoveFileExW(" + from + L", " + to + L", MOVEFILE_DELAY_UNTIL_REBOOT)");
-        m_journal.ScheduledAtRestart(from, false);
         m_bRestart = 1;
         return 1;
     });

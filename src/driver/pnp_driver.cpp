@@ -5,7 +5,9 @@
 #include "driver_failure.h"
 #include "framework_module.h"
 #include "inf.h"
+#include "inf_models.h"
 #include "inf_sections.h"
+#include "pnp_journal.h"
 
 #include <cwchar>
 #include <memory>
@@ -96,6 +98,7 @@ int CWin2000PnPDriver::StageFiles(const wchar_t* stagingFolder)
                                   : driverapi::SetupOpenInfFileW(infPath.c_str(), nullptr, INF_STYLE_WIN4, nullptr));
     std::vector<wchar_t> field;
     std::wstring text;
+    std::vector<std::wstring> systemLists;
     if (inf.valid()) {
         INFCONTEXT context;
         for (const wchar_t* key : kCatalogKeys) {
@@ -109,8 +112,13 @@ int CWin2000PnPDriver::StageFiles(const wchar_t* stagingFolder)
         }
 
         std::vector<std::wstring> fileLists;
+        // Only what the sections this system installs copy: a package may
+        // list files for other platforms that it does not ship.
         bool wholeList = true;
-        for (const CStr& section : InfSectionNames(inf.get(), infPath.c_str(), &wholeList)) {
+        std::vector<CStr> installed;
+        if (!InstalledSections(inf.get(), infPath.c_str(), installed))
+            return 0;
+        for (const CStr& section : installed) {
             const int walked = ForEachLine(inf.get(), section.c_str(), L"CopyFiles", [&](INFCONTEXT& line) {
                 const DWORD fields = driverapi::SetupGetFieldCount(&line);
                 for (DWORD index = 1; index <= fields; ++index) {
@@ -142,6 +150,12 @@ int CWin2000PnPDriver::StageFiles(const wchar_t* stagingFolder)
             m_bListIncomplete = 1;
 
         for (const std::wstring& list : fileLists) {
+            // A list an included INF defines copies the system's files,
+            // which the package does not carry.
+            if (FromAppendedInf(inf.get(), list.c_str())) {
+                systemLists.push_back(list);
+                continue;
+            }
             const int walked = ForEachLine(inf.get(), list.c_str(), nullptr, [&](INFCONTEXT& line) {
                 // The source name on the medium, when the line gives one.
                 if (driverapi::SetupGetFieldCount(&line) >= 2 && ReadField(&line, 2, field, kFieldChars, text) &&
@@ -167,20 +181,31 @@ int CWin2000PnPDriver::StageFiles(const wchar_t* stagingFolder)
         result = driverfail::Call(L"SetupOpenInfFileW(" + infPath + L")");
     else if (m_bListIncomplete)
         result = driverfail::Refused(L"Staging refused: a file name in " + infPath + L" could not be read whole");
+    // Wine's newdev asks for ever for a file it does not find, and the
+    // system's files are not in the staging folder.
+    if (!systemLists.empty() && driverapi::RunningOnWine())
+        result = driverfail::Refused(L"Staging refused: file list " + systemLists.front() +
+                                     L" comes from an included INF, whose files Wine's newdev would ask for "
+                                     L"for ever");
     // A file the INF places in a folder of the package is staged in the same
     // folder, where Windows' newdev reads it, and at the staging root too,
-    // where Wine's newdev (which ignores the folder) reads it.
-    auto stage = [&](const CStr& folder, const CStr& name, DWORD& error) {
+    // where Wine's newdev reads it when the plain [SourceDisksFiles] does not
+    // list it. Wine takes the folder from the plain list even where the
+    // platform's names another (amd64\ against i386\): the platform's file is
+    // staged there as well, or newdev would ask for it for ever.
+    auto stage = [&](const CStr& folder, const CStr& plainFolder, const CStr& name, DWORD& error) {
         if (!IsBareFileName(name.c_str())) {
             error = ERROR_INVALID_NAME;
             return false;
         }
         const CStr source((folder + name).c_str());
         std::vector<CStr> targets{JoinPath(stagingFolder, name.c_str())};
-        if (!folder.empty()) {
+        for (const CStr* below : {&folder, &plainFolder}) {
+            if (below->empty() || (below == &plainFolder && plainFolder.CompareNoCase(folder.c_str()) == 0))
+                continue;
             CStr dir(stagingFolder);
-            for (size_t start = 0, end; (end = folder.find(L'\\', start)) != std::wstring::npos; start = end + 1) {
-                dir = JoinPath(dir.c_str(), folder.substr(start, end - start).c_str());
+            for (size_t start = 0, end; (end = below->find(L'\\', start)) != std::wstring::npos; start = end + 1) {
+                dir = JoinPath(dir.c_str(), below->substr(start, end - start).c_str());
                 CreateDirectoryW(dir.c_str(), nullptr);
             }
             targets.push_back(JoinPath(dir.c_str(), name.c_str()));
@@ -202,17 +227,35 @@ int CWin2000PnPDriver::StageFiles(const wchar_t* stagingFolder)
     // AddFile puts each name and its compressed form side by side: a file is
     // staged when either form is. Every file but a catalog must be, or
     // newdev would ask for it again and again.
+    // With a LayoutFile= the system's layout supplies what the package's own
+    // [SourceDisksFiles] does not list.
+    INFCONTEXT layout;
+    const bool hasLayout = inf.valid() && driverapi::SetupFindFirstLineW(inf.get(), L"Version", L"LayoutFile", &layout);
+    auto fromLayout = [&](const CStr& name) {
+        INFCONTEXT line;
+        return hasLayout && !driverapi::SetupFindFirstLineW(inf.get(), L"SourceDisksFiles.amd64", name.c_str(), &line) &&
+               !driverapi::SetupFindFirstLineW(inf.get(), L"SourceDisksFiles", name.c_str(), &line);
+    };
     for (size_t i = 0; i + 1 < m_vFiles.size(); i += 2) {
-        CStr folder;
-        if (inf.valid() && !InfSourceFolder(inf.get(), m_vFiles[i].c_str(), folder)) {
+        CStr folder, plainFolder;
+        if (inf.valid() && (!InfSourceFolder(inf.get(), m_vFiles[i].c_str(), folder) ||
+                            !InfSourceFolder(inf.get(), m_vFiles[i].c_str(), plainFolder, false))) {
             result = 0;
             continue;
         }
         DWORD error = ERROR_SUCCESS, compressedError = ERROR_SUCCESS;
-        const bool plain = stage(folder, m_vFiles[i], error);
-        const bool compressed = stage(folder, m_vFiles[i + 1], compressedError);
-        if (!plain && !compressed && !m_CatalogNames.count(m_vFiles[i].c_str()))
-            result = driverfail::CallError(L"CopyFileW(" + folder + m_vFiles[i] + L" to " + stagingFolder + L")", error);
+        const bool plain = stage(folder, plainFolder, m_vFiles[i], error);
+        const bool compressed = stage(folder, plainFolder, m_vFiles[i + 1], compressedError);
+        if (plain || compressed || m_CatalogNames.count(m_vFiles[i].c_str()))
+            continue;
+        if (fromLayout(m_vFiles[i])) {
+            if (driverapi::RunningOnWine())
+                result = driverfail::Refused(L"Staging refused: " + m_vFiles[i] +
+                                             L" comes from the system's layout (LayoutFile=), which Wine's newdev "
+                                             L"would ask for for ever");
+            continue;
+        }
+        result = driverfail::CallError(L"CopyFileW(" + folder + m_vFiles[i] + L" to " + stagingFolder + L")", error);
     }
     return result;
 }
@@ -254,6 +297,11 @@ int CWin2000PnPDriver::Install(int noOverwrite, int skipped)
     if (GetFileAttributesW(stagedInf.c_str()) == INVALID_FILE_ATTRIBUTES)
         return driverfail::Call(L"GetFileAttributesW(" + stagedInf + L")"), 4;
 
+    // What newdev may change is noted on disk first, so that a failure, or
+    // a kill, takes it back.
+    InstallJournal journal;
+    if (!NoteBeforeNewdev(stagedInf, journal))
+        return 4;
     BOOL all = TRUE;
     for (const CStr& id : m_vHardwareIds) {
         BOOL restart = FALSE;
@@ -262,55 +310,65 @@ int CWin2000PnPDriver::Install(int noOverwrite, int skipped)
         if (!ok)
             driverfail::Call(L"UpdateDriverForPlugAndPlayDevicesW(" + id + L")");
         else
-            ok = RunsThisDriver(id, stagedInf) ? TRUE : FALSE;
+            ok = driverapi::TzrRunsPackageDriver(id.c_str(), stagedInf.c_str());
         m_bRestart |= restart ? 1 : 0;
         all = all && ok;
     }
-    return all && !m_nRefusedIds ? 0 : 4;
+    if (all && !m_nRefusedIds) {
+        journal.Commit();
+        return 0;
+    }
+    std::vector<std::wstring> lines;
+    journal.Undo(lines);
+    for (const std::wstring& line : lines)
+        driverfail::Note(line);
+    return 4;
 }
 
-namespace {
-CWin2000PnPDriver::BindingCheck g_pfnBindingCheck = nullptr;
-}  // namespace
-
-void CWin2000PnPDriver::OverrideBindingCheckForTest(BindingCheck check)
+BOOL WINAPI TzrRunsPackageDriver(const wchar_t* hardwareId, const wchar_t* stagedInf)
 {
-    g_pfnBindingCheck = check;
-}
-
-int CWin2000PnPDriver::RunsThisDriver(const CStr& hardwareId, const CStr& stagedInf)
-{
-    if (g_pfnBindingCheck)
-        return g_pfnBindingCheck(hardwareId.c_str());
+    if (!hardwareId || !stagedInf)
+        return FALSE;
     // newdev's success is no evidence by itself: each device with the id
     // must now run the staged INF, as copied to the system's INF folder.
-    CInf inf(stagedInf.c_str());
-    const std::vector<CStr> services = inf.ServiceNames();
+    CInf inf(stagedInf);
+    std::vector<CStr> services = inf.ServiceNames();
+    // A service an install section gets through Include= and Needs= (as
+    // Microsoft's WinUSB template does) is the package's too.
+    for (const CStr& needed : NeededServices(inf.m_hInf.get(), stagedInf))
+        services.push_back(needed);
+    auto named = [&](const std::wstring& service) {
+        for (const CStr& name : services)
+            if (name.CompareNoCase(service.c_str()) == 0)
+                return true;
+        return false;
+    };
     wchar_t windows[MAX_PATH] = L"";
     const UINT length = GetWindowsDirectoryW(windows, MAX_PATH);
     const CStr infFolder = JoinPath(length > 0 && length < MAX_PATH ? windows : L"", L"inf");
-    const std::vector<DeviceBinding> bindings = DeviceBindingsOf(hardwareId.c_str());
+    const std::vector<DeviceBinding> bindings = DeviceBindingsOf(hardwareId);
     if (bindings.empty())
-        return driverfail::Refused(L"UpdateDriverForPlugAndPlayDevicesW(" + hardwareId +
+        return driverfail::Refused(L"UpdateDriverForPlugAndPlayDevicesW(" + std::wstring(hardwareId) +
                                    L") answered success, but no device reports that id");
-    int result = 1;
+    BOOL result = TRUE;
     for (const DeviceBinding& binding : bindings) {
         const std::wstring installed = binding.infPath.find(L'\\') == std::wstring::npos
                                            ? JoinPath(infFolder.c_str(), binding.infPath.c_str()).c_str()
                                            : binding.infPath;
-        bool ours = binding.hasDriver && SameFileBytes(installed, stagedInf.c_str());
+        bool ours = binding.hasDriver && SameFileBytes(installed, stagedInf);
         if (ours && binding.service.empty())
             ours = inf.HasSection(binding.infSection.c_str());
-        else if (ours) {
-            bool named = false;
-            for (const CStr& service : services)
-                named = named || service.CompareNoCase(binding.service.c_str()) == 0;
-            ours = named;
-        }
-        if (!ours)
-            result = driverfail::Refused(L"Device " + binding.instanceId + L" (" + hardwareId +
-                                         L") does not run this package's driver after the installation: it runs " +
-                                         DescribeBinding(binding));
+        else if (ours)
+            ours = named(binding.service);
+        if (ours)
+            continue;
+        // The package's service on a node whose driver key names no INF:
+        // newdev installed without staging the package.
+        const std::wstring cause = binding.infPath.empty() && !binding.service.empty() && named(binding.service)
+                                       ? L"the driver package was not staged (no INF in the driver key)"
+                                       : L"it runs " + DescribeBinding(binding);
+        result = driverfail::Refused(L"Device " + binding.instanceId + L" (" + std::wstring(hardwareId) +
+                                     L") does not run this package's driver after the installation: " + cause);
     }
     return result;
 }

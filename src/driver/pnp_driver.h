@@ -54,17 +54,7 @@ public:
     // Ids refused by AddHardwareId; each makes Install report a failure.
     int m_nRefusedIds = 0;
 
-    // Tests only: a stand-in newdev binds no device, so a test that uses
-    // one answers the binding check too (null restores the real one).
-    using BindingCheck = int (*)(const wchar_t* hardwareId);
-    static void OverrideBindingCheckForTest(BindingCheck check);
-
 private:
-    // 1 when every device reporting the id runs the staged INF's driver;
-    // else 0 with the reason naming the first device that does not. Asked
-    // after newdev answered success for the id.
-    int RunsThisDriver(const CStr& hardwareId, const CStr& stagedInf);
-
 
     // Reading the INF found a name it could not take whole.
     int m_bListIncomplete = 0;

@@ -22,6 +22,10 @@ public:
     const std::string& getTargetVersion() const { return targetVersion; }
     int getUpdateState() const { return updateState; }
     bool isFlashNeed() const { return flashNeeded != 0; }
+    // What the tool reports the controller runs; the firmware version above
+    // is the one written and waiting for a restart when there is one.
+    const std::string& getRunningVersion() const { return runningVersion.empty() ? fwVersion : runningVersion; }
+    bool isAwaitingRestart() const { return !runningVersion.empty(); }
 
     void setControllerId(int id) { controllerId = id; }
     void setProductName(const std::string& name) { productName = name; }
@@ -31,6 +35,12 @@ public:
     void setTargetVersion(const std::string& version) { targetVersion = version; }
     void setUpdateState(int state) { updateState = state; }
     void setFlashNeeded(bool needed) { flashNeeded = needed ? 1 : 0; }
+    // The controller runs running while written waits for a restart.
+    void setAwaitingRestart(const std::string& running, const std::string& written)
+    {
+        runningVersion = running;
+        fwVersion = written;
+    }
 
 private:
     int controllerId = 0;
@@ -39,6 +49,7 @@ private:
     std::string subVendorId;
     std::string subDeviceId;
     std::string targetVersion;
+    std::string runningVersion;  // empty unless firmware waits for a restart
     unsigned char flashNeeded = 0;
     int updateState = kUpdateUndetermined;
 };
@@ -57,3 +68,9 @@ UpdateCounts countUpdateStates(const std::vector<DeviceObj>& devices);
 // go to the upgrade), else 4 when downgrades lead over rewrites (ties go to
 // the downgrade), else 3.
 unsigned summaryCode(const UpdateCounts& counts);
+
+// What differs between the controllers an install state was answered from
+// and those found now: the first change in the system's words
+// ("Controller 1: 2.2.0 when the state was read, 2.4.10 now"), with how many
+// more there are; "" when the machine is as it was.
+std::string describeChange(const std::vector<DeviceObj>& then, const std::vector<DeviceObj>& now);

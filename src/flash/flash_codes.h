@@ -18,4 +18,7 @@ enum FlashCode : unsigned {
     kFlashDiscovery = 12,
     kFlashNoCommandLine = 13,
     kFlashBusy = 14,           // another firmware installation holds the machine
+    kFlashLockFailed = 15,     // the machine-wide lock cannot be made or its name is kept by another
+    kFlashChanged = 16,        // the controllers changed since the install state was read
+    kFlashAwaitingRestart = 17, // already written; takes effect at the next restart
 };

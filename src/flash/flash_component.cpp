@@ -1,11 +1,15 @@
 #include "flash_component.h"
 
 #include "flash_engine.h"
+#include "install_record.h"
 #include "process_log.h"
+
+#include "install_state_record.h"
 
 #include <cstring>
 #include <cwchar>
 #include <exception>
+#include <string>
 
 namespace {
 
@@ -33,8 +37,25 @@ const ResultRow kResults[] = {
     // Told apart from "Error" so that a host can retry later, as deployment
     // engines do when Windows Installer is busy.
     {L"Another firmware installation is running on this machine.\r\n", 0},
+    // The lock cannot be taken, or the machine changed since the install
+    // state: the engine's note says what, as the line.
+    {nullptr, 0},
+    {nullptr, 0},
+    {L"The firmware is written already and runs after the next restart; nothing is written again.\r\n", 2},
 };
 const unsigned kResultRows = sizeof kResults / sizeof kResults[0];
+
+// A line made of the engine's note is kept short: the host's message buffer
+// carries no size.
+const size_t kNoteLineChars = 255;
+
+std::wstring NoteLine(const std::string& note)
+{
+    std::wstring line = fromAnsi(note);
+    if (line.size() > kNoteLineChars)
+        line.resize(kNoteLineChars);
+    return line + L"\r\n";
+}
 
 }  // namespace
 
@@ -46,7 +67,7 @@ FlashComponent::~FlashComponent() = default;
 
 const wchar_t* FlashComponent::ResultLine(unsigned code)
 {
-    return code < kResultRows ? kResults[code].line : kResults[kFlashError].line;
+    return code < kResultRows && kResults[code].line ? kResults[code].line : kResults[kFlashError].line;
 }
 
 unsigned FlashComponent::ResultOf(unsigned code)
@@ -62,11 +83,13 @@ unsigned FlashComponent::InstallStateOf(unsigned code)
     case kFlashRewrite: return kStateSameVersion;
     case kFlashNoDevice:
     case kFlashNoCommandLine: return kStateNotApplicable;
+    // Busy, a lock that cannot be taken, a package that cannot be written:
+    // the state's message says which.
     default: return kStateCannotInstall;
     }
 }
 
-unsigned FlashComponent::CheckInstallationState()
+unsigned FlashComponent::CheckInstallationState(std::wstring* message)
 {
     LogPrint(kLogVerbose, "FlashComponent::Checking Installation state\n");
     // The engine reads the same package definition as the framework, not
@@ -83,9 +106,40 @@ unsigned FlashComponent::CheckInstallationState()
         const EngineGuard guard;
         packageDefinitionFile = name;
     }
-    const unsigned state = InstallStateOf(runCheckSequence());
+    std::string note;
+    m_checkCode = runCheckSequence(&note);
+    const unsigned state = InstallStateOf(m_checkCode);
+    if (message)
+        *message = fromAnsi(note);
+    // The host's per-controller outcomes and the lasting record start from
+    // what this check found.
+    {
+        const EngineGuard guard;
+        resetControllerOutcomes(deviceCollection);
+    }
+    // Only an inventory that decided says how the machine is: not a command
+    // line that could not be read, a busy machine or a missing tool.
+    const bool decided = m_checkCode == kFlashUpgrade || m_checkCode == kFlashRewrite ||
+                         m_checkCode == kFlashDowngrade || m_checkCode == kFlashNoDevice;
+    if (decided && !discoveryFlag)
+        refreshInstallRecord(PackageName(), packageVersion, controllerOutcomes());
     LogPrint(kLogVerbose, "FlashComponent::Checking Installation state Ends\n");
     return state;
+}
+
+std::wstring FlashComponent::StateReason() const
+{
+    const EngineGuard guard;
+    return fromAnsi(engineNote);
+}
+
+std::wstring FlashComponent::PackageName()
+{
+    wchar_t name[256] = L"";
+    if (!GetName(name, 256, L"en"))
+        return std::wstring();
+    name[255] = L'\0';
+    return name;
 }
 
 int FlashComponent::GetCurrentVersion(wchar_t* message, unsigned capacity)
@@ -117,6 +171,10 @@ int FlashComponent::GetCurrentVersion(wchar_t* message, unsigned capacity)
 
 unsigned FlashComponent::Installation(unsigned, ULONG_PTR, wchar_t* message, int, const wchar_t*)
 {
+    // Both component logs frame the installation as the driver road does.
+    m_pLog->Write(CCmpLog2::kBothContinue, CCmpLog2::kPlain, nullptr, 0, L"Initiating installation... ");
+    m_pLog->Write(CCmpLog2::kMainOnly, CCmpLog2::kPlain, nullptr, 0, L"\r\n");
+    m_pLog->Write(CCmpLog2::kVerboseContinue, CCmpLog2::kPlain, nullptr, 0, L"Type=FIRMWARE\r\n");
     LogPrint(kLogVerbose, "FlashComponent::Installation initiated.\n");
     unsigned code = kFlashError;
     try {
@@ -125,9 +183,20 @@ unsigned FlashComponent::Installation(unsigned, ULONG_PTR, wchar_t* message, int
         code = kFlashError;
         LogPrint(kLogVerbose, "FlashComponent::Installation failed: %s\n", e.what());
     }
-    if (message)
-        wcscat(message, ResultLine(code));
+    if (message) {
+        if ((code == kFlashLockFailed || code == kFlashChanged) && !engineNote.empty())
+            wcscat(message, NoteLine(engineNote).c_str());
+        else
+            wcscat(message, ResultLine(code));
+    }
     const unsigned result = ResultOf(code);
+    if (code == kFlashDone || code == kFlashDoneNoReboot)
+        recordInstallation(PackageName(), packageVersion, result == 2, controllerOutcomes());
+    const wchar_t* outcome = result == 1   ? L"Installation succeeded.\r\n"
+                             : result == 2 ? L"Installation succeeded; a restart is needed.\r\n"
+                             : result == 3 ? L"Discovery report written.\r\n"
+                                           : L"Installation failed.\r\n";
+    m_pLog->Write(CCmpLog2::kBothContinue, CCmpLog2::kPlain, nullptr, 0, L"%ls", outcome);
     LogPrint(kLogVerbose, "FlashComponent::Installation completed.\n");
     return result;
 }

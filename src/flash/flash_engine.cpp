@@ -1,6 +1,7 @@
 // Engine state and the check sequence that fills it.
 #include "flash_engine.h"
 
+#include "install_state_record.h"
 #include "process_log.h"
 
 #include <cstdarg>
@@ -18,6 +19,9 @@ char discoveryFile[1024] = "";
 std::string packageVersion;
 std::string packageDefinitionFile;
 unsigned char sequenceDone = 0;
+unsigned checkAnswer = kFlashNoDevice;
+std::string engineNote;
+MachineFlashLock machineLock;
 
 namespace {
 
@@ -36,12 +40,15 @@ unsigned runCheckSteps()
     if (parseCommandLine() != 0)
         return kFlashNoCommandLine;
     LogPrint(kLogVerbose, "parsing commandline parameters completed.\n");
+    if (!checkVendorTool())
+        return kFlashError;
 
     // No command of the vendor tool runs while another process writes
     // firmware on this machine.
-    MachineFlashLock machine;
-    if (!takeMachine(machine, FlashActivity::kInventory))
-        return kFlashBusy;
+    const MachineScope machine;
+    unsigned refusal = 0;
+    if (!takeMachine(FlashActivity::kInventory, refusal))
+        return refusal;
 
     // Only a discovery run comes back here after an inventory; it starts
     // from an empty collection so its report lists each controller once.
@@ -66,6 +73,13 @@ unsigned runCheckSteps()
         LogPrint(kLogVerbose, "Package version unknown: no controller is marked for flashing\n");
         return kFlashError;
     }
+    // A package that Install could not write is not offered.
+    std::string refused;
+    if (findFirmwareImage(nullptr, &refused).empty()) {
+        engineNote = refused;
+        logRecord("%s", refused.c_str());
+        return kFlashError;
+    }
 
     const UpdateCounts counts = countUpdateStates(deviceCollection);
 
@@ -77,7 +91,18 @@ unsigned runCheckSteps()
     sequenceDone = 1;
 
     LogPrint(kLogVerbose, "ucount: %d dcount: %d rcount: %d\n", counts.ucount, counts.dcount, counts.rcount);
-    return summaryCode(counts);
+    const unsigned summary = summaryCode(counts);
+    // The package's own firmware already written, waiting for a restart:
+    // the same version, and a restart still owed.
+    if (summary == kFlashRewrite) {
+        for (const DeviceObj& device : deviceCollection) {
+            if (device.isAwaitingRestart() && device.getFwVersion() == packageVersion) {
+                engineNote = toAnsiText(kRestartPendingText);
+                break;
+            }
+        }
+    }
+    return summary;
 }
 
 }  // namespace
@@ -104,45 +129,65 @@ EngineGuard::~EngineGuard()
     ReleaseSRWLockExclusive(&g_engineLock);
 }
 
-bool takeMachine(MachineFlashLock& machine, FlashActivity activity)
+MachineScope::~MachineScope()
+{
+    machineLock.Relinquish();
+}
+
+bool takeMachine(FlashActivity activity, unsigned& refusal)
 {
     const MachineFlashLock::Wait policy =
         activity == FlashActivity::kFlash ? MachineFlashLock::Wait::kForInventory : MachineFlashLock::Wait::kForAny;
     FlashLockHolder holder;
-    DWORD error = 0;
-    switch (machine.Acquire(activity, policy, kMachineWaitMs, holder, error, &logWait)) {
+    std::string reason;
+    switch (machineLock.Acquire(activity, policy, kMachineWaitMs, holder, reason, &logWait)) {
     case MachineFlashLock::Result::kAcquired:
         return true;
     case MachineFlashLock::Result::kBusy: {
         char who[160];
         logRecord("Another firmware installation is running on this machine: %s; the vendor tool is not started",
                   DescribeHolder(holder, who, sizeof who));
+        engineNote = toAnsiText(kBusyText);
+        refusal = kFlashBusy;
         return false;
     }
     case MachineFlashLock::Result::kFailed:
         break;
     }
-    // Without the lock nothing could keep a second write away.
-    logRecord("The machine-wide firmware lock cannot be made (error %lu); the vendor tool is not started",
-              static_cast<unsigned long>(error));
+    // Without the lock nothing could keep a second write away; and a name
+    // that no installation of ours holds is no reason to wait.
+    logRecord("The machine-wide firmware lock %ls cannot be taken: %s; nothing is written",
+              MachineFlashLock::Name().c_str(), reason.c_str());
+    engineNote = "The machine-wide firmware lock cannot be taken: " + reason + "; nothing is written.";
+    refusal = kFlashLockFailed;
     return false;
 }
 
-unsigned runCheckSequence()
+unsigned runCheckSequence(std::string* note)
 {
     const EngineGuard guard;
-    if (sequenceDone)
-        return kFlashNoDevice;
-    try {
-        return runCheckSteps();
-    } catch (const std::exception& e) {
-        // Memory ran out or the library gave up: nothing half-inventoried
-        // may be flashed later, so the collection goes and the state is
-        // "cannot be installed".
-        deviceCollection.clear();
-        LogPrint(kLogVerbose, "Check sequence failed: %s\n", e.what());
-        return kFlashError;
+    // The sequence runs once; every later question, from any thread, gets
+    // the answer it gave, which is the one Install acts on.
+    if (!sequenceDone) {
+        engineNote.clear();
+        try {
+            checkAnswer = runCheckSteps();
+            // A discovery run may be asked again (each question appends a
+            // report); every other answer stands for the process.
+            if (!discoveryFlag)
+                sequenceDone = 1;
+        } catch (const std::exception& e) {
+            // Memory ran out or the library gave up: nothing half-inventoried
+            // may be flashed later, so the collection goes and the state is
+            // "cannot be installed".
+            deviceCollection.clear();
+            LogPrint(kLogVerbose, "Check sequence failed: %s\n", e.what());
+            checkAnswer = kFlashError;
+        }
     }
+    if (note)
+        *note = engineNote;
+    return checkAnswer;
 }
 
 void setForceFlashForAll()
@@ -159,6 +204,9 @@ void resetEngineState()
     std::vector<DeviceObj>().swap(deviceCollection);
     memset(discoveryFile, 0, sizeof discoveryFile);
     forceFlag = downgradeFlag = rewriteFlag = silentFlag = discoveryFlag = sequenceDone = 0;
+    checkAnswer = kFlashNoDevice;
+    std::string().swap(engineNote);
+    machineLock.Relinquish();
     std::string().swap(packageVersion);
     std::string().swap(packageDefinitionFile);
     LogSetVerboseLevel(0);

@@ -27,6 +27,9 @@ extern char discoveryFile[1024];                  // the discovery report's path
 extern std::string packageVersion;                // firmware version the package carries
 extern std::string packageDefinitionFile;         // the package definition the component found, or ""
 extern unsigned char sequenceDone;                // the check sequence has counted once
+extern unsigned checkAnswer;                      // what the completed sequence answered
+extern std::string engineNote;                    // why of the last answer, for the host: "" or one sentence
+extern MachineFlashLock machineLock;              // the machine-wide lock, held during a query or a write
 
 // --- Threads and processes ----------------------------------------------
 
@@ -49,19 +52,30 @@ constexpr DWORD kMachineWaitMs = 30 * 60 * 1000;
 // component's main log (format without its line end; at most 1023 bytes).
 void logRecord(const char* format, ...) TZR_PRINTF_FORMAT(1, 2);
 
-// Takes the machine-wide firmware lock for activity: an inventory waits for
-// any other holder, a flash only for another inventory (both at most
-// kMachineWaitMs); false, with the holder in the process log and the
-// component's main log, when the machine stays taken.
-bool takeMachine(MachineFlashLock& machine, FlashActivity activity);
+// Gives machineLock back at the end of a scope.
+struct MachineScope {
+    MachineScope() = default;
+    ~MachineScope();
+    MachineScope(const MachineScope&) = delete;
+    MachineScope& operator=(const MachineScope&) = delete;
+};
+
+// Takes machineLock for activity: an inventory waits for any other holder,
+// a flash only for another inventory (both at most kMachineWaitMs). False
+// when the machine stays taken (refusal kFlashBusy) or the lock cannot be
+// taken at all (kFlashLockFailed), with the reason in the process log, the
+// component's main log and engineNote.
+bool takeMachine(FlashActivity activity, unsigned& refusal);
 
 // --- Check sequence ------------------------------------------------------
 
 // Reads the options, takes the inventory and summarises it (2 upgrade,
-// 4 downgrade, 3 rewrite or discovery written, 5 nothing found or already
-// done, 13 no command line, 14 another installation kept the machine past
-// the wait). Completes at most once per process.
-unsigned runCheckSequence();
+// 4 downgrade, 3 rewrite or discovery written, 5 nothing found, 7 the
+// package cannot be written, 13 no command line, 14 another installation
+// kept the machine past the wait, 15 the lock cannot be taken). Completes
+// at most once per process; later calls answer what it answered. note, when
+// given, receives engineNote.
+unsigned runCheckSequence(std::string* note = nullptr);
 // When forceFlag is set, marks every controller for flashing.
 void setForceFlashForAll();
 // Puts every piece of engine state back to its load-time value: the
@@ -91,6 +105,8 @@ int getControllerCount();
 // Appends every recognised controller to deviceCollection; 1 when it
 // appended any.
 unsigned char runDeviceInventory();
+// The same into devices; true when it appended any.
+bool takeInventory(std::vector<DeviceObj>& devices);
 // The model name of a sub-device id, or empty (both logged).
 std::string getModelName(const std::string& subDeviceId);
 
@@ -99,14 +115,19 @@ std::string getModelName(const std::string& subDeviceId);
 // The text in the ANSI code page the engine works in, unmapped characters
 // as "?"; true when nothing was lost.
 bool toAnsi(const wchar_t* text, std::string& ansi);
+// The same where nothing can be lost (the engine's own texts).
+std::string toAnsiText(const wchar_t* text);
+// Text in the ANSI code page back in UTF-16.
+std::wstring fromAnsi(const std::string& text);
 // The first entry of the current directory whose name contains text, or "".
 std::string findFirstFileContaining(const std::string& text);
 // The package's firmware image: the one regular, non-empty file whose name
-// contains ".bin" and can be given to the tool in the ANSI code page. "" when
-// there is not exactly one such file; the log then names every candidate
-// and why it was refused. images, when given, receives how many usable
-// images there were.
-std::string findFirmwareImage(unsigned* images = nullptr);
+// ends in ".bin" (any case) and can be given to the tool in the ANSI code
+// page. "" when there is not exactly one such file; the log then names every
+// candidate and why it was refused, and refused, when given, receives the
+// sentence that says why there is no image. images, when given, receives how
+// many usable images there were.
+std::string findFirmwareImage(unsigned* images = nullptr, std::string* refused = nullptr);
 // The vendor tool's file in the package folder (the current directory) by
 // its full path, whatever its length, or "" when the folder holds none.
 std::wstring packageToolPath();
@@ -114,6 +135,9 @@ std::wstring packageToolPath();
 // folder that is neither the host's folder nor the current directory (which
 // Windows' own search would try first); "" when there is none.
 std::wstring vendorToolPath();
+// True when vendorToolPath finds a tool; else engineNote names the tool and
+// where it was looked for, in the process log and the component's main log.
+bool checkVendorTool();
 // Runs a command line of the vendor tool (see runCommand) by the full path
 // of vendorToolPath, and writes the process-log line of a run that failed,
 // of the tool it started and of output it cut. An answer in UTF-16 is

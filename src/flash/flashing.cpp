@@ -2,7 +2,10 @@
 // report written instead when the host asks for one.
 #include "flash_engine.h"
 
+#include "install_state_record.h"
+#include "controller_outcomes.h"
 #include "process_log.h"
+#include "restart_record.h"
 #include "run_command.h"
 #include "text_util.h"
 #include "unique_resource.h"
@@ -105,7 +108,10 @@ std::string buildReport(const std::string& altName)
         r += "\t\t\t\t<firmware_id value=\"\" />\n";
         r += "\t\t\t\t<takes_effect value=\"deferred\" />\n";
         r += "\t\t\t\t<version value=\"" + version + "\" />\n";
-        r += "\t\t\t\t<active_version value=\"" + xmlEscape(device.getFwVersion()) + "\" />\n";
+        r += "\t\t\t\t<active_version value=\"" + xmlEscape(device.getRunningVersion()) + "\" />\n";
+        // Written already, running after the next restart.
+        if (device.isAwaitingRestart())
+            r += "\t\t\t\t<pending_version value=\"" + xmlEscape(device.getFwVersion()) + "\" />\n";
         r += std::string("\t\t\t\t<action value=\"") + actionFor(device) + "\" />\n";
         r += "\t\t\t\t<duration value=\"6\" />\n";
         r += "\t\t\t\t<shared value=\"no\" />\n";
@@ -150,45 +156,73 @@ void logLastLines(const std::string& output)
 
 }  // namespace
 
-unsigned flashFirmware()
-{
-    const EngineGuard guard;
-    // A discovery run flashes nothing; it succeeded only if its report was
-    // written whole.
-    if (discoveryFlag)
-        return discoveryWritten ? kFlashDiscovery : kFlashError;
+namespace {
 
-    LogPrint(kLogVerbose, "Attempting for firmware installation...\n");
-    unsigned images = 0;
-    const std::string image = findFirmwareImage(&images);
-    LogPrint(kLogVerbose, "FW binary file: %s\n", image.c_str());
-    // Without its one image the tool would be asked to flash nothing, or
-    // something the package did not mean, and an answer of success would be
-    // believed.
-    if (image.empty()) {
-        logRecord("%s", images == 0 ? "No firmware image (.bin) found in the package folder; nothing is flashed"
-                                    : "More than one firmware image (.bin) in the package folder; nothing is flashed");
-        return kFlashError;
+// Keeps the record of a write that takes effect at the next restart; a write
+// that cannot be recorded is said to be so, since a rerun before the restart
+// would then write it again.
+void recordWaiting(const DeviceObj& device, const std::string& image, const std::string& sha256)
+{
+    AwaitingFirmware entry;
+    entry.controllerId = device.getControllerId();
+    entry.subVendorId = device.getSubVendorId();
+    entry.subDeviceId = device.getSubDeviceId();
+    entry.model = device.getProductName();
+    entry.ranVersion = device.getRunningVersion();
+    entry.writtenVersion = packageVersion;
+    entry.imageSha256 = sha256;
+    entry.writtenAt = utcNow();
+    LONG error = 0;
+    if (!recordAwaitingRestart(entry, error))
+        logRecord("Controller %d: the write of %s (image %s) cannot be recorded as waiting for a restart (error %ld)",
+                  device.getControllerId(), packageVersion.c_str(), image.c_str(), static_cast<long>(error));
+}
+
+unsigned flashMarked(const std::string& image)
+{
+    // What Install writes is decided now, on the machine as it is: another
+    // installation may have written between the install state and this call.
+    std::vector<DeviceObj> now;
+    LogPrint(kLogVerbose, "Device Inventory before writing...\n");
+    takeInventory(now);
+    const std::string change = describeChange(deviceCollection, now);
+    if (!change.empty()) {
+        engineNote = change + "; nothing is written. " + toAnsiText(kAskAgainText);
+        logRecord("%s", engineNote.c_str());
+        return kFlashChanged;
     }
 
-    // Nothing is written while another process's tool may be writing, and
-    // an installation does not wait behind another one: it says so at once.
-    MachineFlashLock machine;
-    if (!takeMachine(machine, FlashActivity::kFlash))
-        return kFlashBusy;
+    DWORD hashError = 0;
+    const std::string sha256 = fileSha256(fromAnsi(image), hashError);
+    if (sha256.empty()) {
+        logRecord("The firmware image %s cannot be read (error %lu); nothing is flashed", image.c_str(),
+                  static_cast<unsigned long>(hashError));
+        return kFlashError;
+    }
+    LogPrint(kLogVerbose, "FW binary file SHA-256: %s\n", sha256.c_str());
+    resetControllerOutcomes(deviceCollection);  // the host's per-controller outcomes
 
     unsigned result = kFlashError;
-    bool failed = false;
+    bool failed = false, waiting = false;
     for (const DeviceObj& device : deviceCollection) {
         if (!device.isFlashNeed())
             continue;
         const int id = device.getControllerId();
+        // The package's firmware is on the controller already and runs
+        // after the restart still owed: writing it again would only ask for
+        // another.
+        if (device.isAwaitingRestart() && device.getFwVersion() == packageVersion) {
+            recordFlash(device, image, "not written: this firmware is written already and runs after the next restart");
+            waiting = true;
+            continue;
+        }
         char command[1024];
         const int n = snprintf(command, sizeof command, "%s %d %s %s %s %d", kTool, id, "flash -o hba -f",
                                imageArgument(image).c_str(), "-c 1 -s", 1);
         if (n < 0 || static_cast<size_t>(n) >= sizeof command) {
             LogPrint(kLogVerbose, "FW flash failed on Controller ID: %d: image name too long\n", id);
             recordFlash(device, image, "not flashed: the image name is too long for the command");
+            noteFlashOutcome(device, kOutcomeNotWritten, packageVersion, "the image name is too long for the command");
             failed = true;
             continue;
         }
@@ -199,21 +233,67 @@ unsigned flashFirmware()
             // a skip, or the host would hear success.
             LogPrint(kLogVerbose, "Failed to execute command\n");
             recordFlash(device, image, "not flashed: the tool did not start");
+            noteFlashOutcome(device, kOutcomeNotWritten, packageVersion, "the tool did not start");
             failed = true;
             continue;
         }
         if (containsSuccessText(output)) {
             LogPrint(kLogVerbose, "FW flash successful on Controller ID: %d\n", id);
             recordFlash(device, image, "success");
+            recordWaiting(device, image, sha256);
+            noteFlashOutcome(device, kOutcomeWritten, packageVersion, output);
             result = kFlashDone;
         } else {
             LogPrint(kLogVerbose, "FW flash failed on Controller ID: %d\n", id);
             logLastLines(output);
             recordFlash(device, image, "failed");
+            noteFlashOutcome(device, kOutcomeFailed, packageVersion, output);
             failed = true;
         }
     }
-    return failed ? kFlashError : result;
+    if (failed)
+        return kFlashError;
+    return result == kFlashDone || !waiting ? result : kFlashAwaitingRestart;
+}
+
+}  // namespace
+
+unsigned flashFirmware()
+{
+    const EngineGuard guard;
+    engineNote.clear();
+    // A discovery run flashes nothing; it succeeded only if its report was
+    // written whole.
+    if (discoveryFlag)
+        return discoveryWritten ? kFlashDiscovery : kFlashError;
+
+    LogPrint(kLogVerbose, "Attempting for firmware installation...\n");
+    std::string refused;
+    const std::string image = findFirmwareImage(nullptr, &refused);
+    LogPrint(kLogVerbose, "FW binary file: %s\n", image.c_str());
+    // Without its one image the tool would be asked to flash nothing, or
+    // something the package did not mean, and an answer of success would be
+    // believed.
+    if (image.empty()) {
+        logRecord("%s", refused.c_str());
+        return kFlashError;
+    }
+    bool marked = false;
+    for (const DeviceObj& device : deviceCollection)
+        marked = marked || device.isFlashNeed();
+    if (!marked) {
+        logRecord("No controller is marked for flashing (the install state was not asked, or found none to write); "
+                  "nothing is flashed");
+        return kFlashError;
+    }
+
+    // Nothing is written while another process's tool may be writing, and
+    // an installation does not wait behind another one: it says so at once.
+    const MachineScope machine;
+    unsigned refusal = 0;
+    if (!takeMachine(FlashActivity::kFlash, refusal))
+        return refusal;
+    return flashMarked(image);
 }
 
 bool writeDiscoveryFile()

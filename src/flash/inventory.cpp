@@ -4,6 +4,7 @@
 #include "inventory_parse.h"
 
 #include "process_log.h"
+#include "restart_record.h"
 #include "run_command.h"
 
 #include <algorithm>
@@ -15,6 +16,29 @@ namespace {
 const char kTool[] = "mnv_cli.exe";
 // More controllers than any machine holds: a larger count is not believed.
 const int kMaxControllers = 1024;
+
+// Firmware written to the controller before and waiting for a restart
+// counts as its version until then: the tool still reports the old one. A
+// record that no longer fits (the new firmware runs, or the controller is
+// another) is dropped.
+void takeWaitingFirmware(DeviceObj& record)
+{
+    AwaitingFirmware waiting;
+    if (!findAwaitingRestart(record.getControllerId(), waiting))
+        return;
+    const bool same = waiting.subVendorId == record.getSubVendorId() && waiting.subDeviceId == record.getSubDeviceId();
+    if (same && waiting.ranVersion == record.getFwVersion() && waiting.writtenVersion != waiting.ranVersion) {
+        LogPrint(kLogVerbose, "Controller %d: firmware %s written %s waits for a restart; %s runs until then\n",
+                 record.getControllerId(), waiting.writtenVersion.c_str(), waiting.writtenAt.c_str(),
+                 record.getFwVersion().c_str());
+        record.setAwaitingRestart(record.getFwVersion(), waiting.writtenVersion);
+        return;
+    }
+    LogPrint(kLogVerbose, "Controller %d: the record of firmware %s waiting for a restart no longer holds (it runs "
+                          "%s); the record is dropped\n",
+             record.getControllerId(), waiting.writtenVersion.c_str(), record.getFwVersion().c_str());
+    forgetAwaitingRestart(record.getControllerId());
+}
 
 // Reads one controller's answer into a fresh record; false when the query
 // did not run or the model is not supported (both already logged).
@@ -36,9 +60,13 @@ bool queryController(int n, DeviceObj& record)
     record.setSubDeviceId(info.subDeviceId);
 
     const std::string name = getModelName(record.getSubDeviceId());
-    if (name.empty())
+    if (name.empty()) {
+        LogPrint(kLogVerbose, "Controller %d: model %s is not supported by this package; it is not flashed\n", n,
+                 record.getSubDeviceId().c_str());
         return false;
+    }
     record.setProductName(name);
+    takeWaitingFirmware(record);
     record.setTargetVersion(packageVersion);
     record.setUpdateState(compareVersion(record.getFwVersion(), packageVersion));
     return true;
@@ -69,6 +97,11 @@ int getControllerCount()
 
 unsigned char runDeviceInventory()
 {
+    return takeInventory(deviceCollection) ? 1 : 0;
+}
+
+bool takeInventory(std::vector<DeviceObj>& devices)
+{
     LogPrint(kLogVerbose, "Fetching Boot Controller Devices information...\n");
     const int count = getControllerCount();
 
@@ -86,25 +119,22 @@ unsigned char runDeviceInventory()
         try {
             DeviceObj record;
             if (queryController(n, record)) {
-                deviceCollection.push_back(record);
+                devices.push_back(record);
                 appended = true;
             }
         } catch (const std::exception& e) {
             LogPrint(kLogVerbose, "Failed to read Boot Controller Device information ID: %d (%s)\n", n, e.what());
         }
     }
-    return appended ? 1 : 0;
+    return appended;
 }
 
 std::string getModelName(const std::string& subDeviceId)
 {
     LogPrint(kLogVerbose, "getModelName with subdeviceid: %s\n", subDeviceId.c_str());
     const char* name = findModelName(subDeviceId);
-    if (!name) {
-        LogPrint(kLogVerbose, "ERROR:Could not get the model name\n");
-        LogPrint(kLogVerbose, "%s\n", "invalid unordered_map<K, T> key");
+    if (!name)
         return std::string();
-    }
     LogPrint(kLogVerbose, "Model name found for the subdeviceid is: %s\n", name);
     return name;
 }

@@ -51,7 +51,36 @@ bool toAnsi(const wchar_t* name, std::string& ansi)
     return n > 0 && !lossy;
 }
 
-std::string findFirmwareImage(unsigned* images)
+std::wstring fromAnsi(const std::string& text)
+{
+    const int n = MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, nullptr, 0);
+    std::wstring wide(n > 0 ? static_cast<size_t>(n) : 1, L'\0');
+    if (n > 0)
+        MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, &wide[0], n);
+    wide.resize(wide.size() - 1);
+    return wide;
+}
+
+std::string toAnsiText(const wchar_t* text)
+{
+    std::string ansi;
+    toAnsi(text, ansi);
+    return ansi;
+}
+
+namespace {
+
+// An image's name ends in ".bin", in any letter case; "fw.bin.sha256" is a
+// file beside the image, not one.
+bool endsInBin(const wchar_t* name)
+{
+    const size_t n = wcslen(name);
+    return n >= 4 && CompareStringOrdinal(name + n - 4, 4, L".bin", 4, TRUE) == CSTR_EQUAL;
+}
+
+}  // namespace
+
+std::string findFirmwareImage(unsigned* images, std::string* refused)
 {
     struct Candidate {
         std::string name;
@@ -62,11 +91,13 @@ std::string findFirmwareImage(unsigned* images)
     UniqueFindHandle search(FindFirstFileW(L"*", &found));
     if (search) {
         do {
-            if (!wcsstr(found.cFileName, L".bin"))
+            if (!wcsstr(found.cFileName, L".bin") && !endsInBin(found.cFileName))
                 continue;
             Candidate c;
             const bool nameable = toAnsi(found.cFileName, c.name);
-            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+            if (!endsInBin(found.cFileName))
+                c.refused = "its name does not end in .bin";
+            else if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
                 c.refused = "a folder";
             else if (found.nFileSizeHigh == 0 && found.nFileSizeLow == 0)
                 c.refused = "an empty file";
@@ -97,6 +128,11 @@ std::string findFirmwareImage(unsigned* images)
     }
     if (images)
         *images = static_cast<unsigned>(usable);
+    if (refused)
+        *refused = chosen ? std::string()
+                   : usable == 0
+                       ? "No firmware image (.bin) found in the package folder; nothing is flashed"
+                       : "More than one firmware image (.bin) in the package folder; nothing is flashed";
     return chosen ? image->name : std::string();
 }
 
@@ -109,7 +145,8 @@ std::unique_ptr<C_XML> loadPackageDocument(const std::string& fileName)
     std::unique_ptr<C_XML> document(new C_XML());
     document->setTrimWhitespace(true);
     if (fileName.empty() || !document->load(fileName)) {
-        LogPrint(kLogVerbose, "XML parse failed: %s\n", fileName.c_str());
+        LogPrint(kLogVerbose, "XML parse failed: %s%s%s\n", fileName.c_str(), fileName.empty() ? "" : ": ",
+                 document->lastError().c_str());
         return nullptr;
     }
     return document;

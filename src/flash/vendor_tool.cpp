@@ -8,6 +8,7 @@
 #include "run_command.h"
 #include "text_util.h"
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -142,6 +143,23 @@ std::wstring vendorToolPath()
     return own.empty() ? SearchPathForTool() : own;
 }
 
+bool checkVendorTool()
+{
+    if (!vendorToolPath().empty())
+        return true;
+    // Without the tool nothing can be known about the controllers: the
+    // package is broken, which is not the same as "no hardware here".
+    const std::string folder = Ansi(WithoutTrailingSeparator(FullPath(L".")));
+    char reason[1024];
+    snprintf(reason, sizeof reason,
+             "The vendor tool %s is neither in the package folder %s nor in an absolute folder of PATH "
+             "(the host's folder and the current directory are not searched): nothing can be checked or installed",
+             Ansi(kToolFile).c_str(), folder.c_str());
+    engineNote = reason;
+    logRecord("%s", reason);
+    return false;
+}
+
 int runTool(const char* command, std::string& output)
 {
     const std::wstring tool = vendorToolPath();
@@ -162,8 +180,13 @@ int runTool(const char* command, std::string& output)
     // named relative to the current directory (the package folder), which
     // CreateProcess completes without any search.
     const bool own = tool == packageToolPath();
-    const wchar_t* application = own && tool.size() >= MAX_PATH ? kToolFile : tool.c_str();
-    const int result = runCommand(application, command, output, &status, &cut);
+    RunExtras extras;
+    extras.application = own && tool.size() >= MAX_PATH ? kToolFile : tool.c_str();
+    // The tool holds the machine lock as long as it runs, also when this
+    // host dies under it; it gets nothing else of ours.
+    extras.inherit = machineLock.HandlesToInherit();
+    extras.started = [](DWORD processId) { machineLock.SetTool(processId); };
+    const int result = runCommand(command, output, extras, &status, &cut);
     if (status == kRunOutputLost)
         LogPrint(kLogVerbose, "%s: %s\n", runStatusText(status), command ? command : "");
     else if (status == kRunNotStarted)

@@ -99,7 +99,7 @@ int CBaseComponent::Initialize()
     if (FindTextNoCase(commandLine, L"/verbose_log") >= 0)
         m_pLog->EnableVerbose();
     if (FindTextNoCase(commandLine, L"/consoleout") >= 0)
-        OpenConsoleOutput();
+        WantConsoleOutput();
     if (FindTextNoCase(commandLine, L"/no_overwrite") >= 0)
         m_bNoOverwrite = 1;
 

@@ -91,6 +91,11 @@ public:
 
     CCmpLog2* Log() const { return m_pLog; }
 
+    // Finishes what an installation killed before its end left (its undo
+    // journal in the log folder) and says so in both logs. The host calls
+    // it before every installation, of any package.
+    void FinishInterruptedInstallations();
+
     // Language index of a host's language code: "fr" 1, "it" 2, "de" 3,
     // "es" 4, "ja" 5 in any letter case; anything else, and null, 0 (English).
     static int GetLanguageIndex(const wchar_t* code);

@@ -21,9 +21,10 @@ const wchar_t kModelNotSupported[] = L"System model not supported.";
 
 namespace {
 
+// A product's check may not know (-1).
 const wchar_t* YesNo(int answer)
 {
-    return answer ? L"Yes" : L"No";
+    return answer < 0 ? L"Unknown" : answer ? L"Yes" : L"No";
 }
 
 const wchar_t* VersionStatusText(int status)

@@ -8,6 +8,7 @@
 #include "device_list.h"
 #include "driver_failure.h"
 #include "inf.h"
+#include "install_journal.h"
 #include "pnp_driver.h"
 
 #include <shellapi.h>
@@ -55,6 +56,21 @@ size_t InstallMessageCapacity()
     return kInstallMessageChars;
 }
 
+void CBaseComponent::FinishInterruptedInstallations()
+{
+    for (const InstallJournal::Finished& run : InstallJournal::FinishInterrupted()) {
+        m_pLog->Write(CCmpLog2::kBothHeader, CCmpLog2::kPlain, kLogSource, __LINE__,
+                      run.committed ? L"An earlier installation ended while it finished; its kept old files were "
+                                      L"removed (journal %ls)\r\n"
+                                    : L"An earlier installation ended before it finished; what it did was taken back "
+                                      L"(journal %ls)\r\n",
+                      run.journal.c_str());
+        // One entry a line: a long undo is never cut inside a line.
+        for (const std::wstring& line : run.lines)
+            m_pLog->Write(CCmpLog2::kVerboseContinue, CCmpLog2::kPlain, nullptr, 0, L"    - %ls\r\n", line.c_str());
+    }
+}
+
 unsigned CBaseComponent::Installation(unsigned first, ULONG_PTR second, wchar_t* message, int fourth,
                                       const wchar_t* language)
 {
@@ -62,31 +78,39 @@ unsigned CBaseComponent::Installation(unsigned first, ULONG_PTR second, wchar_t*
     driverfail::Reset();
     unsigned result = 0;
     bool driverRoad = true;
-    switch (m_nInstallType) {
-    case kInstallLegacy:
-        m_pLog->Write(CCmpLog2::kMainOnly, CCmpLog2::kPlain, nullptr, 0, L"\r\n");
-        m_pLog->Write(CCmpLog2::kVerboseContinue, CCmpLog2::kPlain, nullptr, 0, L"Type=LEGACY\r\n");
-        result = InstallLegacy(first, second, message, fourth, language);
-        break;
-    case kInstallPnP:
-        m_pLog->Write(CCmpLog2::kMainOnly, CCmpLog2::kPlain, nullptr, 0, L"\r\n");
-        m_pLog->Write(CCmpLog2::kVerboseContinue, CCmpLog2::kPlain, nullptr, 0, L"Type=PNP\r\n");
-        result = InstallPnP(first, second, message, fourth, language);
-        break;
-    case kInstallVirtual:
-        // A virtual device is a legacy driver with a device node of its own.
-        m_pLog->Write(CCmpLog2::kMainOnly, CCmpLog2::kPlain, nullptr, 0, L"\r\n");
-        m_pLog->Write(CCmpLog2::kVerboseContinue, CCmpLog2::kPlain, nullptr, 0, L"Type=LEGACY\r\n");
-        result = InstallVirtual(first, second, message, fourth, language);
-        break;
-    default:
-        CopyMessage(message, GetLocalizedMessage(g_aszUnknownInfType, language));
-        m_pLog->Write(CCmpLog2::kBothContinue, CCmpLog2::kPlain, nullptr, 0, L"\r\n");
-        m_pLog->Write(CCmpLog2::kBothContinue, CCmpLog2::kError, nullptr, 0, L"%ls\r\n",
-                      g_aszUnknownInfType[kLangEnglish]);
+    try {
+        switch (m_nInstallType) {
+        case kInstallLegacy:
+            m_pLog->Write(CCmpLog2::kMainOnly, CCmpLog2::kPlain, nullptr, 0, L"\r\n");
+            m_pLog->Write(CCmpLog2::kVerboseContinue, CCmpLog2::kPlain, nullptr, 0, L"Type=LEGACY\r\n");
+            result = InstallLegacy(first, second, message, fourth, language);
+            break;
+        case kInstallPnP:
+            m_pLog->Write(CCmpLog2::kMainOnly, CCmpLog2::kPlain, nullptr, 0, L"\r\n");
+            m_pLog->Write(CCmpLog2::kVerboseContinue, CCmpLog2::kPlain, nullptr, 0, L"Type=PNP\r\n");
+            result = InstallPnP(first, second, message, fourth, language);
+            break;
+        case kInstallVirtual:
+            // A virtual device is a legacy driver with a device node of its own.
+            m_pLog->Write(CCmpLog2::kMainOnly, CCmpLog2::kPlain, nullptr, 0, L"\r\n");
+            m_pLog->Write(CCmpLog2::kVerboseContinue, CCmpLog2::kPlain, nullptr, 0, L"Type=LEGACY\r\n");
+            result = InstallVirtual(first, second, message, fourth, language);
+            break;
+        default:
+            CopyMessage(message, GetLocalizedMessage(g_aszUnknownInfType, language));
+            m_pLog->Write(CCmpLog2::kBothContinue, CCmpLog2::kPlain, nullptr, 0, L"\r\n");
+            m_pLog->Write(CCmpLog2::kBothContinue, CCmpLog2::kError, nullptr, 0, L"%ls\r\n",
+                          g_aszUnknownInfType[kLangEnglish]);
+            result = 0;
+            driverRoad = false;
+            break;
+        }
+    } catch (const std::exception& e) {
+        // What the installation did was taken back as its journal went;
+        // the reason and those steps are written below.
+        const std::string what(e.what());
+        driverfail::Refused(L"The installation stopped on an exception: " + std::wstring(what.begin(), what.end()));
         result = 0;
-        driverRoad = false;
-        break;
     }
     // The driver layer keeps the reason; the user reads it here.
     if (result == 0 && driverRoad) {
@@ -95,9 +119,13 @@ unsigned CBaseComponent::Installation(unsigned first, ULONG_PTR second, wchar_t*
         // Both logs: an operator reading only the main log learns why too.
         // What was undone, step by step, stays in the verbose log.
         m_pLog->Write(CCmpLog2::kBothContinue, CCmpLog2::kPlain, nullptr, 0, L"%ls", reason.c_str());
-        const std::wstring notes = driverfail::NoteLines();
-        if (!notes.empty())
-            m_pLog->Write(CCmpLog2::kVerboseContinue, CCmpLog2::kPlain, nullptr, 0, L"%ls", notes.c_str());
+    }
+    // What the driver road chose not to do, or took back, stays in the
+    // verbose log, after the reason when there is one; one entry a line, so
+    // a long undo is never cut inside a line.
+    if (driverRoad) {
+        for (const std::wstring& note : driverfail::Notes())
+            m_pLog->Write(CCmpLog2::kVerboseContinue, CCmpLog2::kPlain, nullptr, 0, L"    - %ls\r\n", note.c_str());
     }
 
     if (m_szShellExecuteFile[0]) {

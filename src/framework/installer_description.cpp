@@ -63,8 +63,10 @@ unsigned CBaseComponent::ReadInstallerXml(const wchar_t* path)
     CTzrXMLReader reader;
     const wchar_t* const preferred = PreferredInfElement();
     const unsigned code = reader.LoadFile(path);
-    if (code != 0)
+    if (code != 0) {
+        BASECOMP_LOG(CCmpLog2::kVerboseContinue, L"%ls; ", reader.Why());
         return code;
+    }
     if (!reader.m_bLoaded)
         return 3;
 

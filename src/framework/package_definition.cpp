@@ -151,8 +151,10 @@ unsigned CBaseComponent::ReadPackageDefinition(const wchar_t* path)
     if (!m_pPackageReader)
         return 1;
     const unsigned code = m_pPackageReader->LoadFile(path);
-    if (code != CTzrXMLReader::kLoaded)
+    if (code != CTzrXMLReader::kLoaded) {
+        PKGDEF_LOG(CCmpLog2::kVerboseContinue, L"%ls; ", m_pPackageReader->Why());
         return code;
+    }
     if (!m_pPackageReader->m_bLoaded)
         return 3;
 

@@ -65,9 +65,7 @@ size_t UnitsWithin(const wchar_t* text, size_t length, size_t budget)
 // one block and cut to the bound of a line; a cut text keeps the line end it
 // had. The whole entry goes out in one write, so entries of hosts writing the
 // same log at once never mix inside a line. Write errors are ignored: the log
-// never stops the caller; a file another program keeps locked drops the
-// entry after a bounded wait, says so once on standard output, and is not
-// waited for again until a write gets through.
+// never stops the caller (a locked file: AppendNotingLock).
 void AppendAnsi(CCmpLog2::LogFile& file, const wchar_t* text)
 {
     if (!file.hFile.valid() || !text || !*text)
@@ -90,18 +88,20 @@ void AppendAnsi(CCmpLog2::LogFile& file, const wchar_t* text)
         return;
     std::string ansi(static_cast<size_t>(bytes), '\0');
     WideCharToMultiByte(CP_ACP, 0, text, static_cast<int>(length), &ansi[0], bytes, nullptr, nullptr);
-    const AppendResult result =
-        AppendWhole(file.hFile.get(), ansi.data(), ansi.size(), file.bLocked ? 0 : kAppendWaitMs);
-    if (result != AppendResult::kLocked) {
-        file.bLocked = false;
+    if (AppendNotingLock(file.hFile.get(), ansi.data(), ansi.size(), file.lock))
+        PrintNote("Log file %ls is locked by another process; its lines are dropped\n", file.szPath);
+}
+
+// An entry's header and its continuation ("... " and "Done.") leave in one
+// write: hosts writing the same log at once never put a line of theirs
+// between the two. A text without a line end waits for the rest of its line.
+void AppendEntry(CCmpLog2::LogFile& file, const std::wstring& text)
+{
+    file.sPending += text;
+    if (file.sPending.empty() || file.sPending.back() != L'\n')
         return;
-    }
-    if (!file.bLocked && !file.bLockReported) {
-        file.bLockReported = true;
-        printf("Log file %ls is locked by another process; its lines are dropped\n", file.szPath);
-        fflush(stdout);
-    }
-    file.bLocked = true;
+    AppendAnsi(file, file.sPending.c_str());
+    file.sPending.clear();
 }
 
 bool OpenLogFile(CCmpLog2::LogFile& file)
@@ -193,6 +193,11 @@ unsigned CCmpLog2::Open()
 
 void CCmpLog2::Close()
 {
+    // A line left open still goes out, as far as it got.
+    for (LogFile* file : {&m_Main, &m_Verbose}) {
+        AppendAnsi(*file, file->sPending.c_str());
+        file->sPending.clear();
+    }
     m_Main.hFile.reset();
     m_Verbose.hFile.reset();
 }
@@ -235,7 +240,7 @@ void CCmpLog2::WriteEntry(unsigned mode, int type, const wchar_t* source, int li
     const wchar_t* marker = MarkerFor(type);
 
     if (toMain && m_Main.hFile.valid())
-        AppendAnsi(m_Main, (std::wstring(marker) + message).c_str());
+        AppendEntry(m_Main, std::wstring(marker) + message);
     if (!m_Verbose.hFile.valid())
         return;
     if (verboseHeader) {
@@ -244,8 +249,8 @@ void CCmpLog2::WriteEntry(unsigned mode, int type, const wchar_t* source, int li
         wchar_t header[1024];
         _snwprintf(header, 1024, L"[%ls]::%ls[%d] %ls", time, SourceName(source), line, marker);
         header[1023] = L'\0';
-        AppendAnsi(m_Verbose, (std::wstring(header) + message).c_str());
+        AppendEntry(m_Verbose, std::wstring(header) + message);
     } else if (verboseContinue) {
-        AppendAnsi(m_Verbose, (std::wstring(marker) + message).c_str());
+        AppendEntry(m_Verbose, std::wstring(marker) + message);
     }
 }

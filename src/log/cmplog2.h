@@ -4,10 +4,12 @@
 // and are only ever appended to.
 #pragma once
 
+#include "log_append.h"
 #include "text_util.h"
 #include "win_handle.h"
 
 #include <cstdarg>
+#include <string>
 
 class CCmpLog2 {
 public:
@@ -32,8 +34,10 @@ public:
     struct LogFile {
         UniqueHandle hFile;
         wchar_t szPath[kPathChars] = L"";
-        bool bLocked = false;        // another program held it locked at the last write
-        bool bLockReported = false;  // standard output has been told so
+        AppendLock lock;
+        // An entry's start that waits for the rest of its line ("... "
+        // waits for "Done."), so that the whole line is one write.
+        std::wstring sPending;
     };
 
     CCmpLog2();

@@ -45,3 +45,12 @@ AppendResult AppendWhole(HANDLE file, const char* bytes, size_t length, DWORD wa
     // A whole-file lock taken by another program refuses the write itself.
     return error == ERROR_LOCK_VIOLATION ? AppendResult::kLocked : AppendResult::kFailed;
 }
+
+bool AppendNotingLock(HANDLE file, const char* bytes, size_t length, AppendLock& lock)
+{
+    lock.locked = AppendWhole(file, bytes, length, lock.locked ? 0 : kAppendWaitMs) == AppendResult::kLocked;
+    if (!lock.locked || lock.reported)
+        return false;
+    lock.reported = true;
+    return true;
+}

@@ -23,3 +23,14 @@ constexpr DWORD kAppendWaitMs = 1000;
 // the end; Wine does not hold to that between processes, so every writer of
 // our logs takes the same lock. Waits at most waitMs for it.
 AppendResult AppendWhole(HANDLE file, const char* bytes, size_t length, DWORD waitMs = kAppendWaitMs);
+
+// What a writer remembers of another program's lock on one log file.
+struct AppendLock {
+    bool locked = false;    // the last write found it locked
+    bool reported = false;  // standard output has been told so
+};
+
+// AppendWhole for a file another program may keep locked: once a write found
+// it locked, the next ones do not wait until one gets through. True for the
+// first write that found it locked: the caller says so once.
+bool AppendNotingLock(HANDLE file, const char* bytes, size_t length, AppendLock& lock);

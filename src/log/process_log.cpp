@@ -41,8 +41,7 @@ UniqueFile OpenForAppend(const char* path, bool& failureReported)
     UniqueFile file(_fsopen(path, "ab", _SH_DENYNO));
     if (!file && !failureReported) {
         failureReported = true;
-        printf("Failed to open log file %s : %s\n", path, strerror(errno));
-        fflush(stdout);
+        PrintNote("Failed to open log file %s : %s\n", path, strerror(errno));
     }
     return file;
 }
@@ -135,30 +134,15 @@ struct FileLine {
     }
 };
 
-// Writes the bytes at the end of the file in one piece; a file that another
-// program keeps locked drops the line after a bounded wait, says so once on
-// standard output and is not waited for again until a write gets through.
-struct LockState {
-    bool locked = false;
-    bool reported = false;
-};
-LockState g_verboseLock;
-LockState g_namedLock;
+AppendLock g_verboseLock;
+AppendLock g_namedLock;
 
-void AppendBytes(UniqueFile& file, const FileLine& line, LockState& state, const char* path)
+// Writes the bytes at the end of the file in one piece.
+void AppendBytes(UniqueFile& file, const FileLine& line, AppendLock& lock, const char* path)
 {
     const HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file.get())));
-    const AppendResult result = AppendWhole(handle, line.bytes, line.length, state.locked ? 0 : kAppendWaitMs);
-    if (result != AppendResult::kLocked) {
-        state.locked = false;
-        return;
-    }
-    if (!state.reported) {
-        state.reported = true;
-        printf("Log file %s is locked by another process; its lines are dropped\n", path);
-        fflush(stdout);
-    }
-    state.locked = true;
+    if (AppendNotingLock(handle, line.bytes, line.length, lock))
+        PrintNote("Log file %s is locked by another process; its lines are dropped\n", path);
 }
 
 void AppendToVerboseFile(int flags, const LogLine& line)

@@ -66,6 +66,7 @@ extern "C" unsigned WINAPI Install(unsigned first, ULONG_PTR second, wchar_t* me
     try {
         if (!g_pComponent)
             return 0;
+        g_pComponent->FinishInterruptedInstallations();
         return g_pComponent->Installation(first, second, message, fourth, language);
     } catch (...) {
         return 0;

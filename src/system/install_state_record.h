@@ -19,6 +19,18 @@ enum TzrInstallState : unsigned {
     kStateUndetermined = 8,
 };
 
+// Texts of the plug-in's answers that a host keys on (their first words).
+// An install state of 7 whose message begins with kBusyText, or an Install
+// result line that is kBusyText: another installation holds the machine,
+// retry later. An Install result line that ends with kAskAgainText: the
+// machine changed since the install state was read; nothing was written.
+// An install state of 1 whose message begins with kRestartPendingText: the
+// package's firmware is written and runs after the next restart.
+constexpr wchar_t kBusyText[] = L"Another firmware installation is running on this machine.";
+constexpr wchar_t kAskAgainText[] = L"Ask the install state again.";
+constexpr wchar_t kRestartPendingText[] =
+    L"A restart is needed: the firmware written to the controllers runs after the next restart.";
+
 class InstallStateRecord {
 public:
     static constexpr unsigned kStateBytes = 4;

@@ -4,7 +4,6 @@
 
 #include <windows.h>
 
-#include <cstdlib>
 #include <exception>
 #include <new>
 
@@ -82,6 +81,42 @@ int Failed(RunStatus* status, RunStatus what)
     return -1;
 }
 
+// The attribute list that limits what a child inherits to the handles
+// named.
+class InheritOnly {
+public:
+    explicit InheritOnly(const std::vector<HANDLE>& handles) : m_handles(handles)
+    {
+        SIZE_T size = 0;
+        InitializeProcThreadAttributeList(nullptr, 1, 0, &size);
+        m_buffer.resize(size);
+        m_list = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(m_buffer.data());
+        if (size == 0 || !InitializeProcThreadAttributeList(m_list, 1, 0, &size)) {
+            m_list = nullptr;
+            return;
+        }
+        if (!UpdateProcThreadAttribute(m_list, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, m_handles.data(),
+                                       m_handles.size() * sizeof(HANDLE), nullptr, nullptr)) {
+            DeleteProcThreadAttributeList(m_list);
+            m_list = nullptr;
+        }
+    }
+    ~InheritOnly()
+    {
+        if (m_list)
+            DeleteProcThreadAttributeList(m_list);
+    }
+    InheritOnly(const InheritOnly&) = delete;
+    InheritOnly& operator=(const InheritOnly&) = delete;
+
+    LPPROC_THREAD_ATTRIBUTE_LIST get() const { return m_list; }
+
+private:
+    std::vector<HANDLE> m_handles;  // the list points into it
+    std::vector<unsigned char> m_buffer;
+    LPPROC_THREAD_ATTRIBUTE_LIST m_list = nullptr;
+};
+
 }  // namespace
 
 const char* runStatusText(RunStatus status)
@@ -100,10 +135,10 @@ const char* runStatusText(RunStatus status)
 
 int runCommand(const char* command, std::string& output, RunStatus* status)
 {
-    return runCommand(nullptr, command, output, status);
+    return runCommand(command, output, RunExtras(), status);
 }
 
-int runCommand(const wchar_t* application, const char* command, std::string& output, RunStatus* status,
+int runCommand(const char* command, std::string& output, const RunExtras& extras, RunStatus* status,
                unsigned long long* cutBytes)
 {
     if (cutBytes)
@@ -113,40 +148,46 @@ int runCommand(const wchar_t* application, const char* command, std::string& out
     if (!command)
         return Failed(status, kRunNoCommand);
 
-    // Both ends inheritable: the child gets the write end as its standard
-    // output and standard error.
-    SECURITY_ATTRIBUTES sa;
-    sa.nLength = sizeof sa;
-    sa.lpSecurityDescriptor = nullptr;
-    sa.bInheritHandle = TRUE;
+    // Neither end is inheritable as made: only the write end is handed to
+    // the child, through the handle list, so the read end dies with us.
     UniqueHandle readEnd, writeEnd;
-    if (!CreatePipe(readEnd.put(), writeEnd.put(), &sa, 0))
+    if (!CreatePipe(readEnd.put(), writeEnd.put(), nullptr, 0) ||
+        !SetHandleInformation(writeEnd.get(), HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT))
         return Failed(status, kRunNoPipe);
 
-    STARTUPINFOW si;
+    STARTUPINFOEXW si;
     ZeroMemory(&si, sizeof si);
-    si.cb = sizeof si;
-    si.dwFlags = STARTF_USESTDHANDLES | STARTF_USESHOWWINDOW;
-    si.wShowWindow = SW_HIDE;
-    si.hStdOutput = writeEnd.get();
-    si.hStdError = writeEnd.get();
-    si.hStdInput = nullptr;
+    si.StartupInfo.cb = sizeof si;
+    si.StartupInfo.dwFlags = STARTF_USESTDHANDLES | STARTF_USESHOWWINDOW;
+    si.StartupInfo.wShowWindow = SW_HIDE;
+    si.StartupInfo.hStdOutput = writeEnd.get();
+    si.StartupInfo.hStdError = writeEnd.get();
+    si.StartupInfo.hStdInput = nullptr;
+
+    std::vector<HANDLE> handles(1, writeEnd.get());
+    handles.insert(handles.end(), extras.inherit.begin(), extras.inherit.end());
+    const InheritOnly inheritOnly(handles);
+    if (!inheritOnly.get())
+        return Failed(status, kRunNotStarted);
+    si.lpAttributeList = inheritOnly.get();
 
     // CreateProcessW may write into the command line, so it gets a buffer of
-    // its own. A text that does not convert, or does not fit with its
-    // terminator, is refused rather than started cut short.
+    // its own. The text is the code page's, as the engine built it: a text
+    // that does not convert, or does not fit with its terminator, is refused
+    // rather than started cut short.
     wchar_t commandLine[kCommandChars];
-    const size_t converted = mbstowcs(commandLine, command, kCommandChars);
-    if (converted == static_cast<size_t>(-1) || converted >= kCommandChars)
+    if (MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, command, -1, commandLine, kCommandChars) == 0)
         return Failed(status, kRunCommandTooLong);
 
     PROCESS_INFORMATION pi;
     ZeroMemory(&pi, sizeof pi);
-    if (!CreateProcessW(application, commandLine, nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, nullptr, &si,
-                        &pi))
+    if (!CreateProcessW(extras.application, commandLine, nullptr, nullptr, TRUE,
+                        CREATE_NO_WINDOW | EXTENDED_STARTUPINFO_PRESENT, nullptr, nullptr, &si.StartupInfo, &pi))
         return Failed(status, kRunNotStarted);
     UniqueHandle process(pi.hProcess);
     UniqueHandle thread(pi.hThread);
+    if (extras.started)
+        extras.started(pi.dwProcessId);
 
     // Our copy of the write end must go, or the pipe never reports its end.
     if (!writeEnd.reset())

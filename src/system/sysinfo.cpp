@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cwchar>
@@ -30,9 +31,10 @@ void RebindStream(DWORD stdHandle, const char* mode, FILE* target, const char* d
         setvbuf(target, nullptr, _IONBF, 0);
 }
 
-}  // namespace
+// Asked for at attach, made at the first note.
+LONG g_nConsoleWanted = 0;
 
-void OpenConsoleOutput()
+void MakeConsole()
 {
     AllocConsole();
     CONSOLE_SCREEN_BUFFER_INFO info;
@@ -45,6 +47,24 @@ void OpenConsoleOutput()
     RebindStream(STD_OUTPUT_HANDLE, "w", stdout, "CONOUT$");
     RebindStream(STD_INPUT_HANDLE, "r", stdin, "CONIN$");
     RebindStream(STD_ERROR_HANDLE, "w", stderr, "CONOUT$");
+}
+
+}  // namespace
+
+void WantConsoleOutput()
+{
+    InterlockedExchange(&g_nConsoleWanted, 1);
+}
+
+void PrintNote(const char* format, ...)
+{
+    if (InterlockedExchange(&g_nConsoleWanted, 0))
+        MakeConsole();
+    va_list args;
+    va_start(args, format);
+    vprintf(format, args);
+    va_end(args);
+    fflush(stdout);
 }
 
 void CreateDirectoryPath(const wchar_t* path)

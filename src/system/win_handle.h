@@ -48,6 +48,25 @@ struct LocalMemTraits {
 };
 using UniqueLocalMem = UniqueResource<LocalMemTraits>;
 
+// A CryptoAPI provider context and a hash made from it.
+struct CryptProvTraits {
+    using handle_type = HCRYPTPROV;
+    using keeper = LastErrorKeeper;
+    static handle_type invalid() { return 0; }
+    static bool valid(handle_type h) { return h != 0; }
+    static bool close(handle_type h) { return CryptReleaseContext(h, 0) != FALSE; }
+};
+using UniqueCryptProv = UniqueResource<CryptProvTraits>;
+
+struct CryptHashTraits {
+    using handle_type = HCRYPTHASH;
+    using keeper = LastErrorKeeper;
+    static handle_type invalid() { return 0; }
+    static bool valid(handle_type h) { return h != 0; }
+    static bool close(handle_type h) { return CryptDestroyHash(h) != FALSE; }
+};
+using UniqueCryptHash = UniqueResource<CryptHashTraits>;
+
 // A raw registry key. The framework's registry class is built on this one.
 struct HkeyTraits {
     using handle_type = HKEY;

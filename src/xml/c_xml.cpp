@@ -184,12 +184,33 @@ void C_XML::trimText(C_Node* node) const {
 
 bool C_XML::isWhitespace(const char* data, size_t count) {
     for (size_t i = 0; i < count; ++i) {
-        const char c = data[i];
-        if (c != ' ' && c != '\r' && c != '\n' && c != '\t') {
+        if (!IsXmlBlank(static_cast<unsigned char>(data[i]))) {
             return false;
         }
     }
     return true;
+}
+
+// The parser cuts text where its reads end as well as at line ends, so the
+// pieces are no guide: a line of blanks is indentation and goes with its
+// line end; a line with text is kept whole, its line end not.
+void C_XML::appendLines(C_ParseContext& ctx, const char* data, size_t count) {
+    for (size_t at = 0; at <= count;) {
+        const void* found = std::memchr(data + at, '\n', count - at);
+        const size_t end = found != nullptr ? static_cast<size_t>(static_cast<const char*>(found) - data) : count;
+        if (ctx.m_bLineHasText || !isWhitespace(data + at, end - at)) {
+            appendText(ctx.m_pCurrent, ctx.m_sBlankRun.data(), ctx.m_sBlankRun.size());
+            appendText(ctx.m_pCurrent, data + at, end - at);
+            ctx.m_sBlankRun.clear();
+            ctx.m_bLineHasText = true;
+        } else {
+            ctx.m_sBlankRun.append(data + at, end - at);
+        }
+        if (found != nullptr) {
+            ctx.setAfterEnd(true);
+        }
+        at = end + 1;
+    }
 }
 
 bool C_XML::load(const std::string& path) {
@@ -223,10 +244,9 @@ bool C_XML::load(const std::string& path) {
             // An entity bomb is told apart from a document that is not XML.
             const bool expands = code == XML_ERROR_AMPLIFICATION_LIMIT_BREACH || ctx.m_defaults.Broken();
             m_nLastStatus = expands ? 4 : 1;
-            const XML_LChar* text = ctx.m_defaults.Broken()
-                                        ? "attribute defaults expand the document beyond its limit"
-                                        : XML_ErrorString(code);
-            m_sLastError = text != nullptr ? text : "unknown parser error";
+            const XML_LChar* text = XML_ErrorString(code);
+            m_sLastError = ctx.m_defaults.Broken() ? ctx.m_defaults.Refusal()
+                                                   : (text != nullptr ? text : "unknown parser error");
             m_sLastError += " at line " + std::to_string(XML_GetCurrentLineNumber(parser.get()));
             if (!file) {
                 m_sLastError += " (cannot open the file)";
@@ -234,6 +254,7 @@ bool C_XML::load(const std::string& path) {
         }
     };
 
+    unsigned long long total = 0;
     for (;;) {
         void* buffer = XML_GetBuffer(parser.get(), kReadSize);
         if (buffer == nullptr) {
@@ -250,13 +271,22 @@ bool C_XML::load(const std::string& path) {
             }
         }
         // Reading goes on to the end of the file after a parser error: the
-        // parser simply keeps rejecting.
-        if (XML_ParseBuffer(parser.get(), static_cast<int>(count), count == 0) != XML_STATUS_OK) {
+        // parser simply keeps rejecting. Past the limit it is read only to
+        // learn its size.
+        total += count;
+        if (total > kXmlMaximumFileBytes) {
+            parsed = false;
+            m_nLastStatus = 1;
+        } else if (XML_ParseBuffer(parser.get(), static_cast<int>(count), count == 0) != XML_STATUS_OK) {
             noteParserError();
         }
         if (count == 0) {
             break;
         }
+    }
+    if (total > kXmlMaximumFileBytes) {
+        m_sLastError = "the file has " + std::to_string(total) + " bytes, more than the " +
+                       std::to_string(kXmlMaximumFileBytes) + " a package definition may have";
     }
 
     if (ctx.m_nStatus != 0) {
@@ -277,7 +307,7 @@ void XMLCALL C_XML::startElement(void* context, const XML_Char* name, const XML_
         return;
     }
     try {
-        ctx->m_bAfterEnd = false;
+        ctx->setAfterEnd(false);
         C_Node* parentNode = ctx->m_pCurrent;
         C_XML& doc = *ctx->m_pDocument;
         doc.trimText(parentNode);
@@ -324,17 +354,11 @@ void XMLCALL C_XML::endElement(void* context, const XML_Char* /*name*/) {
     if (ctx == nullptr) {
         return;
     }
-    try {
-        if (ctx->m_bAfterEnd) {
-            ctx->m_pDocument->trimText(ctx->m_pCurrent);
-        }
-        ctx->m_bAfterEnd = true;
-        ctx->m_pCurrent = ctx->m_pCurrent->m_pParent;
-    } catch (const std::exception& e) {
-        recordFailure(ctx, &e, nullptr);
-    } catch (...) {
-        recordFailure(ctx, nullptr, "C_XML::endElement: Unknown exception.");
+    if (ctx->m_bAfterEnd) {
+        ctx->m_pDocument->trimText(ctx->m_pCurrent);
     }
+    ctx->setAfterEnd(true);
+    ctx->m_pCurrent = ctx->m_pCurrent->m_pParent;
 }
 
 void XMLCALL C_XML::characterData(void* context, const XML_Char* data, int count) {
@@ -347,13 +371,11 @@ void XMLCALL C_XML::characterData(void* context, const XML_Char* data, int count
         if (ctx->m_bInCdata) {
             node->m_bHasCdata = true;
         }
-        // The parser hands text over in pieces (it cuts at line ends); each
-        // piece is judged on its own, so indentation after a child goes.
-        if (ctx->m_pDocument->trimWhitespace() && ctx->m_bAfterEnd && !ctx->m_bInCdata &&
-            isWhitespace(data, static_cast<size_t>(count))) {
-            return;
+        if (ctx->m_pDocument->trimWhitespace() && ctx->m_bAfterEnd && !ctx->m_bInCdata) {
+            ctx->m_pDocument->appendLines(*ctx, data, static_cast<size_t>(count));
+        } else {
+            ctx->m_pDocument->appendText(node, data, static_cast<size_t>(count));
         }
-        ctx->m_pDocument->appendText(node, data, static_cast<size_t>(count));
     } catch (const std::exception& e) {
         recordFailure(ctx, &e, nullptr);
     } catch (...) {
@@ -366,14 +388,8 @@ void XMLCALL C_XML::startCdataSection(void* context) {
     if (ctx == nullptr) {
         return;
     }
-    try {
-        ctx->m_pDocument->trimText(ctx->m_pCurrent);
-        ctx->m_bInCdata = true;
-    } catch (const std::exception& e) {
-        recordFailure(ctx, &e, nullptr);
-    } catch (...) {
-        recordFailure(ctx, nullptr, "C_XML::startCdataSection: Unknown exception.");
-    }
+    ctx->m_pDocument->trimText(ctx->m_pCurrent);
+    ctx->m_bInCdata = true;
 }
 
 void XMLCALL C_XML::endCdataSection(void* context) {
@@ -381,14 +397,8 @@ void XMLCALL C_XML::endCdataSection(void* context) {
     if (ctx == nullptr) {
         return;
     }
-    try {
-        ctx->m_bAfterEnd = true;
-        ctx->m_bInCdata = false;
-    } catch (const std::exception& e) {
-        recordFailure(ctx, &e, nullptr);
-    } catch (...) {
-        recordFailure(ctx, nullptr, "C_XML::endCdataSection: Unknown exception.");
-    }
+    ctx->setAfterEnd(true);
+    ctx->m_bInCdata = false;
 }
 
 const C_XML::C_Node* C_XML::firstChild(const C_Node* node) { return node != nullptr ? node->m_pFirstChild : nullptr; }

@@ -111,10 +111,19 @@ public:
         C_Node* m_pCurrent = nullptr;
         bool m_bAfterEnd = false;  // the last structural event closed an element or a CDATA section
         bool m_bInCdata = false;
+        // After an end: the line's blanks waiting for text, or text came.
+        std::string m_sBlankRun;
+        bool m_bLineHasText = false;
         int m_nStatus = 0;         // 2 after a standard error in a callback, 3 after any other
         std::string m_sError;
         XML_Parser m_parser = nullptr;  // null: attribute defaults are not counted
         XmlDefaultAttributeTally m_defaults;
+
+        void setAfterEnd(bool on) {
+            m_bAfterEnd = on;
+            m_sBlankRun.clear();
+            m_bLineHasText = false;
+        }
     };
 
     C_XML();
@@ -135,7 +144,8 @@ public:
     const C_Node* document() const { return &m_document; }
     bool trimWhitespace() const { return m_bTrim; }
     // Why the last load failed: 0 for no failure, 1 when the parser rejected
-    // the file (or it could not be read), 2 or 3 when building the tree
+    // the file (or it could not be read, or it is larger than
+    // kXmlMaximumFileBytes), 2 or 3 when building the tree
     // failed inside a callback (standard error or any other), 4 when the
     // document was refused for expanding far beyond its size (an entity
     // bomb; see expat_parser.h). The text says what happened.
@@ -172,6 +182,8 @@ public:
 private:
     // Appends bytes to a node's text, growing its room in the arena.
     void appendText(C_Node* node, const char* data, size_t count);
+    // Text after an end, outside CDATA, with trimming on: judged by line.
+    void appendLines(C_ParseContext& ctx, const char* data, size_t count);
     // A full record of the bytes; shared ones come from a small cache of
     // recent records, so repeats cost nothing.
     C_Text* record(const char* data, size_t count, bool shared);

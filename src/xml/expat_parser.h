@@ -7,6 +7,7 @@
 #include <expat.h>
 
 #include <cstring>
+#include <string>
 
 struct ExpatParserTraits {
     using handle_type = XML_Parser;
@@ -29,6 +30,14 @@ using UniqueXmlParser = UniqueResource<ExpatParserTraits>;
 // XML_ERROR_AMPLIFICATION_LIMIT_BREACH.
 constexpr float kXmlMaximumAmplification = 100.0f;
 constexpr unsigned long long kXmlAmplificationThreshold = 8ULL << 20;
+
+// Both readers refuse a larger file: no package definition comes near it (the
+// largest are a few hundred KB), and memory stays a bounded multiple of it.
+constexpr unsigned long long kXmlMaximumFileBytes = 16ULL << 20;
+
+// XML's own white space. Not the C runtime's iswspace, which also takes
+// U+3000 and U+00A0: a Japanese name may open with an ideographic space.
+constexpr bool IsXmlBlank(unsigned c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 
 // A parser as both readers use it: no encoding given (taken from the
 // byte-order mark or the declaration), the expansion limits above, and no
@@ -68,13 +77,22 @@ public:
         const XML_Index read = XML_GetCurrentByteIndex(parser);
         if (read > 0 && m_bytes <= kXmlMaximumAmplification * static_cast<double>(read))
             return true;
+        m_read = read;
         m_bBroken = true;
         XML_StopParser(parser, XML_FALSE);
         return false;
     }
     bool Broken() const { return m_bBroken; }
+    // Why the parser was stopped, with the limits, for the log.
+    std::string Refusal() const
+    {
+        return "attribute defaults give " + std::to_string(m_bytes) + " bytes for " + std::to_string(m_read) +
+               " read: more than " + std::to_string(static_cast<int>(kXmlMaximumAmplification)) +
+               " times what is read, once past " + std::to_string(kXmlAmplificationThreshold) + " bytes";
+    }
 
 private:
     unsigned long long m_bytes = 0;
+    long long m_read = 0;
     bool m_bBroken = false;
 };

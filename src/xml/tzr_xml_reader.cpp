@@ -2,9 +2,9 @@
 
 #include <expat.h>
 
+#include <cstdarg>
 #include <cstring>
 #include <cwchar>
-#include <cwctype>
 #include <new>
 #include <string>
 #include <vector>
@@ -61,41 +61,16 @@ void DestroyChain(CTzrXMLNode* node)
     }
 }
 
-// UTF-8 as expat reports it (already validated) into UTF-16, appended to out.
+// UTF-8 as expat reports it (already validated) into UTF-16, appended to
+// out. A name or a piece of text: less than the 2 GB XML_Parse takes.
 void AppendUtf16(std::wstring& out, const char* text, size_t length)
 {
-    const unsigned char* p = reinterpret_cast<const unsigned char*>(text);
-    const unsigned char* end = p + length;
-    while (p < end) {
-        unsigned c = *p++;
-        int more = 0;
-        if (c >= 0xF0 && c < 0xF8) {
-            c &= 0x07;
-            more = 3;
-        } else if (c >= 0xE0) {
-            c &= 0x0F;
-            more = 2;
-        } else if (c >= 0xC0) {
-            c &= 0x1F;
-            more = 1;
-        } else if (c >= 0x80) {
-            c = 0xFFFD;  // a stray continuation byte
-        }
-        for (; more > 0; --more) {
-            if (p == end || (*p & 0xC0) != 0x80) {
-                c = 0xFFFD;
-                break;
-            }
-            c = (c << 6) | (*p++ & 0x3F);
-        }
-        if (c >= 0x10000 && c <= 0x10FFFF) {
-            c -= 0x10000;
-            out.push_back(static_cast<wchar_t>(0xD800 + (c >> 10)));
-            out.push_back(static_cast<wchar_t>(0xDC00 + (c & 0x3FF)));
-        } else {
-            out.push_back(static_cast<wchar_t>(c > 0xFFFF ? 0xFFFD : c));
-        }
-    }
+    const int count = static_cast<int>(length);
+    const int n = count > 0 ? MultiByteToWideChar(CP_UTF8, 0, text, count, nullptr, 0) : 0;
+    const size_t at = out.size();
+    out.resize(at + static_cast<size_t>(n));
+    if (n > 0)
+        MultiByteToWideChar(CP_UTF8, 0, text, count, &out[at], n);
 }
 
 // State of one parse. The pending text node collects the later chunks of an
@@ -220,7 +195,7 @@ void XMLCALL OnCharacterData(void* data, const XML_Char* text, int length)
         }
         if (!ctx.textAllowed)
             return;
-        const bool blank = iswspace(static_cast<wint_t>(chars[0])) != 0;
+        const bool blank = IsXmlBlank(chars[0]);
         if (ctx.firstChunk) {
             // Content that starts with white space is layout, not text.
             if (blank) {
@@ -251,22 +226,6 @@ void XMLCALL OnCharacterData(void* data, const XML_Char* text, int length)
     } catch (...) {
         ctx.Fail();
     }
-}
-
-// Feeds the whole buffer; XML_Parse takes an int length, so a buffer beyond
-// that is given in pieces, the last one marked final.
-bool ParseAll(XML_Parser parser, const char* bytes, size_t count)
-{
-    const size_t kPiece = size_t(1) << 30;
-    do {
-        const size_t piece = count > kPiece ? kPiece : count;
-        const bool last = piece == count;
-        if (XML_Parse(parser, bytes, static_cast<int>(piece), last ? XML_TRUE : XML_FALSE) != XML_STATUS_OK)
-            return false;
-        bytes += piece;
-        count -= piece;
-    } while (count > 0);
-    return true;
 }
 
 }  // namespace
@@ -414,6 +373,7 @@ CTzrXMLNode* CTzrXMLReader::Reset()
     delete m_pRoot;
     m_pRoot = nullptr;
     m_bLoaded = false;
+    m_szWhy[0] = L'\0';
     CTzrXMLNode* root = new (std::nothrow) CTzrXMLNode(L"#DOCROOT", nullptr, CTzrXMLNode::kElement);
     if (root && root->m_nType == CTzrXMLNode::kFailed) {
         delete root;
@@ -441,14 +401,17 @@ unsigned CTzrXMLReader::LoadBuffer(const void* bytes, unsigned count)
     XML_SetElementHandler(ctx.parser, OnStartElement, OnEndElement);
     XML_SetCharacterDataHandler(ctx.parser, OnCharacterData);
     XML_SetCdataSectionHandler(ctx.parser, OnStartCdata, OnEndCdata);
-    const bool parsed = ParseAll(ctx.parser, static_cast<const char*>(bytes ? bytes : ""), count);
-    const bool noMemory = ctx.outOfMemory || XML_GetErrorCode(ctx.parser) == XML_ERROR_NO_MEMORY;
-    ctx.parser = nullptr;
-    parser.reset();
-    if (noMemory)
-        return kNoDocument;
+    const bool parsed =
+        XML_Parse(ctx.parser, static_cast<const char*>(bytes ? bytes : ""), static_cast<int>(count), XML_TRUE) ==
+        XML_STATUS_OK;
+    const XML_Error error = XML_GetErrorCode(ctx.parser);
+    if (ctx.outOfMemory || error == XML_ERROR_NO_MEMORY)
+        return Fail(kNoDocument, L"out of memory");
+    if (ctx.defaults.Broken())
+        return Fail(kParseError, L"%hs", ctx.defaults.Refusal().c_str());
     if (!parsed)
-        return kParseError;
+        return Fail(kParseError, L"%hs at line %lu", XML_ErrorString(error),
+                    static_cast<unsigned long>(XML_GetCurrentLineNumber(ctx.parser)));
     m_bLoaded = true;
     return kLoaded;
 }
@@ -462,11 +425,13 @@ unsigned CTzrXMLReader::LoadFile(const wchar_t* path)
     UniqueHandle file(CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
                             nullptr));
     if (!file)
-        return kCannotOpen;
+        return Fail(kCannotOpen, L"cannot open: system error %lu", GetLastError());
     LARGE_INTEGER size{};
-    // A size beyond 32 bits cannot be held whole: the file cannot be read.
-    if (!GetFileSizeEx(file.get(), &size) || size.QuadPart < 0 || size.QuadPart > 0xFFFFFFFFLL)
-        return kCannotRead;
+    if (!GetFileSizeEx(file.get(), &size))
+        return Fail(kCannotRead, L"no size: system error %lu", GetLastError());
+    if (static_cast<unsigned long long>(size.QuadPart) > kXmlMaximumFileBytes)
+        return Fail(kTooLarge, L"%lld bytes, more than the %llu a package definition may have", size.QuadPart,
+                    kXmlMaximumFileBytes);
     const DWORD total = static_cast<DWORD>(size.QuadPart);
     std::vector<char> bytes;
     try {
@@ -477,11 +442,21 @@ unsigned CTzrXMLReader::LoadFile(const wchar_t* path)
     for (DWORD done = 0; done < total;) {
         DWORD got = 0;
         if (!ReadFile(file.get(), bytes.data() + done, total - done, &got, nullptr) || got == 0)
-            return kCannotRead;
+            return Fail(kCannotRead, L"cannot read: system error %lu", GetLastError());
         done += got;
     }
     file.reset();
     return LoadBuffer(bytes.data(), total);
+}
+
+unsigned CTzrXMLReader::Fail(unsigned code, const wchar_t* format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    _vsnwprintf(m_szWhy, sizeof m_szWhy / sizeof m_szWhy[0] - 1, format, args);
+    va_end(args);
+    m_szWhy[sizeof m_szWhy / sizeof m_szWhy[0] - 1] = L'\0';
+    return code;
 }
 
 CTzrXMLNode* CTzrXMLReader::FindChild(const CTzrXMLNode* parent, const wchar_t* name, const wchar_t* attributeName,

@@ -65,6 +65,7 @@ public:
         kCannotOpen = 3,
         kCannotRead = 4,
         kParseError = 5,  // not well-formed, empty, unknown encoding
+        kTooLarge = 6,    // a file of more than kXmlMaximumFileBytes (expat_parser.h)
     };
 
     CTzrXMLReader();
@@ -77,6 +78,8 @@ public:
     CTzrXMLNode* Reset();
     unsigned LoadFile(const wchar_t* path);
     unsigned LoadBuffer(const void* bytes, unsigned count);
+    // Why the last load failed, for the log; "" after a load that did not.
+    const wchar_t* Why() const { return m_szWhy; }
 
     // The first node of parent's child chain (the document node when parent
     // is null) named name and, when both attributeName and attributeValue are
@@ -88,6 +91,11 @@ public:
 
     CTzrXMLNode* m_pRoot = nullptr;
     bool m_bLoaded = false;
+
+private:
+    unsigned Fail(unsigned code, const wchar_t* format, ...);
+
+    wchar_t m_szWhy[256] = L"";
 };
 
 // The text of an element: that of its first child when the child is a text

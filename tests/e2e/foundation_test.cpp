@@ -49,9 +49,9 @@ TEST(Host, LoadsThePluginAndAsksEveryProperty)
 TEST(Host, UnknownPropertyIsRefusedAndLogged)
 {
     Scenario s("host_unknown_id");
-    const HostResult r = s.Host({L"--property", L"9", L"/verbose_log"});
-    EXPECT_EQ("[9] unknown          result 0  (buffer untouched)", r.PropertyLine(9)) << r.output;
-    EXPECT_TRUE(HasVerboseEntry(Scenario::ComponentVerboseLog(), "basecomp", "GetProperty(0x09) - unknown type"))
+    const HostResult r = s.Host({L"--property", L"10", L"/verbose_log"});
+    EXPECT_EQ("[10] unknown          result 0  (buffer untouched)", r.PropertyLine(10)) << r.output;
+    EXPECT_TRUE(HasVerboseEntry(Scenario::ComponentVerboseLog(), "basecomp", "GetProperty(0x0A) - unknown type"))
         << Scenario::ComponentVerboseLog();
 }
 
@@ -177,11 +177,11 @@ TEST(Host, ConsoleSwitchKeepsThePluginWorking)
 TEST(Host, JsonReportCarriesEveryAnswer)
 {
     Scenario s("host_json");
-    const HostResult r = s.Host({L"--json", L"--property", L"5", L"--property", L"9", L"--property", L"7"});
+    const HostResult r = s.Host({L"--json", L"--property", L"5", L"--property", L"10", L"--property", L"7"});
     EXPECT_EQ(0u, r.exitCode);
     EXPECT_NE(std::string::npos, r.output.find("\"interface\": {\"result\": 1, \"version\": 100}")) << r.output;
     EXPECT_NE(std::string::npos,
-              r.output.find("{\"id\": 9, \"name\": \"unknown\", \"result\": 0, \"touched\": false}"))
+              r.output.find("{\"id\": 10, \"name\": \"unknown\", \"result\": 0, \"touched\": false}"))
         << r.output;
     EXPECT_NE(std::string::npos, r.output.find("{\"id\": 7, \"name\": \"silent update\", \"result\": 1, "
                                                "\"touched\": true, \"value\": 1}"))

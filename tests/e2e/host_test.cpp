@@ -72,13 +72,15 @@ TEST(Host, ComponentLogLinesAreBounded)
     s.AddFile(L"kxbound.xml", "<tzr_package><version value='1.0'/><sw_keys>" + keys + "</sw_keys></tzr_package>");
     s.Host({L"/verbose_log", L"--property", L"5"});
     const std::string verbose = Scenario::ComponentVerboseLog();
-    // Header and text together, cut to the bound with the line end kept
-    // (the entry may follow an open progress line), after a
-    // "::pkgdef[LINE] " header, whatever line that is.
+    // Header and text together, cut to the bound with the line end kept,
+    // after a "::pkgdef[LINE] " header, whatever line that is. An entry
+    // that follows an open progress line leaves with it in one write: the
+    // bound is the whole line's.
     size_t found = 0;
     const std::string text = "]     - filename kkkk";
     for (size_t at = verbose.find(text); at != std::string::npos; at = verbose.find(text, at + 1)) {
-        const size_t begin = verbose.rfind('[', verbose.rfind("::pkgdef[", at));
+        const size_t lineEnd = verbose.rfind("\r\n", at);
+        const size_t begin = lineEnd == std::string::npos ? 0 : lineEnd + 2;
         const size_t end = verbose.find("\r\n", at);
         ASSERT_NE(std::string::npos, end);
         found += verbose.find_last_not_of("0123456789", at - 1) == verbose.rfind("::pkgdef[", at) + 8;

@@ -52,6 +52,9 @@ Scenario::Scenario(const std::string& name, const std::wstring& root) : m_folder
     MakeDirs(m_folder);
     CopyIn(BuildFile(L"src\\plugin\\setup.dll"), L"setup.dll");
     ClearLogs();
+    // Each scenario is a machine of its own: no firmware of an earlier one
+    // waits for a restart here.
+    RegDeleteTreeW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\TZR\\NVMeBootController\\AwaitingRestart");
 }
 
 void Scenario::AddFile(const std::wstring& name, const std::string& bytes) const

@@ -13,9 +13,13 @@
 #include "process_log.h"
 #include "setup_api.h"
 #include "sysinfo.h"
+#include "system_dll.h"
 #include "win_handle.h"
 
 #include <windows.h>
+
+#include <fcntl.h>
+#include <io.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -30,6 +34,16 @@ namespace {
 const int kJsonSchemaVersion = 1;
 
 const unsigned char kSentinel = 0xA5;
+
+// The flash plug-in's per-controller outcomes (a text property asked after
+// the others), and the room given for them: one line per controller.
+const unsigned kControllersProperty = 9;
+const unsigned kControllersCapacity = 65536;
+
+// Standard output as the host was started with it. The process's own
+// standard output goes to standard error while the plug-in is loaded, so
+// nothing a plug-in prints can break the report or the JSON object.
+HANDLE g_stdout = INVALID_HANDLE_VALUE;
 
 // Install's message buffer comes without a size, and a plug-in may append
 // its result line to the text already there: the host gives room for the
@@ -58,8 +72,11 @@ const wchar_t kUsage[] =
     L"  --sta                enter a single-threaded apartment first, as a windowed\n"
     L"                       host's thread is\n"
     L"  --json               print a JSON object instead of the readable report\n"
-    L"  --result FILE        also write that JSON object to FILE (replaced whole)\n"
+    L"  --result FILE        also write that JSON object to FILE (replaced whole; an\n"
+    L"                       older FILE is removed first; exit 1622 when it cannot be)\n"
     L"  --force              with --install: install whatever the install state says\n"
+    L"  --pause              with --install: wait for a line on standard input before\n"
+    L"                       calling Install, as an operator looks at the state first\n"
     L"  --version            the host's version\n"
     L"  --help               this text\n"
     L"\n"
@@ -75,6 +92,7 @@ const wchar_t kUsage[] =
     L"  1618        another installation is running: retry later\n"
     L"  1638        a newer version is installed (no downgrade without --force)\n"
     L"  1619        the plug-in cannot be loaded or lacks its exports\n"
+    L"  1622        the --result file cannot be written or moved into place\n"
     L"  1639        bad command line (unknown -- option, missing value)\n"
     L"  -2145124329 (0x80240017) not applicable: no supported hardware here\n";
 
@@ -83,6 +101,7 @@ struct Options {
     std::wstring language = L"en";
     bool install = false;
     bool force = false;
+    bool pause = false;
     std::wstring resultFile;
     std::wstring installText;
     bool json = false;
@@ -111,6 +130,7 @@ const char* PropertyName(unsigned id)
     case 6: return "silent install";
     case 7: return "silent update";
     case 8: return "downgrade";
+    case kControllersProperty: return "controllers";
     default: return "unknown";
     }
 }
@@ -144,9 +164,28 @@ const char* InstallMeaning(unsigned result)
 void Out(const std::string& text)
 {
     DWORD written = 0;
-    HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+    HANDLE out = g_stdout != INVALID_HANDLE_VALUE ? g_stdout : GetStdHandle(STD_OUTPUT_HANDLE);
     if (!WriteFile(out, text.data(), static_cast<DWORD>(text.size()), &written, nullptr))
         fwrite(text.data(), 1, text.size(), stdout);
+}
+
+// Keeps the host's standard output for the report and points the process's
+// (the handle and the C runtime's, which a plug-in shares) at standard error.
+void SetStandardOutputAside()
+{
+    HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+    HANDLE err = GetStdHandle(STD_ERROR_HANDLE);
+    if (!out || out == INVALID_HANDLE_VALUE)
+        return;
+    if (!DuplicateHandle(GetCurrentProcess(), out, GetCurrentProcess(), &g_stdout, 0, FALSE, DUPLICATE_SAME_ACCESS)) {
+        g_stdout = INVALID_HANDLE_VALUE;
+        return;
+    }
+    fflush(stdout);
+    if (err && err != INVALID_HANDLE_VALUE) {
+        SetStdHandle(STD_OUTPUT_HANDLE, err);
+        _dup2(_fileno(stderr), _fileno(stdout));
+    }
 }
 
 std::string Utf8(const std::wstring& text)
@@ -254,6 +293,11 @@ bool ParseUnsigned(const wchar_t* text, unsigned& value)
 
 enum class Parsed { kRun, kHelp, kVersion, kBad };
 
+std::string HostVersion()
+{
+    return Utf8(ModuleProductVersionText(nullptr).c_str());
+}
+
 // Reads the whole line before judging it, so that --json and --result also
 // report a bad command line. problem says what is wrong with it.
 Parsed ParseOptions(int argc, wchar_t** argv, Options& options, std::wstring& problem)
@@ -281,6 +325,8 @@ Parsed ParseOptions(int argc, wchar_t** argv, Options& options, std::wstring& pr
             options.install = true;
         } else if (arg == L"--force") {
             options.force = true;
+        } else if (arg == L"--pause") {
+            options.pause = true;
         } else if (arg == L"--lang" || arg == L"--install-text" || arg == L"--result") {
             if (!hasValue) {
                 refuse(arg + L" needs a value");
@@ -421,13 +467,61 @@ struct Outcome {
     std::vector<Answer> answers;
     bool stateKnown = false;
     unsigned state = 0;
+    std::wstring stateMessage;
     bool installCalled = false;
     std::string notCalledReason;
     unsigned installResult = 0;
     std::wstring installMessage;
     unsigned exitCode = kExitOk;
     std::wstring error;
+    std::wstring help;          // --help: the usage text
+    bool controllersKnown = false;
+    std::vector<std::vector<std::wstring>> controllers;  // id, model, before, after, outcome, tool said
 };
+
+// The flash plug-in's outcome lines: six tab-separated fields each.
+void ReadControllers(const Answer& a, Outcome& o)
+{
+    if (a.result != 1 || !a.touched)
+        return;
+    o.controllersKnown = true;
+    const std::wstring text = TextAt(a.buffer, 0);
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t end = text.find(L"\r\n", start);
+        if (end == std::wstring::npos)
+            end = text.size();
+        std::vector<std::wstring> fields;
+        size_t from = start;
+        for (;;) {
+            const size_t tab = text.find(L'\t', from);
+            if (tab == std::wstring::npos || tab > end) {
+                fields.push_back(text.substr(from, end - from));
+                break;
+            }
+            fields.push_back(text.substr(from, tab - from));
+            from = tab + 1;
+        }
+        if (fields.size() == 6)
+            o.controllers.push_back(fields);
+        start = end + 2;
+    }
+}
+
+bool AnyWritten(const Outcome& o)
+{
+    for (const auto& c : o.controllers)
+        if (c[4] == L"written")
+            return true;
+    return false;
+}
+
+// A restart is owed when the installation says so, and also after a write
+// that failed on another controller: the written ones wait for it.
+bool RestartNeeded(const Outcome& o)
+{
+    return o.exitCode == kExitRebootRequired || AnyWritten(o);
+}
 
 // Where the plug-in's logs go, as its component log and process log name
 // them for this command line and environment; the verbose file is null when
@@ -455,7 +549,7 @@ std::string JsonReport(const Options& options, const Outcome& o)
 {
     char line[256];
     snprintf(line, sizeof line, "{\"schema_version\": %d, \"host_version\": ", kJsonSchemaVersion);
-    std::string report = line + JsonOrNull(ModuleFileVersion(nullptr).c_str());
+    std::string report = line + JsonOrNull(ModuleProductVersionText(nullptr).c_str());
     report += ", \"package\": " + JsonOrNull(o.folder) + ", \"plugin\": " + JsonOrNull(o.dllPath) +
               ", \"plugin_version\": " + JsonOrNull(o.pluginVersion);
     if (o.loaded) {
@@ -490,10 +584,25 @@ std::string JsonReport(const Options& options, const Outcome& o)
     } else {
         report += ", \"install\": null";
     }
+    if (o.controllersKnown) {
+        report += ", \"controllers\": [";
+        for (size_t i = 0; i < o.controllers.size(); ++i) {
+            const auto& c = o.controllers[i];
+            unsigned id = 0;
+            swscanf(c[0].c_str(), L"%u", &id);
+            snprintf(line, sizeof line, "%s{\"id\": %u, \"model\": ", i ? ", " : "", id);
+            report += line + Json(c[1]) + ", \"firmware_before\": " + JsonOrNull(c[2]) +
+                      ", \"firmware_after\": " + JsonOrNull(c[3]) + ", \"outcome\": " + Json(c[4]) +
+                      ", \"tool_said\": " + JsonOrNull(c[5]) + "}";
+        }
+        report += "]";
+    } else {
+        report += ", \"controllers\": null";
+    }
     snprintf(line, sizeof line, ", \"restart_needed\": %s, \"exit\": %d, \"exit_meaning\": \"%s\"",
-             o.exitCode == kExitRebootRequired ? "true" : "false", static_cast<int>(o.exitCode),
-             ExitMeaning(o.exitCode));
+             RestartNeeded(o) ? "true" : "false", static_cast<int>(o.exitCode), ExitMeaning(o.exitCode));
     report += line;
+    report += ", \"help\": " + JsonOrNull(o.help);
     report += ", \"error\": " + JsonOrNull(o.error) + ", \"logs\": " + JsonLogPaths() + "}\n";
     return report;
 }
@@ -513,52 +622,92 @@ std::string ReadableReport(const Options& options, const Outcome& o)
     } else if (options.install) {
         report += "install   not called: " + o.notCalledReason + "\n";
     }
+    for (const auto& c : o.controllers) {
+        report += "controller " + Utf8(c[0]) + "  " + Utf8(c[1]) + "  " + Utf8(c[2]) + " -> " + Utf8(c[3]) + "  " +
+                  Utf8(c[4]);
+        report += c[5].empty() ? "\n" : "  (" + Utf8(c[5]) + ")\n";
+    }
     snprintf(line, sizeof line, "exit      %d (%s)\n", static_cast<int>(o.exitCode), ExitMeaning(o.exitCode));
     return report + line;
 }
 
+std::wstring ErrorText(DWORD error)
+{
+    wchar_t text[256] = L"";
+    const DWORD n = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0, text,
+                                   sizeof text / sizeof text[0], nullptr);
+    std::wstring result(text, n);
+    while (!result.empty() && (result.back() == L'\n' || result.back() == L'\r' || result.back() == L' '))
+        result.pop_back();
+    return L"error " + std::to_wstring(error) + (result.empty() ? L"" : L", " + result);
+}
+
 // Replaces path whole: the object goes to a file beside it, which then
 // takes its name, so a collector never reads half a result.
-bool WriteResultFile(const std::wstring& path, const std::string& text)
+bool WriteResultFile(const std::wstring& path, const std::string& text, std::wstring& problem)
 {
     const std::wstring temporary = path + L".tmp";
     {
+        SetLastError(0xdeadbeef);
         UniqueHandle file(CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                       FILE_ATTRIBUTE_NORMAL, nullptr));
         DWORD written = 0;
         if (!file || !WriteFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr) ||
             written != text.size() || !FlushFileBuffers(file.get())) {
             const DWORD error = GetLastError();
+            const bool made = file.valid();
             file.reset();
-            DeleteFileW(temporary.c_str());
-            SetLastError(error);
+            if (made)
+                DeleteFileW(temporary.c_str());
+            problem = L"cannot write " + temporary + L" (" + ErrorText(error) + L")";
             return false;
         }
     }
+    SetLastError(0xdeadbeef);
     if (!MoveFileExW(temporary.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
         const DWORD error = GetLastError();
         DeleteFileW(temporary.c_str());
-        SetLastError(error);
+        problem = L"cannot move " + temporary + L" to " + path + L" (" + ErrorText(error) + L")";
         return false;
     }
     return true;
 }
 
-// Prints the report and writes the result file; returns the exit code.
-unsigned Finish(const Options& options, const Outcome& o)
+// Before anything runs: an older result file goes, so that it is never
+// taken for this run's, and the folder must take the new one. "" when ready.
+std::wstring PrepareResultFile(const std::wstring& path)
 {
-    if (!o.error.empty())
+    SetLastError(0xdeadbeef);
+    if (!DeleteFileW(path.c_str()) && GetLastError() != ERROR_FILE_NOT_FOUND && GetLastError() != ERROR_PATH_NOT_FOUND)
+        return L"cannot remove the older result file " + path + L" (" + ErrorText(GetLastError()) + L")";
+    std::wstring problem;
+    if (!WriteResultFile(path, std::string(), problem))
+        return problem;
+    DeleteFileW(path.c_str());
+    return std::wstring();
+}
+
+// Writes the result file, prints the report; returns the exit code. A
+// result file that cannot be written turns the exit code into 1622.
+unsigned Finish(const Options& options, Outcome& o)
+{
+    if (!options.resultFile.empty()) {
+        std::wstring problem;
+        if (!WriteResultFile(options.resultFile, JsonReport(options, o), problem)) {
+            o.error = (o.error.empty() ? L"" : o.error + L"; ") + L"the result file is not written: " + problem;
+            o.exitCode = kExitResultNotWritten;
+        }
+    }
+    if (!o.error.empty()) {
         fwprintf(stderr, L"tzrhost: %ls\n", o.error.c_str());
-    const std::string json = options.json || !options.resultFile.empty() ? JsonReport(options, o) : std::string();
+        fflush(stderr);
+    }
     if (options.json)
-        Out(json);
+        Out(JsonReport(options, o));
     else if (o.loaded)
         Out(ReadableReport(options, o));
     else if (o.exitCode == kExitUsage)
         Out(Utf8(kUsage));
-    if (!options.resultFile.empty() && !WriteResultFile(options.resultFile, json))
-        fwprintf(stderr, L"tzrhost: cannot write the result file %ls (error %lu)\n", options.resultFile.c_str(),
-                 GetLastError());
     return o.exitCode;
 }
 
@@ -569,12 +718,35 @@ unsigned Fail(const Options& options, Outcome& o, unsigned exitCode, const std::
     return Finish(options, o);
 }
 
+// A plug-in that crashes still leaves its object: the run so far, exit
+// 1603 and the exception's code. The process ends here, without running the
+// crashed plug-in's detach.
+const Options* g_runOptions = nullptr;
+Outcome* g_runOutcome = nullptr;
+
+LONG WINAPI ReportCrash(EXCEPTION_POINTERS* exception)
+{
+    if (g_runOptions && g_runOutcome) {
+        wchar_t text[96];
+        swprintf(text, sizeof text / sizeof text[0], L"the plug-in crashed: exception code 0x%08lX",
+                 static_cast<unsigned long>(exception && exception->ExceptionRecord
+                                                ? exception->ExceptionRecord->ExceptionCode
+                                                : 0));
+        g_runOutcome->exitCode = kExitInstallFailed;
+        g_runOutcome->error = text;
+        Finish(*g_runOptions, *g_runOutcome);
+    }
+    TerminateProcess(GetCurrentProcess(), kExitInstallFailed);
+    return EXCEPTION_EXECUTE_HANDLER;
+}
+
 // The answers to property 5 that carry a state code.
 void ReadState(const Answer& a, Outcome& o)
 {
     if (a.id == 5 && a.touched && a.buffer.size() >= InstallStateRecord::kStateBytes) {
         o.stateKnown = true;
         o.state = StateOf(a.buffer);
+        o.stateMessage = TextAt(a.buffer, InstallStateRecord::kMessageOffset);
     }
 }
 
@@ -585,15 +757,34 @@ unsigned Run(int argc, wchar_t** argv)
     std::wstring problem;
     switch (ParseOptions(argc, argv, options, problem)) {
     case Parsed::kHelp:
-        Out(Utf8(kUsage));
-        return kExitOk;
+        if (!options.json) {
+            Out(Utf8(kUsage));
+            return kExitOk;
+        }
+        o.help = kUsage;
+        return Finish(options, o);
     case Parsed::kVersion:
-        Out("tzrhost " + Utf8(ModuleFileVersion(nullptr).c_str()) + "\n");
-        return kExitOk;
+        if (!options.json) {
+            Out("tzrhost " + HostVersion() + "\n");
+            return kExitOk;
+        }
+        return Finish(options, o);
     case Parsed::kBad:
         return Fail(options, o, kExitUsage, problem);
     case Parsed::kRun:
         break;
+    }
+    if (!options.resultFile.empty()) {
+        const std::wstring why = PrepareResultFile(options.resultFile);
+        if (!why.empty()) {
+            // Nothing runs whose result could not be handed over.
+            o.exitCode = kExitResultNotWritten;
+            o.error = why;
+            fwprintf(stderr, L"tzrhost: %ls\n", why.c_str());
+            if (options.json)
+                Out(JsonReport(options, o));
+            return o.exitCode;
+        }
     }
 
     wchar_t folder[MAX_PATH];
@@ -611,14 +802,24 @@ unsigned Run(int argc, wchar_t** argv)
 
     // Entered before the plug-in loads and left after it is unloaded, as a
     // windowed host's thread lives in its apartment.
-    ComApartment apartment;
+    HostApartment apartment;
     if (options.singleThreadedApartment && FAILED(apartment.Enter(COINIT_APARTMENTTHREADED)))
         return Fail(options, o, kExitInstallFailed, L"cannot enter a single-threaded apartment");
-    UniqueModule plugin(LoadLibraryW(o.dllPath.c_str()));
+    g_runOptions = &options;
+    g_runOutcome = &o;
+    SetUnhandledExceptionFilter(&ReportCrash);
+    // By its full path; what it imports is searched beside it, then in the
+    // system folders, never in the host's folder or the current directory.
+    SetLastError(0xdeadbeef);
+    UniqueModule plugin(LoadLibraryExW(o.dllPath.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH));
     if (!plugin)
         return Fail(options, o, kExitLoadFailed,
                     L"cannot load " + o.dllPath + L" (error " + std::to_wstring(GetLastError()) + L")");
-    o.pluginVersion = ModuleFileVersion(plugin.get()).c_str();
+    // The version text as the build wrote it, as for the host; a plug-in
+    // without one gives its file version.
+    o.pluginVersion = ModuleProductVersionText(plugin.get()).c_str();
+    if (o.pluginVersion.empty())
+        o.pluginVersion = ModuleFileVersion(plugin.get()).c_str();
     auto getInterfaceVersion =
         reinterpret_cast<GetInterfaceVersionFn>(reinterpret_cast<void*>(GetProcAddress(plugin.get(), "GetInterfaceVersion")));
     auto getProperty = reinterpret_cast<GetPropertyFn>(reinterpret_cast<void*>(GetProcAddress(plugin.get(), "GetProperty")));
@@ -641,9 +842,17 @@ unsigned Run(int argc, wchar_t** argv)
             ReadState(o.answers.back(), o);
     }
 
+    const bool stateAsked = o.stateKnown || std::find(ids.begin(), ids.end(), 5u) != ids.end();
     if (options.install) {
-        const InstallDecision decision = DecideInstall(o.stateKnown, o.state);
+        const InstallDecision decision = DecideInstall(o.stateKnown, o.state, o.stateMessage);
         if (decision.install || options.force) {
+            if (options.pause) {
+                fwprintf(stderr, L"tzrhost: press Enter to call Install\n");
+                fflush(stderr);
+                char line[16];
+                if (!fgets(line, sizeof line, stdin) && !feof(stdin))
+                    fwprintf(stderr, L"tzrhost: standard input cannot be read; Install is called\n");
+            }
             std::vector<wchar_t> message(options.installText.size() + kInstallMessageRoom, L'\0');
             wmemcpy(message.data(), options.installText.data(), options.installText.size());
             o.installResult = install(0, 0, message.data(), 0, options.language.c_str());
@@ -655,8 +864,15 @@ unsigned Run(int argc, wchar_t** argv)
             o.exitCode = decision.exitCode;
         }
     }
+    if (stateAsked || o.installCalled) {
+        Options wide = options;
+        wide.capacity = kControllersCapacity;
+        ReadControllers(Ask(getProperty, kControllersProperty, wide), o);
+    }
     const unsigned code = Finish(options, o);
     plugin.reset();
+    g_runOptions = nullptr;
+    g_runOutcome = nullptr;
     return code;
 }
 
@@ -664,8 +880,13 @@ unsigned Run(int argc, wchar_t** argv)
 
 int main()
 {
+    // Before anything else loads: a DLL is taken from the system folder
+    // only, never from the host's folder (where a planted copy would run
+    // inside every installation) or the current directory.
+    SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
+    SetStandardOutputAside();
     int argc = 0;
-    wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc);
+    wchar_t** argv = SplitCommandLine(GetCommandLineW(), &argc);
     if (!argv) {
         fwprintf(stderr, L"tzrhost: cannot read the command line\n");
         return static_cast<int>(kExitUsage);

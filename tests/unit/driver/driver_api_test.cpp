@@ -67,17 +67,42 @@ TEST(DriverApi, ATestReplacementStandsInForTheRealCall)
 }
 
 // Every wrapped call, made to fail through the test seam, leaves its own
-// reason; an expected end ("no more items") leaves none.
+// reason; an expected end ("no more items") leaves none. The failure each
+// stand-in answers is the one Windows documents for the call, known here and
+// not taken from the table, so a wrong row is caught.
 DWORD g_injected = ERROR_GEN_FAILURE;
+
+// The documented failure of a call by its answer's type: a registry call
+// answers its error itself (and sets no last error); a handle is null, or
+// INVALID_HANDLE_VALUE for the calls that say so; a count is 0, or -1 for
+// SetupGetLineCountW; anything else FALSE.
+template <typename R>
+R DocumentedFailure(const std::string& name)
+{
+    if constexpr (std::is_pointer<R>::value) {
+        static const char* const invalidHandle[] = {"SetupDiGetClassDevsW", "SetupOpenInfFileW",
+                                                    "SetupDiCreateDeviceInfoList", "SetupDiOpenDevRegKey",
+                                                    "CreateFileW"};
+        for (const char* call : invalidHandle)
+            if (name == call)
+                return reinterpret_cast<R>(INVALID_HANDLE_VALUE);
+        return nullptr;
+    } else {
+        if (name.rfind("Reg", 0) == 0)
+            return static_cast<R>(g_injected);
+        return static_cast<R>(name == "SetupGetLineCountW" ? -1 : 0);
+    }
+}
 
 template <typename Fn>
 struct Seam;
 template <typename R, typename... A>
 struct Seam<R (*)(A...)> {
     static inline std::conditional_t<std::is_void<R>::value, int, R> s_failure{};
+    static inline bool s_answersError = false;  // a registry call: the answer alone says why
     static R Fail(A...)
     {
-        SetLastError(g_injected);
+        SetLastError(s_answersError ? 0xdeadbeef : g_injected);
         if constexpr (!std::is_void<R>::value)
             return s_failure;
     }
@@ -96,14 +121,15 @@ struct WrappedCall {
     void (*invoke)();
 };
 
-#define TZR_SEAM_PREPARE(fn, failure)                                                           \
+#define TZR_SEAM_PREPARE(fn)                                                                      \
     [] {                                                                                         \
         using S = Seam<decltype(&::fn)>;                                                         \
-        S::s_failure = (decltype(S::s_failure))(failure);                                        \
+        S::s_failure = DocumentedFailure<decltype(S::s_failure)>(#fn);                       \
+        S::s_answersError = std::string(#fn).rfind("Reg", 0) == 0;                            \
     }()
 #define TZR_WRAPPED_CALL(dll, name, failure, stub)                                               \
     WrappedCall{driverapi::k##name, #name,                                                       \
-                (TZR_SEAM_PREPARE(name, failure), reinterpret_cast<void*>(&Seam<decltype(&::name)>::Fail)), \
+                (TZR_SEAM_PREPARE(name), reinterpret_cast<void*>(&Seam<decltype(&::name)>::Fail)), \
                 [] { Seam<decltype(&::name)>::Invoke([](auto... a) { driverapi::name(a...); }); }},
 
 TEST(DriverApi, EachWrappedCallRecordsItsOwnFailure)

@@ -301,6 +301,7 @@ TEST_F(InfTest, DirectoryIdsFromTheEnvironment)
 {
     CInf inf(L"no-such.inf");
     const std::wstring programs = Env(L"ProgramFiles");
+    const std::wstring root = Env(L"SystemRoot");
     const std::wstring tooLong(MAX_PATH, L'p'), nearly(MAX_PATH - 5, L'p');
     const struct {
         int id;
@@ -309,13 +310,14 @@ TEST_F(InfTest, DirectoryIdsFromTheEnvironment)
         std::wstring dir;
     } cases[] = {
         {24, nullptr, nullptr, m_folder},
-        {16427, nullptr, nullptr, programs + L"\\Common"},
+        {16427, nullptr, nullptr, Env(L"CommonProgramFiles")},
+        {16425, nullptr, nullptr, root + L"\\SysWOW64"},
         {13, nullptr, nullptr, L""},
-        {16428, nullptr, nullptr, L""},
+        {16431, nullptr, nullptr, L""},
         {24, L"SystemDrive", nullptr, L""},
         {24, L"SystemDrive", &tooLong, L""},
         {16422, L"ProgramFiles", &nearly, nearly},
-        {16427, L"ProgramFiles", &nearly, L""},  // fits alone, not with "\Common"
+        {16425, L"SystemRoot", &nearly, L""},  // fits alone, not with "\SysWOW64"
     };
     for (const auto& c : cases) {
         if (c.variable)
@@ -325,6 +327,7 @@ TEST_F(InfTest, DirectoryIdsFromTheEnvironment)
         EXPECT_EQ(c.dir, dir) << c.id;
         SetEnvironmentVariableW(L"SystemDrive", m_folder.c_str());
         SetEnvironmentVariableW(L"ProgramFiles", programs.c_str());
+        SetEnvironmentVariableW(L"SystemRoot", root.c_str());
     }
 }
 

@@ -4,6 +4,7 @@
 // call and never asks for a restart, so those answers come through the seam.
 #include "driver_failure.h"
 #include "framework_module.h"
+#include "inf_models.h"
 #include "pnp_driver.h"
 
 #include "driver_api.h"
@@ -195,6 +196,28 @@ TEST_F(PnPDriverStaging, BadInfInputIsBoundedAndNeverStagesOutsideTheFolder)
     DeleteFileW(L"C:\\tzrtest_pnp\\escape.sys");
 }
 
+// A service an install section gets through Include= and Needs= (as
+// Microsoft's WinUSB template does) counts as the package's: the included
+// INF is opened from the system's INF folder, as SetupAPI opens it.
+TEST_F(PnPDriverStaging, ServicesThroughIncludeAndNeedsCount)
+{
+    wchar_t windows[MAX_PATH] = L"";
+    ASSERT_NE(0u, GetWindowsDirectoryW(windows, MAX_PATH));
+    const std::wstring included = std::wstring(windows) + L"\\inf\\tzrunitinc.inf";
+    WriteFileBytes(included, "[Version]\r\nSignature=\"$Windows NT$\"\r\n[INC.NT.Services]\r\n"
+                             "AddService=TzrIncSvc,0x00000002,Inc.Service\r\n[Inc.Service]\r\nServiceType=1\r\n");
+    WriteInf(L"usb.inf", "[Version]\r\nSignature=\"$Windows NT$\"\r\n[Manufacturer]\r\n%M%=Models,NTamd64\r\n"
+                         "[Models.NTamd64]\r\n%D%=Usb_Install,USB\\VID_1234&PID_0001\r\n[Usb_Install]\r\n"
+                         "Include=tzrunitinc.inf\r\nNeeds=INC.NT\r\n[Usb_Install.Services]\r\nInclude=tzrunitinc.inf\r\n"
+                         "Needs=INC.NT.Services\r\n[Strings]\r\nM=\"m\"\r\nD=\"d\"\r\n");
+    UniqueInf inf(driverapi::SetupOpenInfFileW(Package(L"usb.inf").c_str(), nullptr, INF_STYLE_WIN4, nullptr));
+    ASSERT_TRUE(inf.valid());
+    const std::vector<CStr> services = NeededServices(inf.get(), Package(L"usb.inf").c_str());
+    DeleteFileW(included.c_str());
+    ASSERT_EQ(1u, services.size());
+    EXPECT_EQ("TzrIncSvc", Narrow(services[0]));
+}
+
 TEST_F(PnPDriverStaging, AnInfThatCannotBeOpenedStagesOnlyItsOwnName)
 {
     CWin2000PnPDriver driver(L"missing.inf", 1);
@@ -209,6 +232,13 @@ struct NewDevCall {
     DWORD flags;
 };
 std::vector<NewDevCall> g_calls;
+// The stand-in newdev binds no device: its success is taken as the binding
+// it stands for.
+BOOL WINAPI BindsAsAnswered(const wchar_t*, const wchar_t*)
+{
+    return TRUE;
+}
+
 BOOL WINAPI FakeUpdateDriver(HWND, LPCWSTR id, LPCWSTR inf, DWORD flags, PBOOL restart)
 {
     g_calls.push_back({id, inf, flags});
@@ -245,9 +275,7 @@ TEST_F(PnPDriverInstall, OneOfTwoIdsFailingKeepsTheOthersRestartRequest)
 {
     WriteInf(L"driver.inf", kStagingInf);
     WriteFileBytes(Package(L"drv.sys"), "drv");
-    // The stand-in newdev binds no device: its success is taken as the
-    // binding it stands for.
-    CWin2000PnPDriver::OverrideBindingCheckForTest([](const wchar_t*) { return 1; });
+    driverapi::OverrideForTest(driverapi::kTzrRunsPackageDriver, reinterpret_cast<void*>(&BindsAsAnswered));
     CWin2000PnPDriver driver(L"driver.inf", 1);
     driver.AddHardwareId(L"TZR\\RESTARTS");
     driver.AddHardwareId(L"TZR\\FAILS");
@@ -275,7 +303,7 @@ TEST_F(PnPDriverInstall, OneOfTwoIdsFailingKeepsTheOthersRestartRequest)
     EXPECT_EQ(0, fine.IsRebootNeeded());
     ASSERT_EQ(1u, g_calls.size());
     EXPECT_EQ(0u, g_calls[0].flags);
-    CWin2000PnPDriver::OverrideBindingCheckForTest(nullptr);
+    driverapi::OverrideForTest(driverapi::kTzrRunsPackageDriver, nullptr);
 }
 
 TEST_F(PnPDriverInstall, AnInfThatCannotBeStagedIsNeverOffered)

@@ -3,6 +3,7 @@
 #include "flash_engine.h"
 #include "flash_test_util.h"
 #include "run_command.h"
+#include "win_handle.h"
 
 #include <gtest/gtest.h>
 
@@ -131,6 +132,7 @@ TEST(SimulatedTool, FlashOutcomesAndTheFirmwareTheyLeave)
         ToolFolder tool(std::string("sim_flash_") + c.outcome,
                         std::string("image_version=2.0\n1.sdid=0x2f6\n1.fw=1.0\n1.flash_text=disk on fire\n1.flash=") +
                             c.outcome + "\n");
+        tool.AddFile(L"fw.bin", "image");
         std::string flashed;
         ASSERT_EQ(0, runCommand("mnv_cli.exe 1 flash -o hba -f fw.bin -c 1 -s 1", flashed)) << c.outcome;
         EXPECT_NE(std::string::npos, flashed.find(c.printed)) << c.outcome << ": " << flashed.substr(0, 200);
@@ -146,6 +148,65 @@ TEST(SimulatedTool, FlashOutcomesAndTheFirmwareTheyLeave)
                   tool.Calls())
             << c.outcome;
     }
+}
+
+// Two packages' copies of the tool on one machine whose flashes wait for a
+// restart; deleting the tool's boot mark is the restart.
+TEST(SimulatedTool, SharedMachineTakesFlashesAtRestart)
+{
+    const ToolFolder machine("sim_machine", "", false);
+    machine.AddFile(L"mnv_sim.ini", "restart_effect=1\n1.sdid=0x2f6\n1.fw=1.0\n");
+    const std::string here = "machine=" + tzrtest::Narrow(machine.PathOf(L"")) + "\n";
+    const ToolFolder a("a", here + "image_version=2.0\n");
+    a.AddFile(L"fw_\x4e2d.bin", "image");
+    const ToolFolder b("b", here + "image_version=3.0\n");
+    b.AddFile(L"fw.bin", "image");
+    const auto restart = [&machine] {
+        HKEY key = nullptr;
+        LSTATUS status = RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"Software\\TZR-Simulator\\Boot", 0,
+                                       KEY_SET_VALUE | KEY_WOW64_64KEY, &key);
+        if (status == ERROR_SUCCESS) {
+            status = RegDeleteValueW(key, machine.PathOf(L"mnv_sim.ini").c_str());
+            RegCloseKey(key);
+        }
+        return status;
+    };
+    const struct {
+        const ToolFolder& package;
+        const wchar_t* args;
+        bool restartFirst;
+        DWORD exitCode;
+        const char* printed;
+    } steps[] = {
+        {a, L"1 flash -o hba -f missing.bin -c 1 -s 1", false, 1,
+         "Flash NVMe Controller firmware failed: cannot open image missing.bin (error 2)\r\n"},
+        {a, L"1 flash -o hba -f fw_\x4e2d.bin -c 1 -s 1", false, 0, "Flash NVMe Controller firmware success\r\n"},
+        {b, L"1 info -o hba", false, 0, "Firmware Version: 1.0\r\n"},
+        {b, L"1 flash -o hba -f fw.bin -c 1 -s 1", false, 0, "Flash NVMe Controller firmware success\r\n"},
+        {a, L"1 info -o hba", false, 0, "Firmware Version: 1.0\r\n"},
+        {a, L"1 info -o hba", true, 0, "Firmware Version: 3.0\r\n"},
+        {b, L"1 info -o hba", false, 0, "Firmware Version: 3.0\r\n"},
+    };
+    for (const auto& step : steps) {
+        const std::string name = tzrtest::Narrow(step.args) + (step.restartFirst ? " after a restart" : "");
+        if (step.restartFirst) {
+            ASSERT_EQ(ERROR_SUCCESS, restart()) << name;
+        }
+        const tzrtest::ProcessResult r =
+            tzrtest::RunProcess(step.package.PathOf(L"mnv_cli.exe") + L" " + step.args, step.package.PathOf(L""));
+        ASSERT_TRUE(r.started) << name;
+        EXPECT_EQ(step.exitCode, r.exitCode) << name;
+        EXPECT_NE(std::string::npos, r.output.find(step.printed)) << name << ": " << r.output;
+    }
+    // The two writes are recorded on the machine; the image never opened wrote nothing.
+    WIN32_FIND_DATAW found;
+    UniqueFindHandle records(FindFirstFileW(machine.PathOf(L"mnv_sim.flash.*.log").c_str(), &found));
+    int count = records ? 1 : 0;
+    while (records && FindNextFileW(records.get(), &found))
+        ++count;
+    EXPECT_EQ(2, count);
+    EXPECT_EQ(4u, a.Calls().size());  // each package keeps its own calls
+    EXPECT_EQ(ERROR_SUCCESS, restart());
 }
 
 TEST(SimulatedTool, UnknownCommandsAndControllersAreRefused)

@@ -261,6 +261,43 @@ TEST(DeviceObjRecord, StartsUndeterminedAndUnmarkedAndCopiesByValue)
     EXPECT_TRUE(copy.isFlashNeed());
 }
 
+// Install compares the machine with the picture its install state was drawn
+// from: any controller added, gone, re-identified or at other firmware
+// (also firmware now waiting for a restart) is a change, named first.
+TEST(MachineChange, TheFirstDifferenceInTheSystemsWords)
+{
+    const auto c = [](int id, const char* sdid, const char* fw, const char* running = "") {
+        DeviceObj d;
+        d.setControllerId(id);
+        d.setSubVendorId("0x1590");
+        d.setSubDeviceId(sdid);
+        d.setFwVersion(fw);
+        if (*running)
+            d.setAwaitingRestart(running, fw);
+        return d;
+    };
+    const std::vector<DeviceObj> then = {c(1, "0x2f6", "2.2.0"), c(2, "0x310", "2.2.0")};
+    const struct {
+        std::vector<DeviceObj> now;
+        const char* change;
+    } cases[] = {
+        {{c(1, "0x2f6", "2.2.0"), c(2, "0x310", "2.2.0")}, ""},
+        {{c(1, "0x2f6", "2.4.10"), c(2, "0x310", "2.2.0")},
+         "Controller 1: 2.2.0 when the state was read, 2.4.10 now"},
+        {{c(1, "0x2f6", "2.4.10"), c(2, "0x310", "2.4.10")},
+         "Controller 1: 2.2.0 when the state was read, 2.4.10 now (and 1 more)"},
+        {{c(1, "0x2f6", "2.4.10", "2.2.0"), c(2, "0x310", "2.2.0")},
+         "Controller 1: 2.2.0 when the state was read, 2.4.10 (waiting for a restart) now"},
+        {{c(1, "0x2f6", "2.2.0")}, "Controller 2: present when the state was read, gone now"},
+        {{c(1, "0x2f6", "2.2.0"), c(2, "0x310", "2.2.0"), c(3, "0x310", "2.2.0")},
+         "Controller 3: not there when the state was read, present now"},
+        {{c(1, "0x2f6", "2.2.0"), c(2, "0x2f6", "2.2.0")},
+         "Controller 2: ids 0x1590/0x310 when the state was read, 0x1590/0x2f6 now"},
+    };
+    for (const auto& k : cases)
+        EXPECT_EQ(k.change, describeChange(then, k.now));
+}
+
 TEST(Options, WholeArgumentEitherPrefixCaseSensitive)
 {
     const struct {

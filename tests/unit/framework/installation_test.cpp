@@ -217,6 +217,13 @@ TEST_F(Installation, LegacyInfWithTheRestartRuleAndItsSection)
 
 // newdev as Windows answers it: the restart and the failure per id.
 std::vector<std::wstring> g_offered;
+// The stand-in newdev binds no device: its success is taken as the binding
+// it stands for.
+BOOL WINAPI BindsAsAnswered(const wchar_t*, const wchar_t*)
+{
+    return TRUE;
+}
+
 BOOL WINAPI FakeUpdateDriver(HWND, LPCWSTR id, LPCWSTR, DWORD, PBOOL restart)
 {
     g_offered.emplace_back(id);
@@ -258,8 +265,7 @@ protected:
         g_offered.clear();
         driverapi::OverrideForTest(driverapi::kUpdateDriverForPlugAndPlayDevicesW,
                                    reinterpret_cast<void*>(&FakeUpdateDriver));
-        // The stand-in binds nothing; what it answers for an id is taken as done.
-        CWin2000PnPDriver::OverrideBindingCheckForTest([](const wchar_t*) { return 1; });
+        driverapi::OverrideForTest(driverapi::kTzrRunsPackageDriver, reinterpret_cast<void*>(&BindsAsAnswered));
         AddFile(L"pkg.inf", kPackageInf);
         AddFile(L"other.inf", kOtherVendorInf);
         AddFile(L"same.inf", kSameServiceInf);
@@ -271,7 +277,7 @@ protected:
     void TearDown() override
     {
         driverapi::OverrideForTest(driverapi::kUpdateDriverForPlugAndPlayDevicesW, nullptr);
-        CWin2000PnPDriver::OverrideBindingCheckForTest(nullptr);
+        driverapi::OverrideForTest(driverapi::kTzrRunsPackageDriver, nullptr);
         const std::wstring staging(CWin2000PnPDriver::StagingFolder().c_str());
         DeleteFileW((staging + L"\\pkg.inf").c_str());
         DeleteFileW(BesidePlugin().c_str());

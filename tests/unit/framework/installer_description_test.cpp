@@ -210,7 +210,9 @@ TEST_F(InstallerXml, InitializeLogsABrokenOneAsFailed)
     AddFile(L"install.xml", "<tzr_install>");
     CBaseComponent c;
     EXPECT_EQ(0, c.Initialize());
-    EXPECT_EQ(std::vector<std::string>{"basecomp>     - Reading installer XML install.xml... Failed!"},
+    // The reader's reason comes before the "Failed!".
+    EXPECT_EQ(std::vector<std::string>{"basecomp>     - Reading installer XML install.xml... no element found at line 1; "
+                                       "Failed!"},
               VerboseLinesStartingWith("basecomp>     - Reading installer XML"));
 }
 

@@ -397,22 +397,6 @@ INSTANTIATE_TEST_SUITE_P(
         OsEntryCase{"edition=' srvr'", L"", -1, -1, -1, 0, 0, 0xFFFFFFFF},
         OsEntryCase{"platform='NT'", L"NT", -1, -1, -1, 0xFFFF, 0, 0xFFFFFFFF}));
 
-TEST_F(PackageTest, Utf16PackageDefinitionsReadLikeUtf8)
-{
-    const std::wstring doc = L"<tzr_package><filename>\u30D1\u30C3\u30B1.xml</filename></tzr_package>";
-    for (bool bom : {true, false}) {
-        std::string bytes = bom ? "\xFF\xFE" : "";
-        for (wchar_t ch : doc) {
-            bytes.push_back(static_cast<char>(ch & 0xFF));
-            bytes.push_back(static_cast<char>(ch >> 8));
-        }
-        AddFile(L"kxwide.xml", bytes);
-        CBaseComponent c;
-        ASSERT_EQ(0u, c.ReadPackageDefinition(L"kxwide.xml")) << bom;
-        EXPECT_STREQ(L"\u30D1\u30C3\u30B1", c.m_szPackageName) << bom;
-    }
-}
-
 TEST_F(PackageTest, BrokenFilesAreRefusedAndTheComponentStillAnswers)
 {
     const std::string full = Package("<filename>x.xml</filename><version value='1.0'/>");

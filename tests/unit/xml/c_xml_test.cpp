@@ -120,6 +120,19 @@ TEST(CXmlLoad, LongBlankRunBeforeManyChildren) {
     RemoveDoc("blank_run.xml");
 }
 
+// The parser hands text over as the 4,096-byte reads fall; what is kept of a
+// line after a child must be the same wherever they fall in it.
+TEST(CXmlLoad, TextAfterAChildDoesNotDependOnTheReads) {
+    for (size_t cut = 0; cut <= 7; ++cut) {
+        const std::string doc = "<a><b>" + std::string(4096 - 10 - cut, 'f') + "</b>  xyz  \n  <c/></a>";
+        C_XML xml;
+        xml.setTrimWhitespace(true);
+        ASSERT_TRUE(xml.load(WriteDoc("read_cut.xml", doc))) << xml.lastError();
+        EXPECT_EQ("  xyz  ", std::string(NodeAt(xml, {"a"})->text())) << "cut " << cut;
+    }
+    RemoveDoc("read_cut.xml");
+}
+
 // A parent's text grows piece by piece while its children get texts of
 // their own in between: no piece may land in the wrong node.
 TEST(CXmlLoad, InterleavedTextsStayApart) {
@@ -205,7 +218,7 @@ TEST(CXmlCallbacks, EachPieceIsJudgedAsDelivered) {
     C_XML::endElement(&ctx, "b");
     C_XML::characterData(&ctx, "\r\n", 2);  // dropped: after an end
     C_XML::characterData(&ctx, " x ", 3);   // kept
-    C_XML::characterData(&ctx, "  ", 2);    // still after the end: dropped
+    C_XML::characterData(&ctx, "  ", 2);    // the same line as text: kept
     C_XML::characterData(&ctx, "ignored", 0);
     C_XML::startCdataSection(&ctx);
     C_XML::characterData(&ctx, "  ", 2);  // inside CDATA: kept
@@ -217,7 +230,7 @@ TEST(CXmlCallbacks, EachPieceIsJudgedAsDelivered) {
     EXPECT_EQ(ctx.m_nStatus, 0);
     const C_XML::C_Node* a = C_XML::firstChild(&root);
     ASSERT_NE(a, nullptr);
-    EXPECT_EQ(a->text(), " x   ");
+    EXPECT_EQ(a->text(), " x     ");
     EXPECT_TRUE(a->hasCdata());
     ASSERT_EQ(a->attributes().size(), 3u);
     EXPECT_EQ(a->attributes()[0].first, "k");
@@ -366,6 +379,17 @@ TEST(CXmlLoad, BadDocumentsFailWithoutHarm) {
     }
 }
 
+TEST(CXmlLoad, NoLargerThanAPackageDefinitionMayBe) {
+    for (const unsigned long long size : {kXmlMaximumFileBytes, kXmlMaximumFileBytes + 1}) {
+        C_XML xml;
+        const bool fits = size == kXmlMaximumFileBytes;
+        EXPECT_EQ(fits, xml.load(WriteDoc("size.xml", "<a>" + std::string(size - 7, 'x') + "</a>"))) << size;
+        EXPECT_EQ(fits ? "" : "the file has 16777217 bytes, more than the 16777216 a package definition may have",
+                  xml.lastError());
+    }
+    RemoveDoc("size.xml");
+}
+
 TEST(CXmlLoad, MissingFileLeavesTheDocumentEmpty) {
     RemoveDoc("no_such_file.xml");
     C_XML xml;
@@ -490,6 +514,9 @@ TEST(CXmlLoad, DocumentsThatExpandFarBeyondTheirSizeAreRefused) {
         C_XML xml;
         EXPECT_EQ(!c.refused, xml.load(file)) << c.label << ": " << xml.lastError();
         EXPECT_EQ(c.refused ? 4 : 0, xml.lastStatus()) << c.label;
+        if (c.why) {
+            EXPECT_NE(std::string::npos, xml.lastError().find(c.why)) << xml.lastError();
+        }
         EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10)) << c.label;
         if (!c.refused) {
             EXPECT_NE(nullptr, NodeAt(xml, {"p"})) << c.label;

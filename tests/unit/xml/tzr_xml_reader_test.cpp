@@ -4,9 +4,11 @@
 #include "test_support.h"
 #include "win_handle.h"
 #include "expansion_cases.h"
+#include "expat_parser.h"
 
 #include <gtest/gtest.h>
 
+#include <cwchar>
 #include <string>
 #include <vector>
 
@@ -169,6 +171,10 @@ INSTANTIATE_TEST_SUITE_P(
         TextCase{"plain", "Hello world", L"#TEXT", L"Hello world"},
         TextCase{"cdata_after_layout", "\r\n    <![CDATA[  keep\n  all <b>this</b>\n]]>\n  ", L"#CDATA",
                  L"  keep\n  all <b>this</b>\n"},
+        // Only XML's own white space is layout: a Japanese name may open with
+        // an ideographic space, a line with a no-break space.
+        TextCase{"ideographic_space_first", "\xE3\x80\x80\xE5\x90\x8D", L"#TEXT", L"\u3000\u540D"},
+        TextCase{"no_break_space_line", "one\n\xC2\xA0two", L"#TEXT", L"one\u00A0two"},
         TextCase{"leading_blank", " text", nullptr, nullptr},
         TextCase{"leading_tab", "\ttext", nullptr, nullptr},
         TextCase{"multi_line", "first\nsecond\n  indented\nthird\n", L"#TEXT", L"firstsecondthird"},
@@ -309,6 +315,9 @@ TEST(TzrXMLReader, DocumentsThatExpandFarBeyondTheirSizeAreRefused)
         const DWORD start = GetTickCount();
         CTzrXMLReader r;
         EXPECT_EQ(c.refused ? 5u : 0u, Load(r, c.doc)) << c.label;
+        if (c.why) {
+            EXPECT_NE(nullptr, wcsstr(r.Why(), Widen(c.why).c_str())) << c.label << ": " << Narrow(r.Why());
+        }
         EXPECT_LT(GetTickCount() - start, 10000u) << c.label;
         if (!c.refused) {
             ASSERT_NE(nullptr, Root(r)) << c.label;
@@ -338,6 +347,18 @@ TEST(TzrXMLReader, LoadFileCodes)
     locked.reset();
     EXPECT_EQ(0u, r.LoadFile(L"reader_locked.xml"));
     EXPECT_TRUE(r.m_bLoaded);
+}
+
+TEST(TzrXMLReader, NoLargerThanAPackageDefinitionMayBe)
+{
+    for (const unsigned long long size : {kXmlMaximumFileBytes, kXmlMaximumFileBytes + 1}) {
+        WriteFileBytes(L"reader_size.xml", "<a>" + std::string(size - 7, 'x') + "</a>");
+        const bool fits = size == kXmlMaximumFileBytes;
+        CTzrXMLReader r;
+        EXPECT_EQ(fits ? 0u : 6u, r.LoadFile(L"reader_size.xml")) << size;
+        EXPECT_STREQ(fits ? L"" : L"16777217 bytes, more than the 16777216 a package definition may have", r.Why());
+    }
+    DeleteFileW(L"reader_size.xml");
 }
 
 TEST(TzrXMLReader, ReloadingReplacesTheTree)
