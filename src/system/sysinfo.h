@@ -2,13 +2,15 @@
 // creation, time of day, case-insensitive search and trimming.
 #pragma once
 
+#include "printf_format.h"
+
 #include <cstddef>
 
 // Asks for a console, made (and stdin, stdout, stderr bound to it) at the
 // first PrintNote: the attach sequence that asks holds the loader lock.
 void WantConsoleOutput();
 // Writes a note on standard output.
-void PrintNote(const char* format, ...) __attribute__((format(gnu_printf, 1, 2)));
+void PrintNote(const char* format, ...) TZR_PRINTF_FORMAT(1, 2);
 
 // Creates every directory of the directory part of path (the last component
 // counts as a file name unless the path ends in a separator).
