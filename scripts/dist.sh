@@ -12,8 +12,9 @@
 #   SIGN_CERT=cert.pem SIGN_KEY=key.pem     certificate (chain) and private key
 #   SIGN_PKCS12=cert.p12                    or both in one PKCS#12 file
 #   SIGN_PASS_FILE=file                     the key's password, when it has one
-#   SIGN_TIMESTAMP=URL                      an RFC 3161 time-stamp server (none
-#                                           unless given)
+#   SIGN_TIMESTAMP=URL                      an RFC 3161 time-stamp server; without
+#                                           one the signing time is the commit's,
+#                                           so a signed release rebuilds the same
 # signs both DLLs and tzrhost.exe (also as the examples' setup.dll).
 # Usage: dist.sh BUILD_DIR [DIST_DIR]
 set -euo pipefail
@@ -47,7 +48,11 @@ if [ -n "${SIGN_CERT:-}${SIGN_KEY:-}${SIGN_PKCS12:-}" ]; then
     key=(-certs "$SIGN_CERT" -key "$SIGN_KEY")
   fi
   [ -z "${SIGN_PASS_FILE:-}" ] || key+=(-readpass "$SIGN_PASS_FILE")
-  [ -z "${SIGN_TIMESTAMP:-}" ] || key+=(-ts "$SIGN_TIMESTAMP")
+  if [ -n "${SIGN_TIMESTAMP:-}" ]; then
+    key+=(-ts "$SIGN_TIMESTAMP")
+  else
+    key+=(-time "$SOURCE_DATE_EPOCH")
+  fi
   command -v osslsigncode >/dev/null || bash "$root/scripts/bootstrap.sh" osslsigncode
   for binary in setup.dll framework_setup.dll tzrhost.exe; do
     osslsigncode sign "${key[@]}" -h sha256 -n "$(basename "$binary" | sed 's/\..*//')" \

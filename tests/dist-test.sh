@@ -3,8 +3,9 @@
 # it as a packager would: the archive holds exactly what FILES.txt lists, the
 # checksums hold, the notices carry expat's licence as built, and the version
 # in the three binaries' resources is the archive's. With --sign it also
-# signs with a throw-away certificate, verifies each signature, and checks
-# that the signed host runs the signed plug-in under Wine.
+# signs with a throw-away certificate, verifies each signature, makes the
+# signed release a second time and compares the bytes, and checks that the
+# signed host runs the signed plug-in under Wine.
 # Usage: dist-test.sh SOURCE_DIR BUILD_DIR [--sign]
 set -euo pipefail
 root=$(cd "${1:?source folder}" && pwd)
@@ -17,7 +18,13 @@ fail() { echo "FAILED: $*"; exit 1; }
 if [ "$sign" = --sign ]; then
   openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=TZR throw-away test signer" \
     -keyout "$out/key.pem" -out "$out/cert.pem" 2>/dev/null
-  SIGN_CERT="$out/cert.pem" SIGN_KEY="$out/key.pem" bash "$root/scripts/dist.sh" "$build" "$out/dist"
+  for folder in dist dist-again; do
+    SIGN_CERT="$out/cert.pem" SIGN_KEY="$out/key.pem" bash "$root/scripts/dist.sh" "$build" "$out/$folder"
+  done
+  # Signed twice from the same build, the release is the same bytes: the
+  # signing time is the commit's. SHA256SUMS covers every file and the archive.
+  cmp "$out/dist/SHA256SUMS" "$out/dist-again/SHA256SUMS" ||
+    { diff "$out/dist/SHA256SUMS" "$out/dist-again/SHA256SUMS"; fail "two signed releases of one build differ"; }
 else
   bash "$root/scripts/dist.sh" "$build" "$out/dist"
 fi
@@ -69,4 +76,4 @@ cp -r "$dist/examples/firmware-package/." "$pkg/"
 add_simulator "$root" "$build" "$pkg"
 answer=$("$WINE" "$dist/tzrhost.exe" 'C:\tzr-tests\dist_signed' 2>&1) || { echo "$answer"; fail "the signed plug-in did not answer"; }
 grep -q "2.4.10" <<<"$answer" || { echo "$answer"; fail "the signed plug-in's answer lacks the package version 2.4.10"; }
-echo "signed: five signatures verify, the signed host and plug-in answer under Wine"
+echo "signed: five signatures verify, a second signed release is the same bytes, the signed host and plug-in answer under Wine"
