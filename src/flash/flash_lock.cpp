@@ -141,7 +141,7 @@ MachineFlashLock::Result MachineFlashLock::Acquire(FlashActivity activity, Wait 
     // Inheritable, but only the tools this lock is handed to get it.
     SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
     const ULONGLONG start = GetTickCount64();
-    ULONGLONG unsettledSince = 0;  // since when the name has looked kept by no holder of ours
+    ULONGLONG unsettledSince = 0;  // since when the record has not parsed
     unsigned polls = 0;
     bool told = false;
     for (;;) {

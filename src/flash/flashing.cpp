@@ -136,22 +136,8 @@ void recordFlash(const DeviceObj& device, const std::string& image, const char* 
 // 200 bytes each.
 void logLastLines(const std::string& output)
 {
-    const size_t kLines = 5;
-    const int kLineBytes = 200;
-    std::vector<std::string> lines;
-    size_t end = output.size();
-    while (end > 0 && lines.size() < kLines) {
-        while (end > 0 && (output[end - 1] == '\n' || output[end - 1] == '\r'))
-            --end;
-        if (end == 0)
-            break;
-        size_t start = output.find_last_of('\n', end - 1);
-        start = start == std::string::npos ? 0 : start + 1;
-        lines.push_back(output.substr(start, end - start));
-        end = start;
-    }
-    for (auto line = lines.rbegin(); line != lines.rend(); ++line)
-        LogPrint(kLogVerbose, "Tool said: %.*s\n", kLineBytes, line->c_str());
+    for (const std::string& line : lastLines(output, 5, 200))
+        LogPrint(kLogVerbose, "Tool said: %s\n", line.c_str());
 }
 
 }  // namespace
