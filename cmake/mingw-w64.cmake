@@ -30,26 +30,14 @@ get_filename_component(tzr_gcc_dir "${tzr_libgcc}" DIRECTORY)
 set(tzr_cxx_include "${tzr_gcc_dir}/include/c++")
 set(CMAKE_CXX_FLAGS_INIT
     "-isystem ${tzr_cxx_include} -isystem ${tzr_cxx_include}/${TOOLCHAIN_PREFIX} -isystem ${tzr_cxx_include}/backward")
-# GCC's C++ runtime archives are linked from copies whose unwind tables lld
-# keeps (scripts/mend-unwind-tables.py says why): without them an exception
-# thrown through an inline function of libstdc++ ends the process. The copies
-# come first in the search; the rest of GCC's folder is found after them.
-set(tzr_runtime_dir "${CMAKE_BINARY_DIR}/gcc-runtime")
-file(MAKE_DIRECTORY "${tzr_runtime_dir}")
-foreach(archive libstdc++.a libsupc++.a)
-  execute_process(COMMAND python3 "${CMAKE_CURRENT_LIST_DIR}/../scripts/mend-unwind-tables.py"
-                          "${tzr_gcc_dir}/${archive}" "${tzr_runtime_dir}/${archive}"
-                  OUTPUT_QUIET RESULT_VARIABLE tzr_rc)
-  if(NOT tzr_rc EQUAL 0)
-    message(FATAL_ERROR "cannot mend the unwind tables of ${tzr_gcc_dir}/${archive}")
-  endif()
-endforeach()
 # lld 16 by its full name: Debian's ld.lld is lld 14. -pthread links
 # winpthread, which libstdc++'s threads use.
 set(TZR_LINKER /usr/bin/ld.lld-16)
+# The project's own targets search mended copies of GCC's C++ runtime before
+# this folder (CMakeLists.txt, where TZR_GCC_LIB_DIR is used).
+set(TZR_GCC_LIB_DIR "${tzr_gcc_dir}")
 foreach(kind EXE SHARED MODULE)
-  set(CMAKE_${kind}_LINKER_FLAGS_INIT
-      "-fuse-ld=lld --ld-path=${TZR_LINKER} -L${tzr_runtime_dir} -L${tzr_gcc_dir} -pthread")
+  set(CMAKE_${kind}_LINKER_FLAGS_INIT "-fuse-ld=lld --ld-path=${TZR_LINKER} -L${tzr_gcc_dir} -pthread")
 endforeach()
 
 set(CMAKE_FIND_ROOT_PATH /usr/${TOOLCHAIN_PREFIX})

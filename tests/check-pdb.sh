@@ -4,11 +4,22 @@
 # the PE header has a time stamp (a symbol store files the image under it and
 # its size); and a function of ours, looked up by name in the PDB, gives a
 # source file of ours and a line when its address is symbolized through the
-# image and that PDB.
+# image and that PDB. And an exception thrown through an inline function of
+# GCC's C++ runtime (std::string's _M_create, when new throws) finds that
+# function's unwind table in the image (scripts/mend-unwind-tables.py).
 # Usage: check-pdb.sh BINARY FUNCTION [BINARY FUNCTION]...
 set -euo pipefail
 status=0
 fault() { echo "$name: $*"; status=1; }
+runtime_function=_ZNSt7__cxx1112basic_stringIcSt11char_traitsIcESaIcEE9_M_createERyy
+
+# address_of SECTION OFFSET: the address in $binary of a PDB's SECTION:OFFSET.
+address_of() {
+  local base rva
+  base=$(llvm-readobj-16 --file-headers "$binary" | sed -n 's/^ *ImageBase: //p')
+  rva=$(llvm-readobj-16 --sections "$binary" | awk -v n="$1" '/Number:/ { i = $2 } i == n && /VirtualAddress:/ && !done { print $2; done = 1 }')
+  printf '0x%x' $((base + rva + 10#$2))
+}
 
 while [ $# -ge 2 ]; do
   binary=$1 function=$2
@@ -40,17 +51,25 @@ while [ $# -ge 2 ]; do
           awk -v f="$function" '!found && /S_[GL]PROC32/ && index($0, "`" f "`") { found = 1; getline; print }' |
           sed -n 's/.*addr = \([0-9]*\):\([0-9]*\),.*/\1 \2/p')
   [ -n "$where" ] || { fault "$(basename "$pdb") has no procedure $function"; continue; }
-  read -r section offset <<<"$where"
-  base=$(llvm-readobj-16 --file-headers "$binary" | sed -n 's/^ *ImageBase: //p')
-  rva=$(llvm-readobj-16 --sections "$binary" | awk -v n="$section" '/Number:/ { i = $2 } i == n && /VirtualAddress:/ && !done { print $2; done = 1 }')
-  address=$(printf '0x%x' $((base + rva + offset)))
+  address=$(address_of $where)
   lines=$(cd "$(dirname "$binary")" && llvm-symbolizer-16 --obj="$name" "$address")
   file_line=$(sed -n 2p <<<"$lines")
   if [ "$(sed -n 1p <<<"$lines")" != "$function" ] || ! [[ $file_line =~ ^/tzr_flash/(src|tools)/.*:[1-9][0-9]*:[0-9]+$ ]]; then
     fault "$function at $address symbolizes as \"$(tr '\n' ' ' <<<"$lines")\", not as ours with a line"
     continue
   fi
-  echo "$name: CodeView record matches $(basename "$pdb") (GUID $pdb_guid, age $pdb_age), time stamp 0x$stamp; $function at $file_line"
+  where=$(llvm-pdbutil-16 dump -publics "$pdb" |
+          awk -v f="$runtime_function" '!found && index($0, "`" f "`") { found = 1; getline; print }' |
+          sed -n 's/.*addr = \([0-9]*\):\([0-9]*\).*/\1 \2/p')
+  [ -n "$where" ] || { fault "$(basename "$pdb") has no public $runtime_function"; continue; }
+  runtime_address=$(address_of $where)
+  unwound=0
+  while read -r start end; do
+    if ((start <= runtime_address && runtime_address < end)); then unwound=1; break; fi
+  done < <(llvm-readobj-16 --unwind "$binary" |
+           sed -n 's/^ *\(Start\|End\)Address: .*(\(0x[0-9A-Fa-f]*\))$/\2/p' | paste - -)
+  [ $unwound -eq 1 ] || { fault "$runtime_function at $runtime_address has no unwind table in the image"; continue; }
+  echo "$name: CodeView record matches $(basename "$pdb") (GUID $pdb_guid, age $pdb_age), time stamp 0x$stamp; $function at $file_line; the runtime's inline functions unwind"
 done
 [ $# -eq 0 ] || { echo "usage: check-pdb.sh BINARY FUNCTION [BINARY FUNCTION]..."; exit 2; }
 exit $status
