@@ -60,7 +60,7 @@ def main():
         else:
             description = f"Linked in statically from {package}: {libraries}"
             source = purl(package, part_version)
-        components.append({
+        component = {
             "type": "library",
             "bom-ref": part,
             "name": part,
@@ -69,7 +69,13 @@ def main():
             "licenses": [{"expression": licence}],
             "purl": source,
             "externalReferences": [{"type": "website", "url": upstream}],
-        })
+        }
+        if part == "libstdc++":
+            component["pedigree"] = {"notes": (
+                "Linked from a copy of the package's libstdc++.a in which each COMDAT unwind table "
+                "(.pdata$FUNC) carries the section symbol GNU as leaves out, so that lld keeps it "
+                "(scripts/mend-unwind-tables.py); no code or data is changed.")}
+        components.append(component)
     if not components:
         fail("no third-party parts on standard input")
 

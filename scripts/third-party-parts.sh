@@ -24,7 +24,8 @@ printf '%s|%s|%s|%s|%s|%s|%s\n' expat "$expat_version" "expat (source)" "" MIT "
 
 # Where the link looks: clang takes the start-up objects from mingw-w64's
 # library folder and searches GCC's folder (-L, cmake/mingw-w64.cmake) first
-# for libraries, then mingw-w64's.
+# for libraries, then mingw-w64's. libstdc++.a is linked from the build's
+# mended copy of GCC's (CMakeLists.txt), which is named here by the original.
 gcc_dir=$(dirname "$("$gcc" -print-libgcc-file-name)")
 mingw_dir=$(dirname "$(readlink -f "$("$gcc" -print-file-name=libmingw32.a)")")
 [ -d "$gcc_dir" ] && [ -d "$mingw_dir" ] || fail "$gcc names no library folders"
