@@ -41,8 +41,10 @@ def section_name(raw, strings):
 def mend_object(data):
     """Returns (mended bytes, tables mended) for one COFF object."""
     machine, nsections, _, symtab, nsymbols, optional, _ = struct.unpack_from("<HHIIIHH", data, 0)
+    if machine == 0 and nsections == 0xFFFF and struct.unpack_from("<H", data, 4)[0] >= 2:
+        raise SystemExit("mend-unwind-tables: a bigobj member, whose tables this does not read")
     if machine != 0x8664 or symtab == 0:
-        return data, 0  # not an x86-64 object (an import member, bigobj): nothing of ours
+        return data, 0  # a short import member, or no symbols: no tables to mend
     strings_at = symtab + nsymbols * SYMBOL
     strings = data[strings_at:]
     sections = []
@@ -97,7 +99,7 @@ def mend_archive(data):
         at += 60 + size + (size & 1)
         if name == b"/":
             continue  # the index, written anew below
-        if name not in (b"//",):
+        if name != b"//":  # the long member names
             body, count = mend_object(body)
             mended += count
         out.append(header[:48] + str(len(body)).encode().ljust(10) + header[58:60])
