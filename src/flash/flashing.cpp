@@ -144,10 +144,10 @@ void logLastLines(const std::string& output)
 
 namespace {
 
-// Keeps the record of a write that takes effect at the next restart; a write
-// that cannot be recorded is said to be so, since a rerun before the restart
-// would then write it again.
-void recordWaiting(const DeviceObj& device, const std::string& image, const std::string& sha256)
+// Puts a write on record as one that takes effect at the next restart:
+// begun, before the tool starts, then answered. False with the system's error
+// when the record cannot be made.
+bool recordWaiting(const DeviceObj& device, const std::string& sha256, bool answered, LONG& error)
 {
     AwaitingFirmware entry;
     entry.controllerId = device.getControllerId();
@@ -158,10 +158,20 @@ void recordWaiting(const DeviceObj& device, const std::string& image, const std:
     entry.writtenVersion = packageVersion;
     entry.imageSha256 = sha256;
     entry.writtenAt = utcNow();
+    entry.answered = answered;
+    return recordAwaitingRestart(entry, error);
+}
+
+// A write that was not made leaves the record as it was before it: none, or
+// the one of an earlier write still waiting for the restart.
+void restoreRecord(int controllerId, bool hadRecord, const AwaitingFirmware& before)
+{
     LONG error = 0;
-    if (!recordAwaitingRestart(entry, error))
-        logRecord("Controller %d: the write of %s (image %s) cannot be recorded as waiting for a restart (error %ld)",
-                  device.getControllerId(), packageVersion.c_str(), image.c_str(), static_cast<long>(error));
+    if (!hadRecord)
+        forgetAwaitingRestart(controllerId);
+    else if (!recordAwaitingRestart(before, error))
+        logRecord("Controller %d: the record of firmware %s waiting for a restart cannot be put back (error %ld)",
+                  controllerId, before.writtenVersion.c_str(), static_cast<long>(error));
 }
 
 unsigned flashMarked(const std::string& image)
@@ -212,11 +222,28 @@ unsigned flashMarked(const std::string& image)
             failed = true;
             continue;
         }
+        // On record before the tool starts: should this process end while
+        // the tool writes (the tool writes on), the next run takes the
+        // controller as written until the restart rather than write it
+        // again. A write that cannot be put on record is not made.
+        AwaitingFirmware before;
+        const bool hadRecord = findAwaitingRestart(id, before);
+        LONG recordError = 0;
+        if (!recordWaiting(device, sha256, false, recordError)) {
+            restoreRecord(id, hadRecord, before);
+            logRecord("Controller %d: the write of %s (image %s) cannot be put on record (error %ld); it is not made",
+                      id, packageVersion.c_str(), image.c_str(), static_cast<long>(recordError));
+            recordFlash(device, image, "not flashed: the write cannot be put on record");
+            noteFlashOutcome(device, kOutcomeNotWritten, packageVersion, "the write cannot be put on record");
+            failed = true;
+            continue;
+        }
         LogPrint(kLogVerbose, "Executing cmd: %s\n", command);
         std::string output;
         if (runTool(command, output) != 0) {
             // The controller keeps its old firmware: that is a failure, not
             // a skip, or the host would hear success.
+            restoreRecord(id, hadRecord, before);
             LogPrint(kLogVerbose, "Failed to execute command\n");
             recordFlash(device, image, "not flashed: the tool did not start");
             noteFlashOutcome(device, kOutcomeNotWritten, packageVersion, "the tool did not start");
@@ -226,10 +253,15 @@ unsigned flashMarked(const std::string& image)
         if (containsSuccessText(output)) {
             LogPrint(kLogVerbose, "FW flash successful on Controller ID: %d\n", id);
             recordFlash(device, image, "success");
-            recordWaiting(device, image, sha256);
+            // A record still saying "begun" holds the controller just as
+            // well; only the outcome is not in it.
+            if (!recordWaiting(device, sha256, true, recordError))
+                logRecord("Controller %d: the written %s (image %s) cannot be recorded as answered (error %ld)", id,
+                          packageVersion.c_str(), image.c_str(), static_cast<long>(recordError));
             noteFlashOutcome(device, kOutcomeWritten, packageVersion, output);
             result = kFlashDone;
         } else {
+            restoreRecord(id, hadRecord, before);
             LogPrint(kLogVerbose, "FW flash failed on Controller ID: %d\n", id);
             logLastLines(output);
             recordFlash(device, image, "failed");

@@ -28,9 +28,16 @@ void takeWaitingFirmware(DeviceObj& record)
         return;
     const bool same = waiting.subVendorId == record.getSubVendorId() && waiting.subDeviceId == record.getSubDeviceId();
     if (same && waiting.ranVersion == record.getFwVersion() && waiting.writtenVersion != waiting.ranVersion) {
-        LogPrint(kLogVerbose, "Controller %d: firmware %s written %s waits for a restart; %s runs until then\n",
-                 record.getControllerId(), waiting.writtenVersion.c_str(), waiting.writtenAt.c_str(),
-                 record.getFwVersion().c_str());
+        if (waiting.answered)
+            LogPrint(kLogVerbose, "Controller %d: firmware %s written %s waits for a restart; %s runs until then\n",
+                     record.getControllerId(), waiting.writtenVersion.c_str(), waiting.writtenAt.c_str(),
+                     record.getFwVersion().c_str());
+        else
+            LogPrint(kLogVerbose,
+                     "Controller %d: the write of firmware %s begun %s was never answered (its installation "
+                     "ended first); it is taken as written and waiting for a restart; %s runs until then\n",
+                     record.getControllerId(), waiting.writtenVersion.c_str(), waiting.writtenAt.c_str(),
+                     record.getFwVersion().c_str());
         record.setAwaitingRestart(record.getFwVersion(), waiting.writtenVersion);
         return;
     }

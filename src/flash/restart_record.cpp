@@ -59,7 +59,7 @@ bool recordAwaitingRestart(const AwaitingFirmware& entry, LONG& error)
         {L"SubVendorId", entry.subVendorId},   {L"SubDeviceId", entry.subDeviceId},
         {L"Model", entry.model},               {L"RanVersion", entry.ranVersion},
         {L"WrittenVersion", entry.writtenVersion}, {L"ImageSha256", entry.imageSha256},
-        {L"WrittenAt", entry.writtenAt},
+        {L"WrittenAt", entry.writtenAt},       {L"Outcome", std::string(entry.answered ? "written" : "begun")},
     };
     for (const auto& v : values) {
         if (error != ERROR_SUCCESS)
@@ -83,6 +83,8 @@ bool findAwaitingRestart(int controllerId, AwaitingFirmware& entry)
     entry.writtenVersion = GetText(key.get(), L"WrittenVersion");
     entry.imageSha256 = GetText(key.get(), L"ImageSha256");
     entry.writtenAt = GetText(key.get(), L"WrittenAt");
+    // Records made before the outcome was kept are all of answered writes.
+    entry.answered = GetText(key.get(), L"Outcome") != "begun";
     return !entry.writtenVersion.empty();
 }
 

@@ -17,15 +17,19 @@ struct AwaitingFirmware {
     std::string ranVersion;      // what the controller ran when it was written
     std::string writtenVersion;  // what it runs after the restart
     std::string imageSha256;     // the image written, 64 hex digits
-    std::string writtenAt;       // UTC, ISO 8601
+    std::string writtenAt;       // UTC, ISO 8601: when the write ended, or began
+    // false while the tool writes: the record is made before it starts, so
+    // that a write whose host ends before the tool answers is on record too
+    // (the tool writes on) and is taken as written until the restart.
+    bool answered = true;
 };
 
 // HKLM\SOFTWARE\TZR\NVMeBootController\AwaitingRestart, one volatile subkey
 // "Controller N" per controller.
 extern const wchar_t kAwaitingRestartKey[];
 
-// Records a write; false with the system's error when the record cannot be
-// made.
+// Records a write, begun or answered; false with the system's error when the
+// record cannot be made.
 bool recordAwaitingRestart(const AwaitingFirmware& entry, LONG& error);
 // The record of controller id; false when there is none.
 bool findAwaitingRestart(int controllerId, AwaitingFirmware& entry);

@@ -202,35 +202,52 @@ TEST(FirmwareDecision, FirmwareWaitingForItsRestartIsNotWrittenAgain)
 
 // A host killed during a long write that prints its progress: the tool is
 // left a broken pipe, not a full one, so it writes to its end and lets the
-// machine go; the next host then installs.
-TEST(FirmwareDecision, AKilledHostsToolWritesToItsEnd)
+// machine go. The write was on record before the tool started, so the next
+// host never writes it again: it finds the firmware running, or, where it
+// runs only after the restart, owes the restart (3010).
+TEST(FirmwareDecision, AKilledHostsToolWritesToItsEndAndIsNotWrittenAgain)
 {
-    Scenario s("decision_killed_host");
-    s.AddFile(L"kx012345.xml", Package("2.4.10"));
-    s.AddFile(L"fw.bin", "image");
-    s.AddSimulator("image_version=2.4.10\nflash_ms=4000\nflash_progress=1\n" + Controller(1, "0x2f6", "2.4.9"));
-    std::wstring line = QuoteArg(BuildFile(L"tools\\host\\tzrhost.exe")) + L" " + QuoteArg(s.Folder()) +
-                        L" --install";
-    STARTUPINFOW si = {};
-    si.cb = sizeof si;
-    PROCESS_INFORMATION pi = {};
-    ASSERT_TRUE(CreateProcessW(nullptr, &line[0], nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
-                               s.Folder().c_str(), &si, &pi));
-    UniqueHandle host(pi.hProcess), thread(pi.hThread);
-    for (int i = 0; i < 1200 && FlashCalls(s.SimulatorCalls()).empty(); ++i)
-        Sleep(100);
-    ASSERT_EQ(1u, FlashCalls(s.SimulatorCalls()).size());
-    TerminateProcess(host.get(), 1);
-    WaitForSingleObject(host.get(), INFINITE);
+    const struct {
+        const char* settings;
+        const char* state;  // what the next host's install state says
+        unsigned exitCode;
+    } cases[] = {
+        {"", "state 1", 0},
+        {"restart_effect=1\n", "A restart is needed", 3010},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.settings);
+        Scenario s("decision_killed_host");
+        s.AddFile(L"kx012345.xml", Package("2.4.10"));
+        s.AddFile(L"fw.bin", "image");
+        s.AddSimulator(std::string(c.settings) + "image_version=2.4.10\nflash_ms=4000\nflash_progress=1\n" +
+                       Controller(1, "0x2f6", "2.4.9"));
+        std::wstring line = QuoteArg(BuildFile(L"tools\\host\\tzrhost.exe")) + L" " + QuoteArg(s.Folder()) +
+                            L" --install";
+        STARTUPINFOW si = {};
+        si.cb = sizeof si;
+        PROCESS_INFORMATION pi = {};
+        ASSERT_TRUE(CreateProcessW(nullptr, &line[0], nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
+                                   s.Folder().c_str(), &si, &pi));
+        UniqueHandle host(pi.hProcess), thread(pi.hThread);
+        for (int i = 0; i < 1200 && FlashCalls(s.SimulatorCalls()).empty(); ++i)
+            Sleep(100);
+        ASSERT_EQ(1u, FlashCalls(s.SimulatorCalls()).size());
+        TerminateProcess(host.get(), 1);
+        WaitForSingleObject(host.get(), INFINITE);
 
-    // The write's own record appears when the tool has written to its end;
-    // a tool held by a full pipe never gets there.
-    for (int i = 0; i < 1200 && WritesOn(s.Folder()) == 0; ++i)
-        Sleep(100);
-    EXPECT_EQ(1u, WritesOn(s.Folder()));
-    const HostResult rerun = s.Host({L"--install"});
-    EXPECT_TRUE(Has(rerun.PropertyLine(5), "state 1")) << rerun.output;
-    EXPECT_EQ(0u, rerun.exitCode) << rerun.output;
+        // The write's own record appears when the tool has written to its
+        // end; a tool held by a full pipe never gets there.
+        for (int i = 0; i < 1200 && WritesOn(s.Folder()) == 0; ++i)
+            Sleep(100);
+        EXPECT_EQ(1u, WritesOn(s.Folder()));
+        const HostResult rerun = s.Host({L"--install"});
+        EXPECT_TRUE(Has(rerun.PropertyLine(5), c.state)) << rerun.output;
+        EXPECT_EQ(c.exitCode, rerun.exitCode) << rerun.output;
+        EXPECT_EQ(1u, FlashCalls(s.SimulatorCalls()).size()) << rerun.output;
+        EXPECT_EQ(1u, WritesOn(s.Folder()));
+        Restart();
+    }
 }
 
 // A name no installation of ours holds (an event, a mutex, a bare section
