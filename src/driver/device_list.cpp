@@ -147,22 +147,20 @@ int CWin2000DeviceList::GetHardwareIds(size_t index, BYTE* buffer, DWORD* size)
     const W2KDEVINST& record = m_vDevices[index];
     DWORD type = REG_NONE;
     DWORD required = 0;
-    if (!record.GetRegistryProperty(SPDRP_HARDWAREID, &type, nullptr, 0, &required) &&
-        GetLastError() != ERROR_INSUFFICIENT_BUFFER)
-        return 0;
-    if (required == 0)
-        return 0;
-    if (!buffer || *size < required) {
-        *size = required;
-        return 0;
+    // One read when the list fits the buffer, as it nearly always does (the
+    // table reads every device's); a list that does not fit says its size.
+    if (record.GetRegistryProperty(SPDRP_HARDWAREID, &type, buffer, buffer ? *size : 0, &required)) {
+        if (required == 0)
+            return 0;
+        // The bytes written, never more than the buffer holds.
+        if (required < *size)
+            *size = required;
+        return 1;
     }
-    DWORD copied = 0;
-    if (!record.GetRegistryProperty(SPDRP_HARDWAREID, &type, buffer, *size, &copied))
+    if (GetLastError() != ERROR_INSUFFICIENT_BUFFER || required == 0)
         return 0;
-    // The bytes written, never more than the buffer holds.
-    if (copied < *size)
-        *size = copied;
-    return 1;
+    *size = required;
+    return 0;
 }
 
 void CWin2000DeviceList::Clear()
