@@ -27,7 +27,6 @@ ASSOCIATIVE = 5
 STATIC = 3
 SYMBOL = 18
 SECTION = 40
-RELOCATION = 10
 
 
 def section_name(raw, strings):
