@@ -19,7 +19,7 @@ set(CMAKE_RC_COMPILER ${TOOLCHAIN_PREFIX}-windres)
 # names it 12-posix, which clang does not take for one. So the GCC driver of
 # the posix thread model says where its libraries lie, and clang gets the C++
 # headers and that folder (libstdc++, libgcc, the unwinder) from here.
-# scripts/third-party-notices.sh asks the same driver which files those are.
+# scripts/third-party-parts.sh asks the same driver which files those are.
 set(TZR_RUNTIME_GCC ${TOOLCHAIN_PREFIX}-g++-posix)
 execute_process(COMMAND ${TZR_RUNTIME_GCC} -print-libgcc-file-name
                 OUTPUT_VARIABLE tzr_libgcc OUTPUT_STRIP_TRAILING_WHITESPACE RESULT_VARIABLE tzr_rc)
