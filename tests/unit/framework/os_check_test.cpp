@@ -286,19 +286,27 @@ protected:
     {
         AddFile(L"kxos.xml", Package("<prerequisites><supported_operating_systems>" + systems +
                                      "</supported_operating_systems></prerequisites>"));
-        DeleteFileW(m_verbose.c_str());
+        // Each probe writes a verbose file of its own, so its trace never
+        // holds the lines of an earlier probe, whatever became of that one.
+        m_verbose = m_drive + L"\\probe" + std::to_wstring(++m_probes) + L".log";
         const std::wstring command = QuoteArg(SelfPath()) +
                                      L" --gtest_also_run_disabled_tests --gtest_filter=OsCheckProbe.DISABLED_Run";
         ProbeResult probe;
-        const ProcessResult run = RunProcess(command, m_folder, {{kProbePackage, m_folder + L"\\kxos.xml"}});
+        const ProcessResult run = RunProcess(
+            command, m_folder, {{kProbePackage, m_folder + L"\\kxos.xml"}, {L"CMPLOG2_VERBOSE_FILENAME", m_verbose}});
         probe.output = run.output;
         const size_t at = run.output.find("probe result ");
         if (at != std::string::npos)
             probe.result = atoi(run.output.c_str() + at + 13);
-        for (const std::string& line : VerboseLinesStartingWith(kTrace))
+        for (const std::string& line : VerboseLinesStartingWith(kTrace)) {
             probe.trace.push_back(line.substr(kTrace.size()));
+            probe.output += "\n  trace: " + probe.trace.back();
+        }
         return probe;
     }
+
+private:
+    int m_probes = 0;
 };
 
 std::string OsElement(const std::string& attributes)
@@ -345,10 +353,10 @@ TEST_F(OsVersions, CheckMatchesTheVersionWineReports)
         EXPECT_EQ(v.major, r.major);
         EXPECT_EQ(v.minor, r.minor);
         EXPECT_EQ(v.servicePack, r.servicePack);
-        ASSERT_GT(r.build, 0);
+        ASSERT_GT(r.build, 0) << learn.output;
         // Product information is asked from version 6 on.
         const bool productInfo = v.major >= 6;
-        ASSERT_EQ(productInfo ? 9u : 8u, learn.trace.size());
+        ASSERT_EQ(productInfo ? 9u : 8u, learn.trace.size()) << learn.output;
         EXPECT_EQ("Calling GetVersionEx", learn.trace[0]);
         EXPECT_EQ(0u, learn.trace[1].find(std::string("GetVersionEx returned ") + v.reported + " Service Pack " +
                                           std::to_string(v.servicePack) + " build "))
@@ -376,7 +384,7 @@ TEST_F(OsVersions, CheckMatchesTheVersionWineReports)
                             "' sr='" + std::to_string(r.servicePack + 1) + "' minimumbuild='" +
                             std::to_string(r.build + 1) + "'"));
         EXPECT_EQ(1, probe.result) << probe.output;
-        ASSERT_GE(probe.trace.size(), 7u);
+        ASSERT_GE(probe.trace.size(), 7u) << probe.output;
         const std::vector<std::string> tail(probe.trace.end() - 7, probe.trace.end());
         const std::vector<std::string> expected = {
             "Supported OS entry 0 wrong architecture",
@@ -390,6 +398,6 @@ TEST_F(OsVersions, CheckMatchesTheVersionWineReports)
                 " to " + build,
             "Match found",
         };
-        EXPECT_EQ(expected, tail);
+        EXPECT_EQ(expected, tail) << probe.output;
     }
 }
